@@ -1,0 +1,333 @@
+#include "core/variant.h"
+
+#include <charconv>
+#include <cmath>
+#include <cctype>
+#include <cstdio>
+
+#include "core/error.h"
+
+namespace oskara {
+namespace {
+
+// Days from 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
+int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+void civilFromDays(int64_t z, int& year, int& month, int& day) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t y = static_cast<int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  year = static_cast<int>(y + (month <= 2));
+}
+
+constexpr int64_t kSerialEpochFromUnixDays = 25569;  // 1970-01-01 is serial 25569
+
+[[noreturn]] void typeMismatch(const Variant& v, VarType target) {
+  throw Error(runtime_error::kTypeMismatch,
+              "Type mismatch: cannot convert " + v.debugString() + " to " +
+                  std::string(varTypeName(target)) + ".");
+}
+
+[[noreturn]] void invalidNull(VarType target) {
+  throw Error(runtime_error::kInvalidUseOfNull,
+              "Invalid use of Null: Null cannot be converted to " + std::string(varTypeName(target)) +
+                  ".");
+}
+
+[[noreturn]] void overflow(const Variant& v, VarType target) {
+  throw Error(runtime_error::kOverflow,
+              "Overflow: " + v.debugString() + " does not fit in " +
+                  std::string(varTypeName(target)) + ".");
+}
+
+bool parseNumber(std::string_view text, double& out) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  if (text.empty()) return false;
+  if (text.front() == '+') text.remove_prefix(1);
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return ec == std::errc() && ptr == text.data() + text.size();
+}
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+DateTime DateTime::fromParts(int year, int month, int day, int hour, int minute, int second) {
+  double serial = 0;
+  if (year != 0 || month != 0 || day != 0)
+    serial = static_cast<double>(daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) +
+                                 kSerialEpochFromUnixDays);
+  serial += (hour * 3600.0 + minute * 60.0 + second) / 86400.0;
+  return DateTime{serial};
+}
+
+std::optional<DateTime> DateTime::parseIso(std::string_view text) {
+  auto digits = [&](size_t pos, size_t count, int& out) {
+    if (pos + count > text.size()) return false;
+    int v = 0;
+    for (size_t i = pos; i < pos + count; ++i) {
+      if (text[i] < '0' || text[i] > '9') return false;
+      v = v * 10 + (text[i] - '0');
+    }
+    out = v;
+    return true;
+  };
+  auto parseTime = [&](size_t pos, int& h, int& mi, int& s) {
+    if (!digits(pos, 2, h) || text.size() < pos + 5 || text[pos + 2] != ':' || !digits(pos + 3, 2, mi))
+      return false;
+    s = 0;
+    size_t end = pos + 5;
+    if (text.size() > end && text[end] == ':') {
+      if (!digits(end + 1, 2, s)) return false;
+      end += 3;
+      if (text.size() > end && text[end] == '.') {  // fractions of a second are dropped
+        ++end;
+        while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
+      }
+    }
+    return end == text.size() && h < 24 && mi < 60 && s < 60;
+  };
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+  if (text.size() >= 5 && text[2] == ':') {
+    if (!parseTime(0, h, mi, s)) return std::nullopt;
+    return fromParts(0, 0, 0, h, mi, s);
+  }
+  if (!digits(0, 4, y) || text.size() < 10 || text[4] != '-' || !digits(5, 2, mo) || text[7] != '-' ||
+      !digits(8, 2, d))
+    return std::nullopt;
+  if (mo < 1 || mo > 12 || d < 1 || d > 31) return std::nullopt;
+  if (text.size() > 10) {
+    if (text[10] != ' ' && text[10] != 'T') return std::nullopt;
+    if (!parseTime(11, h, mi, s)) return std::nullopt;
+  }
+  DateTime result = fromParts(y, mo, d, h, mi, s);
+  if (result.parts().day != d) return std::nullopt;  // 31 February and the like
+  return result;
+}
+
+DateTime::Parts DateTime::parts() const {
+  Parts p{};
+  double days = std::floor(serial);
+  // Round to the nearest second so that 0.1-style fractions do not lose a second.
+  int64_t seconds = std::llround((serial - days) * 86400.0);
+  if (seconds >= 86400) {
+    days += 1;
+    seconds -= 86400;
+  }
+  if (days != 0 || serial >= 1) {
+    civilFromDays(static_cast<int64_t>(days) - kSerialEpochFromUnixDays, p.year, p.month, p.day);
+  } else {
+    p.year = 1899;
+    p.month = 12;
+    p.day = 30;
+  }
+  p.hour = static_cast<int>(seconds / 3600);
+  p.minute = static_cast<int>(seconds / 60 % 60);
+  p.second = static_cast<int>(seconds % 60);
+  return p;
+}
+
+DateTime DateTime::datePart() const { return DateTime{std::floor(serial)}; }
+DateTime DateTime::timePart() const { return DateTime{serial - std::floor(serial)}; }
+bool DateTime::hasDate() const { return std::floor(serial) != 0; }
+bool DateTime::hasTime() const { return serial != std::floor(serial); }
+
+std::string DateTime::toIso() const {
+  Parts p = parts();
+  char buf[32];
+  if (!hasDate()) {
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", p.hour, p.minute, p.second);
+  } else if (!hasTime() || (p.hour == 0 && p.minute == 0 && p.second == 0)) {
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", p.year, p.month, p.day);
+  } else {
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour,
+                  p.minute, p.second);
+  }
+  return buf;
+}
+
+std::string_view varTypeName(VarType type) {
+  switch (type) {
+    case VarType::Empty: return "Empty";
+    case VarType::Null: return "Null";
+    case VarType::Integer: return "Integer";
+    case VarType::Long: return "Long";
+    case VarType::Double: return "Double";
+    case VarType::Date: return "Date";
+    case VarType::String: return "String";
+    case VarType::Object: return "Object";
+    case VarType::Error: return "Error";
+    case VarType::Boolean: return "Boolean";
+  }
+  return "Unknown";
+}
+
+Variant Variant::fromInt64(int64_t value) {
+  if (value >= INT16_MIN && value <= INT16_MAX) return Variant(static_cast<int16_t>(value));
+  if (value >= INT32_MIN && value <= INT32_MAX) return Variant(static_cast<int32_t>(value));
+  return Variant(static_cast<double>(value));
+}
+
+VarType Variant::type() const {
+  static constexpr VarType kTypes[] = {VarType::Empty, VarType::Null,   VarType::Boolean,
+                                       VarType::Integer, VarType::Long, VarType::Double,
+                                       VarType::Date,  VarType::String, VarType::Object,
+                                       VarType::Error};
+  return kTypes[value_.index()];
+}
+
+bool Variant::isNumeric() const {
+  VarType t = type();
+  return t == VarType::Boolean || t == VarType::Integer || t == VarType::Long || t == VarType::Double;
+}
+
+double Variant::toDouble() const {
+  switch (type()) {
+    case VarType::Empty: return 0;
+    case VarType::Null: invalidNull(VarType::Double);
+    case VarType::Boolean: return *get<bool>() ? -1 : 0;
+    case VarType::Integer: return *get<int16_t>();
+    case VarType::Long: return *get<int32_t>();
+    case VarType::Double: return *get<double>();
+    case VarType::Date: return get<DateTime>()->serial;
+    case VarType::String: {
+      const std::string& s = *get<std::string>();
+      double d;
+      if (parseNumber(s, d)) return d;
+      if (equalsIgnoreCase(s, "True")) return -1;
+      if (equalsIgnoreCase(s, "False")) return 0;
+      if (auto date = DateTime::parseIso(s)) return date->serial;
+      typeMismatch(*this, VarType::Double);
+    }
+    case VarType::Object:
+    case VarType::Error: typeMismatch(*this, VarType::Double);
+  }
+  typeMismatch(*this, VarType::Double);
+}
+
+bool Variant::toBool() const {
+  if (auto b = get<bool>()) return *b;
+  if (isNull()) invalidNull(VarType::Boolean);
+  return toDouble() != 0;
+}
+
+int16_t Variant::toInt16() const {
+  if (auto i = get<int16_t>()) return *i;
+  double d = std::nearbyint(toDouble());  // round half to even
+  if (!(d >= INT16_MIN && d <= INT16_MAX)) overflow(*this, VarType::Integer);
+  return static_cast<int16_t>(d);
+}
+
+int32_t Variant::toInt32() const {
+  if (auto i = get<int32_t>()) return *i;
+  if (auto i = get<int16_t>()) return *i;
+  double d = std::nearbyint(toDouble());
+  if (!(d >= INT32_MIN && d <= INT32_MAX)) overflow(*this, VarType::Long);
+  return static_cast<int32_t>(d);
+}
+
+DateTime Variant::toDate() const {
+  if (auto d = get<DateTime>()) return *d;
+  if (isNull()) invalidNull(VarType::Date);
+  if (auto s = get<std::string>()) {
+    if (auto d = DateTime::parseIso(*s)) return *d;
+    typeMismatch(*this, VarType::Date);
+  }
+  if (type() == VarType::Object || type() == VarType::Error) typeMismatch(*this, VarType::Date);
+  return DateTime{toDouble()};
+}
+
+std::string Variant::toString() const {
+  switch (type()) {
+    case VarType::Empty: return "";
+    case VarType::Null: invalidNull(VarType::String);
+    case VarType::Boolean: return *get<bool>() ? "True" : "False";
+    case VarType::Integer: return std::to_string(*get<int16_t>());
+    case VarType::Long: return std::to_string(*get<int32_t>());
+    case VarType::Double: return formatDouble(*get<double>());
+    case VarType::Date: return get<DateTime>()->toIso();
+    case VarType::String: return *get<std::string>();
+    case VarType::Error: return "Error " + std::to_string(get<ErrorValue>()->code);
+    case VarType::Object: typeMismatch(*this, VarType::String);
+  }
+  typeMismatch(*this, VarType::String);
+}
+
+ObjectRef Variant::toObject() const {
+  if (auto o = get<ObjectRef>()) return *o;
+  if (isEmpty()) return nullptr;  // an unset object reference
+  typeMismatch(*this, VarType::Object);
+}
+
+int32_t Variant::errorCode() const {
+  if (auto e = get<ErrorValue>()) return e->code;
+  typeMismatch(*this, VarType::Error);
+}
+
+Variant Variant::convertTo(VarType target) const {
+  if (type() == target) return *this;
+  switch (target) {
+    case VarType::Empty: return Variant();
+    case VarType::Null: return null();
+    case VarType::Boolean: return Variant(toBool());
+    case VarType::Integer: return Variant(toInt16());
+    case VarType::Long: return Variant(toInt32());
+    case VarType::Double: return Variant(toDouble());
+    case VarType::Date: return Variant(toDate());
+    case VarType::String: return Variant(toString());
+    case VarType::Object: return Variant(toObject());
+    case VarType::Error: return error(toInt32());
+  }
+  typeMismatch(*this, target);
+}
+
+std::string Variant::debugString() const {
+  switch (type()) {
+    case VarType::Empty: return "Empty";
+    case VarType::Null: return "Null";
+    case VarType::String: return "\"" + *get<std::string>() + "\"";
+    case VarType::Date: return "#" + get<DateTime>()->toIso() + "#";
+    case VarType::Object: return *get<ObjectRef>() ? "<object>" : "Nothing";
+    default: return toString();
+  }
+}
+
+std::string numberText(int64_t value) {
+  return value < 0 ? std::to_string(value) : " " + std::to_string(value);
+}
+
+std::string formatDouble(double value) {
+  if (value == 0) return "0";  // also for -0
+  char buf[64];
+  auto [ptr, ec] = std::to_chars(buf, buf + sizeof buf, value);
+  if (ec != std::errc()) return std::to_string(value);
+  return std::string(buf, ptr);
+}
+
+std::string numberText(double value) {
+  std::string digits = formatDouble(value);
+  return digits.front() == '-' ? digits : " " + digits;
+}
+
+}  // namespace oskara

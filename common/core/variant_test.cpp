@@ -1,0 +1,89 @@
+#include "core/variant.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "core/error.h"
+
+namespace oskara {
+namespace {
+
+int32_t errorNumberOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+TEST(VariantConversion, BooleanFromNumbersAndText) {
+  EXPECT_FALSE(Variant(int16_t{0}).toBool());
+  EXPECT_TRUE(Variant(int32_t{-1}).toBool());
+  EXPECT_TRUE(Variant(0.25).toBool());
+  EXPECT_TRUE(Variant("True").toBool());
+  EXPECT_FALSE(Variant("false").toBool());
+  EXPECT_EQ(errorNumberOf([] { (void)Variant::null().toBool(); }), 94);
+  EXPECT_EQ(errorNumberOf([] { (void)Variant("maybe").toBool(); }), 13);
+  // True counts as -1 when a number is asked for.
+  EXPECT_EQ(Variant(true).toInt32(), -1);
+}
+
+TEST(VariantConversion, SixteenBitRangeAndRounding) {
+  EXPECT_EQ(Variant(int32_t{32767}).toInt16(), 32767);
+  EXPECT_EQ(Variant(-32768.0).toInt16(), -32768);
+  EXPECT_EQ(errorNumberOf([] { (void)Variant(int32_t{40000}).toInt16(); }), 6);
+  EXPECT_EQ(errorNumberOf([] { (void)Variant(-32769.0).toInt16(); }), 6);
+  EXPECT_EQ(Variant(2.5).toInt16(), 2);  // half to even
+  EXPECT_EQ(Variant(3.5).toInt16(), 4);
+  EXPECT_EQ(Variant(" 12 ").toInt16(), 12);
+}
+
+TEST(VariantConversion, NullAndEmptyToText) {
+  EXPECT_EQ(errorNumberOf([] { (void)Variant::null().toString(); }), 94);
+  EXPECT_EQ(Variant().toString(), "");
+  EXPECT_EQ(Variant(int32_t{30}).toString(), "30");
+  EXPECT_EQ(Variant(250.5).toString(), "250.5");
+  EXPECT_EQ(Variant(true).toString(), "True");
+}
+
+TEST(VariantConversion, ObjectsDoNotBecomeValues) {
+  EXPECT_EQ(errorNumberOf([] { (void)Variant(ObjectRef{}).toInt32(); }), 13);
+  EXPECT_EQ(Variant().toObject(), nullptr);
+}
+
+TEST(DateTimeValues, IsoRoundTripsAndParts) {
+  auto d = DateTime::parseIso("1968-01-01");
+  ASSERT_TRUE(d);
+  EXPECT_EQ(d->toIso(), "1968-01-01");
+  EXPECT_FALSE(d->hasTime());
+  auto dt = DateTime::parseIso("2026-12-07 05:11:53");
+  ASSERT_TRUE(dt);
+  EXPECT_EQ(dt->toIso(), "2026-12-07 05:11:53");
+  EXPECT_EQ(dt->datePart().toIso(), "2026-12-07");
+  EXPECT_EQ(dt->timePart().toIso(), "05:11:53");
+  auto t = DateTime::parseIso("23:59:59");
+  ASSERT_TRUE(t);
+  EXPECT_FALSE(t->hasDate());
+  EXPECT_EQ(t->toIso(), "23:59:59");
+  EXPECT_FALSE(DateTime::parseIso("2026-02-30"));
+  EXPECT_FALSE(DateTime::parseIso("2026-13-01"));
+  EXPECT_FALSE(DateTime::parseIso("yesterday"));
+  // The serial counts days from 30 December 1899.
+  EXPECT_EQ(DateTime::fromParts(1899, 12, 31).serial, 1);
+  EXPECT_EQ(DateTime::fromParts(2000, 1, 1).serial, 36526);
+}
+
+TEST(NumberText, BlankBeforeNonNegative) {
+  EXPECT_EQ(numberText(int64_t{30}), " 30");
+  EXPECT_EQ(numberText(int64_t{0}), " 0");
+  EXPECT_EQ(numberText(int64_t{-2147220504}), "-2147220504");
+  EXPECT_EQ(numberText(100.0), " 100");
+  EXPECT_EQ(numberText(0.0), " 0");
+  EXPECT_EQ(numberText(-50.0), "-50");
+  EXPECT_EQ(numberText(250.5), " 250.5");
+}
+
+}  // namespace
+}  // namespace oskara

@@ -1,0 +1,119 @@
+#include "dbengine/errors.h"
+
+namespace oskara::db {
+namespace {
+
+std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
+
+}  // namespace
+
+Error fileNotFound(std::string_view path) {
+  return Error(errc::kFileNotFound, "Could not find file " + quoted(path) + ".");
+}
+
+Error invalidPath(std::string_view path) {
+  return Error(errc::kInvalidPath,
+               quoted(path) + " is not a valid path. Make sure that the path name is spelled "
+                              "correctly and that the folder it names can be reached.");
+}
+
+Error notADatabase(std::string_view path) {
+  return Error(errc::kUnrecognizedFormat, "Unrecognized database format " + quoted(path) + ".");
+}
+
+Error cannotOpenFile(std::string_view path, std::string_view reason) {
+  return Error(errc::kCannotOpenFile,
+               "The database engine cannot open the file " + quoted(path) + ": " + std::string(reason) + ".");
+}
+
+Error noSuchTable(std::string_view name) {
+  return Error(errc::kNoSuchTable, "The database engine cannot find the input table or query " +
+                                       quoted(name) +
+                                       ". Make sure it exists and that its name is spelled correctly.");
+}
+
+Error itemNotFound(std::string_view what, std::string_view name) {
+  return Error(errc::kItemNotFound,
+               "Item not found in this collection: " + std::string(what) + " " + quoted(name) + ".");
+}
+
+Error tooFewParameters(int expected, std::string_view names) {
+  return Error(errc::kTooFewParameters, "Too few parameters. Expected " + std::to_string(expected) +
+                                            " (" + std::string(names) + ").");
+}
+
+Error noCurrentRecord() { return Error(errc::kNoCurrentRecord, "No current record."); }
+
+Error updateWithoutEdit() {
+  return Error(errc::kNoCurrentRecordUpdate, "Update or CancelUpdate without AddNew or Edit.");
+}
+
+Error readOnly(std::string_view object) {
+  return Error(errc::kReadOnly,
+               "Cannot update. Database or object is read-only: " + std::string(object) + ".");
+}
+
+Error tableLocked(std::string_view table, std::string_view user, std::string_view machine) {
+  return Error(errc::kTableLocked, "Couldn't lock table " + quoted(table) +
+                                       "; currently in use by user " + quoted(user) + " on machine " +
+                                       quoted(machine) + ".");
+}
+
+Error notSupported(std::string_view operation) {
+  return Error(errc::kNotSupported,
+               "Operation is not supported for this type of object: " + std::string(operation) + ".");
+}
+
+Error notInTransaction() {
+  return Error(errc::kNotInTransaction,
+               "You tried to commit or rollback a transaction without first beginning a transaction.");
+}
+
+Error invalidOperation(std::string_view what) {
+  return Error(errc::kInvalidOperation, "Invalid operation: " + std::string(what) + ".");
+}
+
+Error syntaxError(int32_t number, std::string_view detail, std::string_view statement) {
+  std::string kind;
+  switch (number) {
+    case errc::kSyntaxExpression: kind = "Syntax error in query expression"; break;
+    case errc::kSyntaxFrom: kind = "Syntax error in FROM clause"; break;
+    case errc::kSyntaxInsert: kind = "Syntax error in INSERT INTO statement"; break;
+    case errc::kSyntaxUpdate: kind = "Syntax error in UPDATE statement"; break;
+    case errc::kInvalidStatement:
+      kind = "Invalid SQL statement; expected 'DELETE', 'INSERT', 'PROCEDURE', 'SELECT', or 'UPDATE'";
+      break;
+    default: kind = "Syntax error"; break;
+  }
+  std::string text = kind;
+  if (!detail.empty()) text += " (" + std::string(detail) + ")";
+  text += " in statement " + quoted(statement) + ".";
+  return Error(number, text);
+}
+
+Error cannotExecuteSelect(std::string_view statement) {
+  return Error(errc::kCannotExecuteSelect, "Cannot execute a select query: " + quoted(statement) + ".");
+}
+
+Error duplicateKey(std::string_view table, std::string_view detail) {
+  return Error(errc::kDuplicateKey,
+               "The changes you requested to the table " + quoted(table) +
+                   " were not successful because they would create duplicate values in the index or "
+                   "primary key (" + std::string(detail) + ").");
+}
+
+Error requiredNull(std::string_view field) {
+  return Error(errc::kRequiredNull, "The field " + quoted(field) + " cannot contain a Null value.");
+}
+
+Error numericOverflow(std::string_view field) {
+  return Error(errc::kNumericOverflow, "Numeric field overflow in field " + quoted(field) + ".");
+}
+
+Error conversionError(std::string_view field, std::string_view value) {
+  return Error(errc::kConversionError,
+               "Data type conversion error: " + std::string(value) + " cannot be stored in field " +
+                   quoted(field) + ".");
+}
+
+}  // namespace oskara::db

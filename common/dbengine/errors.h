@@ -1,0 +1,76 @@
+// The database engine's error numbers and the texts that go with them. Each
+// factory returns the oskara::Error to throw; its text names the object.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/error.h"
+
+namespace oskara::db {
+
+namespace errc {
+inline constexpr int32_t kReserved = 3000;             // an SQLite failure with no closer number
+inline constexpr int32_t kInvalidArgument = 3001;
+inline constexpr int32_t kCannotUpdateObject = 3003;   // unused placeholder for completeness
+inline constexpr int32_t kNoCurrentRecordUpdate = 3020;  // Update without AddNew or Edit
+inline constexpr int32_t kNoCurrentRecord = 3021;
+inline constexpr int32_t kDuplicateKey = 3022;
+inline constexpr int32_t kFileNotFound = 3024;
+inline constexpr int32_t kReadOnly = 3027;
+inline constexpr int32_t kNotInTransaction = 3034;
+inline constexpr int32_t kDiskError = 3043;
+inline constexpr int32_t kInvalidPath = 3044;
+inline constexpr int32_t kCorrupt = 3049;
+inline constexpr int32_t kCannotOpenFile = 3051;
+inline constexpr int32_t kTooFewParameters = 3061;
+inline constexpr int32_t kCannotExecuteSelect = 3065;
+inline constexpr int32_t kSyntaxExpression = 3075;
+inline constexpr int32_t kNoSuchTable = 3078;
+inline constexpr int32_t kAmbiguousField = 3079;
+inline constexpr int32_t kInvalidStatement = 3129;     // not SELECT, INSERT, UPDATE, DELETE
+inline constexpr int32_t kSyntaxFrom = 3131;
+inline constexpr int32_t kSyntaxInsert = 3134;
+inline constexpr int32_t kSyntaxUpdate = 3144;
+inline constexpr int32_t kCouldNotUpdateLocked = 3218;
+inline constexpr int32_t kInvalidOperation = 3219;
+inline constexpr int32_t kNotSupported = 3251;
+inline constexpr int32_t kTableLocked = 3262;
+inline constexpr int32_t kItemNotFound = 3265;
+inline constexpr int32_t kRequiredNull = 3314;
+inline constexpr int32_t kUnrecognizedFormat = 3343;
+inline constexpr int32_t kNumericOverflow = 3349;
+inline constexpr int32_t kConversionError = 3421;
+inline constexpr int32_t kTypeMismatchCriteria = 3464;
+}  // namespace errc
+
+// Opening files.
+Error fileNotFound(std::string_view path);
+Error invalidPath(std::string_view path);
+Error notADatabase(std::string_view path);
+Error cannotOpenFile(std::string_view path, std::string_view reason);
+
+// Objects and collections.
+Error noSuchTable(std::string_view name);
+Error itemNotFound(std::string_view what, std::string_view name);  // what: "field", "parameter", "query"
+Error tooFewParameters(int expected, std::string_view names);
+Error noCurrentRecord();
+Error updateWithoutEdit();
+Error readOnly(std::string_view object);
+Error tableLocked(std::string_view table, std::string_view user, std::string_view machine);
+Error notSupported(std::string_view operation);
+Error notInTransaction();
+Error invalidOperation(std::string_view what);
+
+// Statements. `statement` is the dialect text as given.
+Error syntaxError(int32_t number, std::string_view detail, std::string_view statement);
+Error cannotExecuteSelect(std::string_view statement);
+
+// Values.
+Error duplicateKey(std::string_view table, std::string_view detail);
+Error requiredNull(std::string_view field);
+Error numericOverflow(std::string_view field);
+Error conversionError(std::string_view field, std::string_view value);
+
+}  // namespace oskara::db
