@@ -1,10 +1,12 @@
 // The lock-information file kept beside each database ("<database>-lock").
 // Every open database holds one user slot in it (machine and user name) under
 // an open-file-description lock, so the slot dies with the process that held
-// it. Deny-write table locks are exclusive locks on a byte derived from the
+// it. Deny-write table locks are exclusive locks on an entry chosen by the
 // table name, with the holder's slot number written beside it so that a
 // refused caller can be told who holds the table. The layout is documented
-// in docs/database-files.md; the active-users library reads it.
+// in docs/database-files.md; the active-users library reads it. The locks
+// belong to the open file, so a child forked without exec shares them until
+// it ends.
 #pragma once
 
 #include <cstdint>
