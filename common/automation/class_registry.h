@@ -1,0 +1,64 @@
+// Class registry: creating objects by programmatic identifier
+// ("Tormel.QueueEngine"). A process registers the classes it serves; a class
+// that is not served here is asked of the installed activator (the bus, in a
+// program that has one). Without an activator only local classes exist, which
+// is how unit tests of the servers run with no bus at all.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "automation/dispatch.h"
+
+namespace oskara {
+
+using ObjectFactory = std::function<ObjectRef()>;
+
+// The seam to classes served by other processes.
+class ObjectActivator {
+ public:
+  virtual ~ObjectActivator() = default;
+  // A new object of `progId` from another process; raises 429 when none can be
+  // created, 462 when its server cannot be reached.
+  virtual ObjectRef activate(std::string_view progId) = 0;
+};
+
+// Registers a class this process serves. Identifiers compare without regard to
+// case; registering an identifier again replaces the earlier entry.
+void registerClass(std::string progId, ObjectFactory factory, ClassInfo info);
+
+// Registers a default-constructible class that describes itself with a static
+// methodTable() (see method_table.h).
+template <class T>
+void registerClass(std::string progId) {
+  registerClass(std::move(progId), [] { return std::make_shared<T>(); },
+                T::methodTable().info());
+}
+
+void unregisterClass(std::string_view progId);
+
+// The identifiers this process serves, in registration order.
+std::vector<std::string> servedClasses();
+
+// The description of a class served here; nullptr when it is not.
+std::shared_ptr<const ClassInfo> servedClassInfo(std::string_view progId);
+
+// A new object: from this process when it serves the class (no bus round
+// trip), otherwise from the activator. Raises 429 when neither can create it.
+ObjectRef createObject(std::string_view progId);
+
+// A new object of a class served here; raises 429 when the class is not.
+ObjectRef createLocalObject(std::string_view progId);
+
+// Installs the activator for classes served elsewhere and returns the one it
+// replaces. The caller keeps ownership; nullptr removes it.
+ObjectActivator* setObjectActivator(ObjectActivator* activator);
+
+// Objects made by this process's factories that are still alive.
+size_t liveLocalObjects();
+
+}  // namespace oskara
