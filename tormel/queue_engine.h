@@ -1,0 +1,115 @@
+// QueueEngine ("Tormel.QueueEngine"): the queue scan engine. One call of
+// ProcessQueue opens the three databases, loads the scan options, and inside
+// one transaction stamps the run, optionally empties the queue and runs the
+// enabled scan rules in their fixed order; any failure rolls the whole run
+// back and comes back through lErr / sError.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "automation/method_table.h"
+#include "dbengine/dbengine.h"
+
+namespace tormel {
+
+// The scan options: one member per field of tblDTOptions, named after it.
+struct ScanOptions {
+  bool Chk_OverLimit = false;
+  bool Chk_NearLimit = false;
+  double Chk_NearLimit_Amt = 0;
+  bool Chk_30Days = false;
+  bool Chk_60Days = false;
+  bool Chk_90Days = false;
+  bool Chk_120Days = false;
+  bool Chk_FollowUp1 = false;
+  int16_t Chk_FollowUp1_x = 0;
+  int16_t Chk_FollowUp1_y = 0;  // loaded only
+  bool Chk_FollowUp2 = false;
+  int16_t Chk_FollowUp2_x = 0;
+  bool Chk_FollowUp3 = false;
+  bool Chk_FollowUp3Priority = false;
+  std::string Chk_FollowUp3_x;  // loaded only
+  std::string Chk_FollowUp3_y;  // loaded only
+  bool Chk_CreditHold = false;
+  bool Chk_ResetQueue = false;
+  std::string Chk_FollowUp3BatchExcld;  // loaded only
+};
+
+// Error numbers of the engine's own failures: the automation error base
+// 0x80040000 plus 1000 and plus 1118.
+inline constexpr int32_t kErrInitOptions = -2147220504;
+inline constexpr int32_t kErrMissingOptions = -2147220386;
+
+// AddToQueue results besides true (-1) and false (0).
+inline constexpr int16_t kQueueNoCustomer = 1100;
+inline constexpr int16_t kQueueCustomerQueued = 1128;
+inline constexpr int16_t kQueueLogIdQueued = 1138;
+// LastQueueProcTimeStamp's result when tblDTOptions has no record.
+inline constexpr int16_t kStampNoOptions = 1118;
+
+class QueueEngine : public oskara::automation::DispatchObject<QueueEngine> {
+ public:
+  QueueEngine();
+  ~QueueEngine() override;
+
+  // Public interface _QueueEngine, in this order.
+  bool ProcessQueue(std::string DT_UNCPath, std::string AR_UNCPath, std::string SO_UNCPath,
+                    int32_t& lErr, std::string& sError);
+  oskara::Variant GetLogID(std::string& p_sCustID);
+
+  static const oskara::automation::MethodTable<QueueEngine>& methodTable();
+
+  // Read access for callers in this process (tests, the asynchronous runner).
+  const ScanOptions& options() const { return m_options; }
+  const std::string& dtPath() const { return m_sDTDbPath; }
+
+ private:
+  friend class QueueEngineTestAccess;
+
+  bool InitOptions(const std::string& dtPath, const std::string& arPath,
+                   const std::string& soPath);
+  int16_t LastQueueProcTimeStamp();
+  int16_t AddToQueue(const std::string& p_sCustID, int32_t p_lLogID, int16_t p_iTransType,
+                     const std::string& p_sRemark, bool p_bPriority = false);
+
+  // Scan rules, in the order ProcessQueue runs them.
+  bool EmptyQueue();
+  bool FollowUp3();
+  bool FollowUp2();
+  bool FollowUp1();
+  bool Exceed120Days();
+  bool Exceed90Days();
+  bool Exceed60Days();
+  bool Exceed30Days();
+  bool OverLimit();
+  bool NearLimit();
+  bool CreditHold();
+
+  struct AgeingRule;
+  bool RunAgeingRule(const AgeingRule& rule);
+  // Queues every record of `rs`: the customer from "CustId", the call-log id
+  // from GetLogID or from the record's "LogID".
+  enum class LogIdFrom { GetLogID, Record };
+  void QueueEach(oskara::db::Recordset& rs, LogIdFrom logIdFrom, int16_t transType,
+                 const std::string& remark, bool priority);
+  int32_t LogIdOf(const std::string& custId);
+
+  // Paths of the last InitOptions, as passed.
+  std::string m_sDTDbPath;
+  std::string m_sARDbPath;
+  std::string m_sSODbPath;
+  // The engine's default workspace and the open databases. Only m_dbDT is
+  // addressed; AR and SO are held open until the next InitOptions or the end
+  // of the object. m_dbSO is null when no SO path was given.
+  oskara::db::Workspace* m_wsEngine = nullptr;
+  oskara::db::DatabasePtr m_dbDT;
+  oskara::db::DatabasePtr m_dbAR;
+  oskara::db::DatabasePtr m_dbSO;
+  ScanOptions m_options;
+};
+
+// Registers "Tormel.QueueEngine" with this process's class registry.
+void registerQueueEngine();
+
+}  // namespace tormel
