@@ -79,6 +79,7 @@ bool isMissingArgument(const Variant& value);
 namespace automation_error {
 inline constexpr int32_t kInvalidCall = 5;
 inline constexpr int32_t kCannotCreateObject = 429;
+inline constexpr int32_t kAutomationError = 440;
 inline constexpr int32_t kMemberNotSupported = 438;
 inline constexpr int32_t kArgumentNotOptional = 449;
 inline constexpr int32_t kWrongArgumentCount = 450;

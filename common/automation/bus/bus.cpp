@@ -1,0 +1,509 @@
+#include "automation/bus/bus.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QDBusServiceWatcher>
+#include <QDBusVirtualObject>
+#include <limits>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "automation/bus/wire.h"
+
+namespace oskara::automation {
+
+class RemoteObject;
+
+// Everything the Bus keeps. Proxies hold it weakly, so a proxy that outlives
+// the Bus simply stops giving references back.
+class BusCore : public QDBusVirtualObject {
+ public:
+  explicit BusCore(QDBusConnection connection);
+  ~BusCore() override;
+
+  QString introspect(const QString& path) const override;
+  bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
+
+  wire::ObjectAddress exportTo(const ObjectRef& object, const QString& peer);
+  ObjectRef importReference(const wire::ObjectAddress& address);
+  QDBusMessage call(const QDBusMessage& message);
+  void sendRelease(const QString& owner, const QString& path, uint32_t count);
+  void forgetProxy(const QString& key, const RemoteObject* proxy);
+  ObjectRef activate(std::string_view progId);
+
+  size_t remoteReferences() const;
+  size_t exportedCount() const { return exports_.size(); }
+
+  // Constant after construction.
+  std::weak_ptr<BusCore> self;
+  QDBusConnection connection;
+  QString uniqueName;
+
+  bool factoryServed = false;
+  size_t activeCalls = 0;  // incoming being served plus outgoing waiting
+
+ private:
+  struct Export {
+    ObjectRef object;                    // kept alive while any peer holds a reference
+    std::map<QString, uint32_t> refs;    // peer unique name -> references counted for it
+  };
+
+  QDBusMessage handleFactory(const QDBusMessage& message);
+  QDBusMessage handleObject(const QDBusMessage& message);
+  QDBusMessage invokeReply(const QDBusMessage& message, const ObjectRef& object,
+                           const QString& member, const QVariant& packedArgs);
+  void release(const QString& peer, quint64 id, uint32_t count);
+  void watchPeer(const QString& peer);
+  void peerLeft(const QString& peer);
+  wire::ExportObject exporterFor(const QString& peer);
+  wire::ImportObject importer();
+
+  std::map<quint64, Export> exports_;            // by object id (the last path element)
+  std::map<const Dispatch*, quint64> idOf_;      // exported object -> its id
+  quint64 nextId_ = 1;                           // ids are never reused
+  std::map<QString, std::weak_ptr<RemoteObject>> proxies_;  // "owner/path" -> proxy
+  std::set<QString> watched_;                    // peers whose departure we follow
+  QDBusServiceWatcher watcher_;
+};
+
+// A reference to an object of another process.
+class RemoteObject : public Dispatch {
+ public:
+  RemoteObject(std::weak_ptr<BusCore> core, QString owner, QString path)
+      : core_(std::move(core)), owner_(std::move(owner)), path_(std::move(path)) {}
+
+  ~RemoteObject() override {
+    auto core = core_.lock();
+    if (!core) return;
+    core->forgetProxy(key(), this);
+    if (!gone_ && received_ > 0) core->sendRelease(owner_, path_, received_);
+  }
+
+  Variant invoke(std::string_view member, std::vector<Variant>& args) override;
+  const ClassInfo& typeInfo() const override;
+
+  QString key() const { return owner_ + path_; }
+  const QString& owner() const { return owner_; }
+  const QString& path() const { return path_; }
+  void addReceived() { ++received_; }
+  void markGone() { gone_ = true; }
+
+ private:
+  std::string describe(std::string_view member) const {
+    std::string text = "'" + std::string(member) + "'";
+    if (info_) text += " of " + info_->name;
+    return text + " (object " + wire::toStd(path_) + " of " + wire::toStd(owner_) + ")";
+  }
+  std::shared_ptr<BusCore> liveCore(std::string_view member) const {
+    auto core = core_.lock();
+    if (!core || gone_) throw serverUnavailable(describe(member));
+    return core;
+  }
+  void failed(const QDBusMessage& reply, std::string_view member) {
+    if (wire::peerIsGone(reply)) gone_ = true;
+    throw wire::errorFromReply(reply, describe(member));
+  }
+
+  std::weak_ptr<BusCore> core_;
+  QString owner_;             // unique bus name of the serving process
+  QString path_;              // object path there
+  uint32_t received_ = 0;     // references the owner counted for us; given back at the end
+  bool gone_ = false;         // the owner has left the bus or the object has ended
+  mutable std::optional<ClassInfo> info_;  // fetched on first use
+};
+
+Variant RemoteObject::invoke(std::string_view member, std::vector<Variant>& args) {
+  auto core = liveCore(member);
+  QDBusMessage message = QDBusMessage::createMethodCall(
+      owner_, path_, QLatin1String(wire::kObjectInterface), QStringLiteral("Invoke"));
+  message << wire::toQt(member)
+          << QVariant::fromValue(wire::encodeList(args, [&](const ObjectRef& o) {
+               return core->exportTo(o, owner_);
+             }));
+  QDBusMessage reply = core->call(message);
+  if (reply.type() != QDBusMessage::ReplyMessage) failed(reply, member);
+  const QList<QVariant> out = reply.arguments();
+  if (out.size() != 2) throw wire::errorFromReply(reply, describe(member));
+  auto import = [&](const wire::ObjectAddress& a) { return core->importReference(a); };
+  Variant result = wire::decode(qdbus_cast<wire::Value>(out.at(0)), import);
+  const wire::ValueMap byRef = qdbus_cast<wire::ValueMap>(out.at(1));
+  for (auto it = byRef.begin(); it != byRef.end(); ++it) {
+    if (it.key() < args.size()) args[it.key()] = wire::decode(it.value(), import);
+  }
+  return result;
+}
+
+const ClassInfo& RemoteObject::typeInfo() const {
+  if (info_) return *info_;
+  auto core = liveCore("TypeInfo");
+  QDBusMessage message = QDBusMessage::createMethodCall(
+      owner_, path_, QLatin1String(wire::kObjectInterface), QStringLiteral("TypeInfo"));
+  QDBusMessage reply = core->call(message);
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2)
+    throw wire::errorFromReply(reply, describe("TypeInfo"));
+  info_ = wire::decodeClass(reply.arguments().at(0).toString(),
+                            wire::memberListOf(reply.arguments().at(1)));
+  return *info_;
+}
+
+namespace {
+
+QString objectPath(quint64 id) {
+  return QLatin1String(wire::kObjectsPath) + QLatin1Char('/') + QString::number(id);
+}
+
+// The id of an object path below kObjectsPath; 0 when it is not one.
+quint64 objectId(const QString& path) {
+  const QString prefix = QLatin1String(wire::kObjectsPath) + QLatin1Char('/');
+  if (!path.startsWith(prefix)) return 0;
+  bool ok = false;
+  quint64 id = path.mid(prefix.size()).toULongLong(&ok);
+  return ok ? id : 0;
+}
+
+// Counts a call in progress for as long as it lives.
+class ActiveCall {
+ public:
+  explicit ActiveCall(size_t& counter) : counter_(counter) { ++counter_; }
+  ~ActiveCall() { --counter_; }
+  ActiveCall(const ActiveCall&) = delete;
+  ActiveCall& operator=(const ActiveCall&) = delete;
+
+ private:
+  size_t& counter_;
+};
+
+const char kObjectInterfaceXml[] =
+    "  <interface name=\"oskara.Automation.Object\">\n"
+    "    <method name=\"Invoke\">\n"
+    "      <arg name=\"member\" type=\"s\" direction=\"in\"/>\n"
+    "      <arg name=\"args\" type=\"a(yv)\" direction=\"in\"/>\n"
+    "      <arg name=\"result\" type=\"(yv)\" direction=\"out\"/>\n"
+    "      <arg name=\"byRef\" type=\"a{u(yv)}\" direction=\"out\"/>\n"
+    "    </method>\n"
+    "    <method name=\"TypeInfo\">\n"
+    "      <arg name=\"className\" type=\"s\" direction=\"out\"/>\n"
+    "      <arg name=\"members\" type=\"a(sa(sybb)ys)\" direction=\"out\"/>\n"
+    "    </method>\n"
+    "    <method name=\"Release\">\n"
+    "      <arg name=\"count\" type=\"u\" direction=\"in\"/>\n"
+    "    </method>\n"
+    "  </interface>\n";
+
+const char kFactoryInterfaceXml[] =
+    "  <interface name=\"oskara.Automation.Factory\">\n"
+    "    <method name=\"Create\">\n"
+    "      <arg name=\"progId\" type=\"s\" direction=\"in\"/>\n"
+    "      <arg name=\"object\" type=\"o\" direction=\"out\"/>\n"
+    "    </method>\n"
+    "    <method name=\"TypeInfo\">\n"
+    "      <arg name=\"progId\" type=\"s\" direction=\"in\"/>\n"
+    "      <arg name=\"className\" type=\"s\" direction=\"out\"/>\n"
+    "      <arg name=\"members\" type=\"a(sa(sybb)ys)\" direction=\"out\"/>\n"
+    "    </method>\n"
+    "    <method name=\"CreateAndInvoke\">\n"
+    "      <arg name=\"progId\" type=\"s\" direction=\"in\"/>\n"
+    "      <arg name=\"member\" type=\"s\" direction=\"in\"/>\n"
+    "      <arg name=\"args\" type=\"a(yv)\" direction=\"in\"/>\n"
+    "      <arg name=\"result\" type=\"(yv)\" direction=\"out\"/>\n"
+    "      <arg name=\"byRef\" type=\"a{u(yv)}\" direction=\"out\"/>\n"
+    "    </method>\n"
+    "  </interface>\n";
+
+}  // namespace
+
+BusCore::BusCore(QDBusConnection c)
+    : connection(std::move(c)),
+      uniqueName(connection.baseService()),
+      watcher_(QString(), connection, QDBusServiceWatcher::WatchForUnregistration) {
+  wire::registerTypes();
+  QObject::connect(&watcher_, &QDBusServiceWatcher::serviceUnregistered,
+                   [this](const QString& peer) { peerLeft(peer); });
+}
+
+BusCore::~BusCore() = default;
+
+wire::ExportObject BusCore::exporterFor(const QString& peer) {
+  return [this, peer](const ObjectRef& object) { return exportTo(object, peer); };
+}
+
+wire::ImportObject BusCore::importer() {
+  return [this](const wire::ObjectAddress& address) { return importReference(address); };
+}
+
+wire::ObjectAddress BusCore::exportTo(const ObjectRef& object, const QString& peer) {
+  if (auto* remote = dynamic_cast<RemoteObject*>(object.get())) {
+    // The peer's own object goes back as its own address, uncounted; it
+    // resolves it to the object itself.
+    if (remote->owner() == peer) return {remote->owner(), QDBusObjectPath(remote->path())};
+    // An object of a third process is passed on through this one.
+  }
+  quint64 id;
+  if (auto it = idOf_.find(object.get()); it != idOf_.end()) {
+    id = it->second;
+  } else {
+    id = nextId_++;
+    exports_[id].object = object;
+    idOf_[object.get()] = id;
+  }
+  ++exports_[id].refs[peer];
+  watchPeer(peer);
+  return {uniqueName, QDBusObjectPath(objectPath(id))};
+}
+
+ObjectRef BusCore::importReference(const wire::ObjectAddress& address) {
+  const QString path = address.path.path();
+  if (address.bus == uniqueName) {
+    auto it = exports_.find(objectId(path));
+    if (it == exports_.end()) throw serverUnavailable("object " + wire::toStd(path));
+    return it->second.object;
+  }
+  const QString key = address.bus + path;
+  if (auto known = proxies_[key].lock()) {
+    known->addReceived();
+    return known;
+  }
+  auto proxy = std::make_shared<RemoteObject>(self, address.bus, path);
+  proxy->addReceived();
+  proxies_[key] = proxy;
+  watchPeer(address.bus);
+  return proxy;
+}
+
+void BusCore::forgetProxy(const QString& key, const RemoteObject* proxy) {
+  auto it = proxies_.find(key);
+  if (it == proxies_.end()) return;
+  auto current = it->second.lock();
+  if (!current || current.get() == proxy) proxies_.erase(it);
+}
+
+QDBusMessage BusCore::call(const QDBusMessage& message) {
+  ActiveCall active(activeCalls);
+  // No time limit: a scan may run for minutes. A peer that leaves the bus
+  // ends the wait at once with an error reply from the bus.
+  return connection.call(message, QDBus::BlockWithGui, std::numeric_limits<int>::max());
+}
+
+void BusCore::sendRelease(const QString& owner, const QString& path, uint32_t count) {
+  QDBusMessage message = QDBusMessage::createMethodCall(
+      owner, path, QLatin1String(wire::kObjectInterface), QStringLiteral("Release"));
+  message << count;
+  connection.send(message);  // sent without waiting; no reply is asked for
+}
+
+void BusCore::watchPeer(const QString& peer) {
+  if (peer == uniqueName || !watched_.insert(peer).second) return;
+  watcher_.addWatchedService(peer);
+  // A peer that left before the watch was in place sends no signal any more.
+  QDBusMessage ask = QDBusMessage::createMethodCall(
+      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
+  ask << peer;
+  QDBusMessage answer = connection.call(ask, QDBus::Block);
+  if (answer.type() == QDBusMessage::ReplyMessage && !answer.arguments().value(0).toBool())
+    peerLeft(peer);
+}
+
+void BusCore::peerLeft(const QString& peer) {
+  if (watched_.erase(peer) == 0) return;
+  watcher_.removeWatchedService(peer);
+  std::vector<ObjectRef> ending;
+  for (auto it = exports_.begin(); it != exports_.end();) {
+    it->second.refs.erase(peer);
+    if (it->second.refs.empty()) {
+      idOf_.erase(it->second.object.get());
+      ending.push_back(std::move(it->second.object));
+      it = exports_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (auto& [key, weak] : proxies_) {
+    if (auto proxy = weak.lock(); proxy && proxy->owner() == peer) proxy->markGone();
+  }
+  ending.clear();  // end-of-object code runs with the tables already consistent
+}
+
+void BusCore::release(const QString& peer, quint64 id, uint32_t count) {
+  auto it = exports_.find(id);
+  if (it == exports_.end()) return;
+  auto ref = it->second.refs.find(peer);
+  if (ref == it->second.refs.end()) return;
+  ref->second = count >= ref->second ? 0 : ref->second - count;
+  if (ref->second == 0) it->second.refs.erase(ref);
+  if (!it->second.refs.empty()) return;
+  ObjectRef ending = std::move(it->second.object);
+  idOf_.erase(ending.get());
+  exports_.erase(it);
+  ending.reset();
+}
+
+size_t BusCore::remoteReferences() const {
+  size_t total = 0;
+  for (const auto& [id, e] : exports_) {
+    for (const auto& [peer, n] : e.refs) total += n;
+  }
+  return total;
+}
+
+QString BusCore::introspect(const QString& path) const {
+  if (path == QLatin1String(wire::kRootPath))
+    return QStringLiteral("  <node name=\"Factory\"/>\n  <node name=\"objects\"/>\n");
+  if (path == QLatin1String(wire::kFactoryPath))
+    return factoryServed ? QLatin1String(kFactoryInterfaceXml) : QString();
+  if (path == QLatin1String(wire::kObjectsPath)) {
+    QString nodes;
+    for (const auto& [id, e] : exports_)
+      nodes += QStringLiteral("  <node name=\"%1\"/>\n").arg(id);
+    return nodes;
+  }
+  if (exports_.count(objectId(path))) return QLatin1String(kObjectInterfaceXml);
+  return QString();
+}
+
+bool BusCore::handleMessage(const QDBusMessage& message, const QDBusConnection& c) {
+  if (message.type() != QDBusMessage::MethodCallMessage) return false;
+  const QString iface = message.interface();
+  // Introspection and ping are answered by QtDBus itself.
+  if (iface.startsWith(QLatin1String("org.freedesktop.DBus."))) return false;
+  ActiveCall active(activeCalls);
+  QDBusMessage reply;
+  try {
+    if (message.path() == QLatin1String(wire::kFactoryPath)) {
+      reply = handleFactory(message);
+    } else {
+      reply = handleObject(message);
+    }
+  } catch (const Error& e) {
+    reply = wire::errorReply(message, e);
+  } catch (const std::exception& e) {
+    reply = wire::errorReply(message, Error(automation_error::kAutomationError,
+                                            std::string("Automation error: ") + e.what()));
+  }
+  if (message.isReplyRequired()) c.send(reply);
+  return true;
+}
+
+QDBusMessage BusCore::invokeReply(const QDBusMessage& message, const ObjectRef& object,
+                                  const QString& member, const QVariant& packedArgs) {
+  const QString sender = message.service();
+  std::vector<Variant> args = wire::decodeList(wire::valueListOf(packedArgs), importer());
+  const std::string name = wire::toStd(member);
+  Variant result = object->invoke(name, args);
+  // By-reference arguments the caller passed go back, already in its types.
+  wire::ValueMap byRef;
+  if (const MemberInfo* info = object->typeInfo().findMember(name)) {
+    for (size_t i = 0; i < args.size() && i < info->params.size(); ++i) {
+      if (info->params[i].byRef && !isMissingArgument(args[i]))
+        byRef.insert(static_cast<uint>(i), wire::encode(args[i], exporterFor(sender)));
+    }
+  }
+  QDBusMessage reply = message.createReply();
+  reply << QVariant::fromValue(wire::encode(result, exporterFor(sender)))
+        << QVariant::fromValue(byRef);
+  return reply;
+}
+
+QDBusMessage BusCore::handleObject(const QDBusMessage& message) {
+  auto it = exports_.find(objectId(message.path()));
+  if (it == exports_.end()) {
+    return message.createErrorReply(QDBusError::UnknownObject,
+                                    QStringLiteral("No object at %1: it has ended or never existed.")
+                                        .arg(message.path()));
+  }
+  ObjectRef object = it->second.object;  // alive for the whole call, even if released meanwhile
+  const quint64 id = it->first;
+  const QString member = message.member();
+  const QList<QVariant> in = message.arguments();
+  if (member == QLatin1String("Invoke") && message.signature() == QLatin1String("sa(yv)")) {
+    return invokeReply(message, object, in.at(0).toString(), in.at(1));
+  }
+  if (member == QLatin1String("TypeInfo") && message.signature().isEmpty()) {
+    const ClassInfo& info = object->typeInfo();
+    QDBusMessage reply = message.createReply();
+    reply << wire::toQt(info.name) << QVariant::fromValue(wire::encodeMembers(info));
+    return reply;
+  }
+  if (member == QLatin1String("Release") && message.signature() == QLatin1String("u")) {
+    object.reset();
+    release(message.service(), id, in.at(0).toUInt());
+    return message.createReply();
+  }
+  return message.createErrorReply(
+      QDBusError::UnknownMethod,
+      QStringLiteral("No method %1(%2) on an automation object.").arg(member, message.signature()));
+}
+
+QDBusMessage BusCore::handleFactory(const QDBusMessage& message) {
+  if (!factoryServed) {
+    return message.createErrorReply(QDBusError::UnknownObject,
+                                    QStringLiteral("This process serves no classes."));
+  }
+  const QString member = message.member();
+  const QList<QVariant> in = message.arguments();
+  if (member == QLatin1String("Create") && message.signature() == QLatin1String("s")) {
+    ObjectRef object = createLocalObject(wire::toStd(in.at(0).toString()));
+    wire::ObjectAddress address = exportTo(object, message.service());
+    return message.createReply(QVariant::fromValue(address.path));
+  }
+  if (member == QLatin1String("TypeInfo") && message.signature() == QLatin1String("s")) {
+    const std::string progId = wire::toStd(in.at(0).toString());
+    auto info = servedClassInfo(progId);
+    if (!info) throw cannotCreateObject(progId, "This process does not serve it.");
+    QDBusMessage reply = message.createReply();
+    reply << wire::toQt(info->name) << QVariant::fromValue(wire::encodeMembers(*info));
+    return reply;
+  }
+  if (member == QLatin1String("CreateAndInvoke") && message.signature() == QLatin1String("ssa(yv)")) {
+    ObjectRef object = createLocalObject(wire::toStd(in.at(0).toString()));
+    return invokeReply(message, object, in.at(1).toString(), in.at(2));
+  }
+  return message.createErrorReply(
+      QDBusError::UnknownMethod,
+      QStringLiteral("No method %1(%2) on the class factory.").arg(member, message.signature()));
+}
+
+ObjectRef BusCore::activate(std::string_view progId) {
+  if (servedClassInfo(progId)) return createLocalObject(progId);  // no bus round trip
+  const QString name = wire::toQt(progId);
+  QDBusMessage message = QDBusMessage::createMethodCall(
+      name, QLatin1String(wire::kFactoryPath), QLatin1String(wire::kFactoryInterface),
+      QStringLiteral("Create"));
+  message << name;
+  QDBusMessage reply = call(message);
+  if (reply.type() != QDBusMessage::ReplyMessage) {
+    if (reply.errorName() == QLatin1String(wire::kErrorName))
+      throw wire::errorFromReply(reply, progId);
+    throw cannotCreateObject(progId, wire::toStd(reply.errorMessage()));
+  }
+  const auto path = qdbus_cast<QDBusObjectPath>(reply.arguments().value(0));
+  return importReference({reply.service(), path});
+}
+
+Bus::Bus(QDBusConnection connection) {
+  core_ = std::make_shared<BusCore>(std::move(connection));
+  core_->self = core_;
+  core_->connection.registerVirtualObject(QLatin1String(wire::kRootPath), core_.get(),
+                                          QDBusConnection::SubPath);
+}
+
+Bus::~Bus() { core_->connection.unregisterObject(QLatin1String(wire::kRootPath)); }
+
+QDBusConnection Bus::defaultConnection() {
+  if (qEnvironmentVariableIsSet("DBUS_STARTER_ADDRESS"))
+    return QDBusConnection::connectToBus(QDBusConnection::ActivationBus,
+                                         QStringLiteral("oskara-automation"));
+  return QDBusConnection::sessionBus();
+}
+
+ObjectRef Bus::activate(std::string_view progId) { return core_->activate(progId); }
+QDBusConnection Bus::connection() const { return core_->connection; }
+std::string Bus::uniqueName() const { return wire::toStd(core_->uniqueName); }
+void Bus::serveFactory(bool on) { core_->factoryServed = on; }
+size_t Bus::exportedObjects() const { return core_->exportedCount(); }
+size_t Bus::remoteReferences() const { return core_->remoteReferences(); }
+size_t Bus::activeCalls() const { return core_->activeCalls; }
+
+}  // namespace oskara::automation
