@@ -18,19 +18,26 @@ std::optional<VarType> varTypeOf(DeclType type) {
   return std::nullopt;
 }
 
-// A conversion failure restated for one argument. Null reaching a typed
-// parameter is a type mismatch at the call boundary, as the runtime reports it,
-// not the "invalid use of Null" of a conversion inside code.
-Error argumentFailure(const Error& cause, const std::string& className, const MemberInfo& member,
+// A conversion failure restated for one argument, in terms of the declared
+// type. Null reaching a typed parameter is a type mismatch at the call
+// boundary, as the runtime reports it, not the "invalid use of Null" of a
+// conversion inside code.
+Error argumentFailure(const Error& cause, const Variant& value, VarType target,
+                      const std::string& className, const MemberInfo& member,
                       const ParamInfo& param) {
-  const int32_t number = cause.number() == runtime_error::kInvalidUseOfNull
-                             ? runtime_error::kTypeMismatch
-                             : cause.number();
-  std::string kind = number == runtime_error::kOverflow ? "Overflow" : "Type mismatch";
-  std::string detail = cause.text();
-  if (size_t colon = detail.find(": "); colon != std::string::npos) detail.erase(0, colon + 2);
-  return Error(number, kind + " in argument '" + param.name + "' of " + className + "." +
-                           member.name + ": " + detail);
+  const std::string where =
+      " in argument '" + param.name + "' of " + className + "." + member.name + ": ";
+  const std::string typeName(varTypeName(target));
+  if (cause.number() == runtime_error::kOverflow) {
+    return Error(runtime_error::kOverflow,
+                 "Overflow" + where + value.debugString() + " does not fit in " + typeName + ".");
+  }
+  if (cause.number() == runtime_error::kTypeMismatch ||
+      cause.number() == runtime_error::kInvalidUseOfNull) {
+    return Error(runtime_error::kTypeMismatch, "Type mismatch" + where + "cannot convert " +
+                                                   value.debugString() + " to " + typeName + ".");
+  }
+  return Error(cause.number(), cause.text() + where.substr(0, where.size() - 2) + ".");
 }
 
 }  // namespace
@@ -50,7 +57,7 @@ Variant convertArgument(const Variant& arg, const std::string& className, const 
   try {
     return arg.convertTo(*target);
   } catch (const Error& e) {
-    throw argumentFailure(e, className, member, param);
+    throw argumentFailure(e, arg, *target, className, member, param);
   }
 }
 
@@ -63,7 +70,7 @@ Variant convertBack(const Variant& callerArg, Variant calleeValue, const std::st
   try {
     return calleeValue.convertTo(callerArg.type());
   } catch (const Error& e) {
-    throw argumentFailure(e, className, member, param);
+    throw argumentFailure(e, calleeValue, callerArg.type(), className, member, param);
   }
 }
 

@@ -141,6 +141,9 @@ TEST(MethodTableConversion, MismatchNamesTheArgumentAndTheMember) {
   EXPECT_EQ(e.number(), 13);
   EXPECT_NE(e.text().find("'b'"), std::string::npos) << e.text();
   EXPECT_NE(e.text().find("Probe.Add"), std::string::npos) << e.text();
+  // The text speaks of the declared type, not of a conversion step on the way.
+  Error narrow = errorOf([&] { call(probe, "Narrow", {"five"}); });
+  EXPECT_NE(narrow.text().find("\"five\" to Integer"), std::string::npos) << narrow.text();
   // Null for a typed parameter is a mismatch at the call boundary.
   EXPECT_EQ(errorOf([&] { call(probe, "Add", {Variant::null()}); }).number(), 13);
 }
