@@ -1,0 +1,263 @@
+// Stage 3 output: the bound form of a statement. Every name is resolved: to
+// a column of a source in a FROM clause, to a parameter, or (in a select
+// list) expanded from * and t.*. Every operator is decided: the emitter
+// writes what it finds here and makes no choices about meaning.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/variant.h"
+#include "dbengine/sql/ast.h"
+#include "dbengine/sql/translator.h"
+
+namespace oskara::db::sql::bound {
+
+// The kind of value an expression gives, as far as it is known before the
+// statement runs; decides how + and - are written and where comparisons of
+// text need an explicit case-insensitive collation.
+enum class ValueType : uint8_t { Unknown, Text, Number, Boolean, Date, Null };
+
+ValueType valueTypeOfDeclared(std::string_view declType);
+
+struct Select;
+struct Source;
+
+enum class ExprKind : uint8_t {
+  Column,     // a field of a source
+  Literal,    // a literal of the statement text, bound as ?N (or written inline)
+  Constant,   // True, False, Null, ''
+  Parameter,  // a named parameter
+  Unary,
+  Binary,
+  Call,       // a function, aggregate or helper call
+  Case,       // IIf
+  IsNull,
+  Between,
+  InList,
+  InSelect,
+  Exists,
+  Subquery,
+};
+
+enum class ConstantValue : uint8_t { True, False, Null, EmptyText };
+enum class UnaryOp : uint8_t { Negate, Not };
+enum class BinaryOp : uint8_t {
+  Or, And,
+  Equal, NotEqual, Less, LessEqual, Greater, GreaterEqual,
+  Add, Subtract, Multiply,
+  RealDivide,  // a / b with a taken as a real number
+  TextConcat,  // ||, both sides known to be text
+};
+
+struct Expr {
+  Expr(ExprKind k, ValueType t) : kind(k), type(t) {}
+  virtual ~Expr() = default;
+  ExprKind kind;
+  ValueType type;
+};
+using ExprPtr = std::unique_ptr<Expr>;
+
+struct ColumnExpr : Expr {
+  ColumnExpr(const Source* s, std::string c, ValueType t) : Expr(ExprKind::Column, t), source(s), column(std::move(c)) {}
+  const Source* source;  // owned by the FROM clause that lists it
+  std::string column;    // as the source names it
+};
+
+struct LiteralExpr : Expr {
+  LiteralExpr(int i, std::optional<Variant> v, ValueType t)
+      : Expr(ExprKind::Literal, t), index(i), inlineValue(std::move(v)) {}
+  int index;                          // into StatementShape::literals of the statement
+  std::optional<Variant> inlineValue; // set for literals of a stored query, written into the SQL
+};
+
+struct ConstantExpr : Expr {
+  explicit ConstantExpr(ConstantValue v);
+  ConstantValue value;
+};
+
+struct ParameterExpr : Expr {
+  ParameterExpr(int i, ValueType t) : Expr(ExprKind::Parameter, t), id(i) {}
+  int id;  // into Statement::parameterSlots
+};
+
+struct UnaryExpr : Expr {
+  UnaryExpr(UnaryOp o, ExprPtr x, ValueType t) : Expr(ExprKind::Unary, t), op(o), operand(std::move(x)) {}
+  UnaryOp op;
+  ExprPtr operand;
+};
+
+struct BinaryExpr : Expr {
+  BinaryExpr(BinaryOp o, ExprPtr l, ExprPtr r, ValueType t)
+      : Expr(ExprKind::Binary, t), op(o), left(std::move(l)), right(std::move(r)) {}
+  BinaryOp op;
+  ExprPtr left;
+  ExprPtr right;
+  bool collateNoCase = false;  // comparison of two non-column values that may be text
+};
+
+struct CallExpr : Expr {
+  CallExpr(std::string_view f, ValueType t) : Expr(ExprKind::Call, t), function(f) {}
+  std::string_view function;  // SQLite function name (static storage)
+  std::vector<ExprPtr> args;
+  bool aggregate = false;
+  bool star = false;  // count(*)
+};
+
+struct CaseExpr : Expr {
+  CaseExpr(ExprPtr c, ExprPtr a, ExprPtr b, ValueType t)
+      : Expr(ExprKind::Case, t), condition(std::move(c)), whenTrue(std::move(a)), whenFalse(std::move(b)) {}
+  ExprPtr condition;
+  ExprPtr whenTrue;
+  ExprPtr whenFalse;
+};
+
+struct IsNullExpr : Expr {
+  IsNullExpr(ExprPtr x, bool n) : Expr(ExprKind::IsNull, ValueType::Boolean), operand(std::move(x)), negated(n) {}
+  ExprPtr operand;
+  bool negated;
+};
+
+struct BetweenExpr : Expr {
+  BetweenExpr() : Expr(ExprKind::Between, ValueType::Boolean) {}
+  ExprPtr operand, low, high;
+  bool negated = false;
+  bool collateNoCase = false;
+};
+
+struct InListExpr : Expr {
+  InListExpr() : Expr(ExprKind::InList, ValueType::Boolean) {}
+  ExprPtr operand;
+  std::vector<ExprPtr> items;
+  bool negated = false;
+  bool collateNoCase = false;
+};
+
+struct InSelectExpr : Expr {
+  InSelectExpr();
+  ~InSelectExpr() override;
+  ExprPtr operand;
+  std::unique_ptr<Select> select;
+  bool negated = false;
+  bool collateNoCase = false;
+};
+
+struct ExistsExpr : Expr {
+  ExistsExpr();
+  ~ExistsExpr() override;
+  std::unique_ptr<Select> select;
+};
+
+struct SubqueryExpr : Expr {
+  explicit SubqueryExpr(ValueType t);
+  ~SubqueryExpr() override;
+  std::unique_ptr<Select> select;
+};
+
+// ---- FROM clauses ----
+
+// One table, link or query that a FROM clause lists.
+struct Source {
+  std::string exposedName;          // how the statement refers to it: its alias or its name
+  std::string sqlAlias;             // the alias written into SQLite (the exposed name, or one made up)
+  std::optional<TableInfo> table;   // a table or a link
+  std::unique_ptr<Select> derived;  // a stored query or a subquery
+  std::vector<ColumnInfo> columns;  // the fields it offers
+  ~Source();
+};
+
+struct FromItem {
+  const Source* source = nullptr;  // a single source; null for a join
+  ast::JoinType joinType = ast::JoinType::Inner;
+  std::unique_ptr<FromItem> left;
+  std::unique_ptr<FromItem> right;
+  ExprPtr on;
+};
+
+struct FromClause {
+  std::vector<std::unique_ptr<Source>> sources;  // every source, in order of appearance
+  std::vector<std::unique_ptr<FromItem>> items;  // the comma list
+};
+
+// ---- Statements ----
+
+struct SelectItem {
+  ExprPtr expr;
+  std::string name;         // the result column's name
+  std::string declType;     // the column's declared type, "" for an expression
+  std::string tableColumn;  // with `updatable`: the table column it shows, "" for an expression
+};
+
+struct OrderItem {
+  ExprPtr expr;
+  bool descending = false;
+  bool collateNoCase = false;
+};
+
+struct Select {
+  FromClause from;
+  bool distinct = false;
+  // DISTINCTROW: one result row per combination of rows of these sources.
+  std::vector<const Source*> distinctRowSources;
+  ExprPtr top;
+  std::vector<SelectItem> items;
+  ExprPtr where;
+  std::vector<ExprPtr> groupBy;
+  ExprPtr having;
+  std::vector<OrderItem> orderBy;
+  const Source* updatable = nullptr;  // the one table whose rows the result shows, or null
+};
+
+struct Assignment {
+  std::string column;
+  ExprPtr value;
+};
+
+struct Insert {
+  TableInfo target;
+  std::vector<std::string> columns;
+  std::unique_ptr<Select> select;
+  std::vector<ExprPtr> values;
+};
+
+struct Update {
+  FromClause from;
+  const Source* target = nullptr;
+  std::vector<Assignment> assignments;
+  ExprPtr where;
+};
+
+struct Delete {
+  FromClause from;
+  const Source* target = nullptr;
+  ExprPtr where;
+};
+
+struct Statement {
+  StatementKind kind = StatementKind::Select;
+  std::unique_ptr<Select> select;
+  std::unique_ptr<Insert> insert;
+  std::unique_ptr<Update> update;
+  std::unique_ptr<Delete> remove;
+  std::vector<ParameterInfo> parameters;  // declared first, then in order of appearance
+  std::vector<int> parameterSlots;        // ParameterExpr::id -> index into `parameters`
+};
+
+inline ConstantExpr::ConstantExpr(ConstantValue v)
+    : Expr(ExprKind::Constant, v == ConstantValue::Null        ? ValueType::Null
+                               : v == ConstantValue::EmptyText ? ValueType::Text
+                                                               : ValueType::Boolean),
+      value(v) {}
+inline InSelectExpr::InSelectExpr() : Expr(ExprKind::InSelect, ValueType::Boolean) {}
+inline InSelectExpr::~InSelectExpr() = default;
+inline ExistsExpr::ExistsExpr() : Expr(ExprKind::Exists, ValueType::Boolean) {}
+inline ExistsExpr::~ExistsExpr() = default;
+inline SubqueryExpr::SubqueryExpr(ValueType t) : Expr(ExprKind::Subquery, t) {}
+inline SubqueryExpr::~SubqueryExpr() = default;
+inline Source::~Source() = default;
+
+}  // namespace oskara::db::sql::bound
