@@ -26,6 +26,20 @@ Error cannotOpenFile(std::string_view path, std::string_view reason) {
                "The database engine cannot open the file " + quoted(path) + ": " + std::string(reason) + ".");
 }
 
+Error fileInUse(std::string_view path) {
+  return Error(errc::kFileInUse,
+               "Could not use " + quoted(path) + "; the file is locked by another user.");
+}
+
+Error corrupt(std::string_view path) {
+  return Error(errc::kCorrupt, "The database " + quoted(path) + " is damaged and cannot be read.");
+}
+
+Error diskError(std::string_view path, std::string_view reason) {
+  return Error(errc::kDiskError,
+               "Disk or network error on " + quoted(path) + ": " + std::string(reason) + ".");
+}
+
 Error noSuchTable(std::string_view name) {
   return Error(errc::kNoSuchTable, "The database engine cannot find the input table or query " +
                                        quoted(name) +
@@ -73,6 +87,21 @@ Error invalidOperation(std::string_view what) {
   return Error(errc::kInvalidOperation, "Invalid operation: " + std::string(what) + ".");
 }
 
+Error objectExists(std::string_view what, std::string_view name) {
+  return Error(errc::kObjectExists,
+               "The " + std::string(what) + " " + quoted(name) + " already exists.");
+}
+
+Error objectInvalid(std::string_view what) {
+  return Error(errc::kObjectInvalid,
+               "Object invalid or no longer set: the " + std::string(what) + " is closed.");
+}
+
+Error lockedByOther(std::string_view table) {
+  return Error(errc::kCouldNotUpdateLocked,
+               "Could not update " + quoted(table) + "; currently locked by another user.");
+}
+
 Error syntaxError(int32_t number, std::string_view detail, std::string_view statement) {
   std::string kind;
   switch (number) {
@@ -95,6 +124,17 @@ Error cannotExecuteSelect(std::string_view statement) {
   return Error(errc::kCannotExecuteSelect, "Cannot execute a select query: " + quoted(statement) + ".");
 }
 
+Error typeMismatchInCriteria(std::string_view statement) {
+  return Error(errc::kTypeMismatchCriteria,
+               "Data type mismatch in criteria expression in statement " + quoted(statement) + ".");
+}
+
+Error engineFailure(std::string_view message, std::string_view statement) {
+  std::string text = "The database engine failed: " + std::string(message);
+  if (!statement.empty()) text += " (statement " + quoted(statement) + ")";
+  return Error(errc::kReserved, text + ".");
+}
+
 Error duplicateKey(std::string_view table, std::string_view detail) {
   return Error(errc::kDuplicateKey,
                "The changes you requested to the table " + quoted(table) +
@@ -114,6 +154,15 @@ Error conversionError(std::string_view field, std::string_view value) {
   return Error(errc::kConversionError,
                "Data type conversion error: " + std::string(value) + " cannot be stored in field " +
                    quoted(field) + ".");
+}
+
+Error fieldNotUpdatable(std::string_view field) {
+  return Error(errc::kFieldNotUpdatable, "Field " + quoted(field) + " cannot be updated.");
+}
+
+Error validationRule(std::string_view table, std::string_view detail) {
+  return Error(errc::kValidationRule, "One or more values are prohibited by a rule of table " +
+                                          quoted(table) + " (" + std::string(detail) + ").");
 }
 
 }  // namespace oskara::db

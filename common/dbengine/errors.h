@@ -14,6 +14,7 @@ namespace errc {
 inline constexpr int32_t kReserved = 3000;             // an SQLite failure with no closer number
 inline constexpr int32_t kInvalidArgument = 3001;
 inline constexpr int32_t kCannotUpdateObject = 3003;   // unused placeholder for completeness
+inline constexpr int32_t kObjectExists = 3012;
 inline constexpr int32_t kNoCurrentRecordUpdate = 3020;  // Update without AddNew or Edit
 inline constexpr int32_t kNoCurrentRecord = 3021;
 inline constexpr int32_t kDuplicateKey = 3022;
@@ -22,6 +23,7 @@ inline constexpr int32_t kReadOnly = 3027;
 inline constexpr int32_t kNotInTransaction = 3034;
 inline constexpr int32_t kDiskError = 3043;
 inline constexpr int32_t kInvalidPath = 3044;
+inline constexpr int32_t kFileInUse = 3045;
 inline constexpr int32_t kCorrupt = 3049;
 inline constexpr int32_t kCannotOpenFile = 3051;
 inline constexpr int32_t kTooFewParameters = 3061;
@@ -33,13 +35,16 @@ inline constexpr int32_t kInvalidStatement = 3129;     // not SELECT, INSERT, UP
 inline constexpr int32_t kSyntaxFrom = 3131;
 inline constexpr int32_t kSyntaxInsert = 3134;
 inline constexpr int32_t kSyntaxUpdate = 3144;
+inline constexpr int32_t kFieldNotUpdatable = 3164;
 inline constexpr int32_t kCouldNotUpdateLocked = 3218;
 inline constexpr int32_t kInvalidOperation = 3219;
 inline constexpr int32_t kNotSupported = 3251;
 inline constexpr int32_t kTableLocked = 3262;
 inline constexpr int32_t kItemNotFound = 3265;
 inline constexpr int32_t kRequiredNull = 3314;
+inline constexpr int32_t kValidationRule = 3317;
 inline constexpr int32_t kUnrecognizedFormat = 3343;
+inline constexpr int32_t kObjectInvalid = 3420;
 inline constexpr int32_t kNumericOverflow = 3349;
 inline constexpr int32_t kConversionError = 3421;
 inline constexpr int32_t kTypeMismatchCriteria = 3464;
@@ -50,6 +55,9 @@ Error fileNotFound(std::string_view path);
 Error invalidPath(std::string_view path);
 Error notADatabase(std::string_view path);
 Error cannotOpenFile(std::string_view path, std::string_view reason);
+Error fileInUse(std::string_view path);
+Error corrupt(std::string_view path);
+Error diskError(std::string_view path, std::string_view reason);
 
 // Objects and collections.
 Error noSuchTable(std::string_view name);
@@ -62,15 +70,23 @@ Error tableLocked(std::string_view table, std::string_view user, std::string_vie
 Error notSupported(std::string_view operation);
 Error notInTransaction();
 Error invalidOperation(std::string_view what);
+Error objectExists(std::string_view what, std::string_view name);
+Error objectInvalid(std::string_view what);  // a closed record set, query or database
+Error lockedByOther(std::string_view table);  // a write that waited in vain for another user
 
 // Statements. `statement` is the dialect text as given.
 Error syntaxError(int32_t number, std::string_view detail, std::string_view statement);
 Error cannotExecuteSelect(std::string_view statement);
+Error typeMismatchInCriteria(std::string_view statement);
+// An SQLite failure that has no number of its own: SQLite's message and the statement.
+Error engineFailure(std::string_view message, std::string_view statement);
 
 // Values.
 Error duplicateKey(std::string_view table, std::string_view detail);
 Error requiredNull(std::string_view field);
 Error numericOverflow(std::string_view field);
 Error conversionError(std::string_view field, std::string_view value);
+Error fieldNotUpdatable(std::string_view field);
+Error validationRule(std::string_view table, std::string_view detail);
 
 }  // namespace oskara::db

@@ -1,0 +1,58 @@
+// The catalog of one open database for the dialect translator: its local
+// tables, its links and its stored queries (sys_queries), all by name without
+// regard to case. What it reads is kept until invalidate().
+#pragma once
+
+#include <sqlite3.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dbengine/links.h"
+#include "dbengine/sql/translator.h"
+
+namespace oskara::db {
+
+class DatabaseCatalog final : public sql::Catalog {
+ public:
+  // `db` and `links` belong to the database and outlive the catalog.
+  DatabaseCatalog(sqlite3* db, const Links& links, std::string databasePath);
+
+  // Local tables first, then links. A link whose file is not attached raises
+  // that file's failure (3024 for a missing file).
+  std::optional<sql::TableInfo> findTable(std::string_view name) const override;
+  std::optional<std::string> findQuery(std::string_view name) const override;
+
+  // The stored name of a query (its case as saved), when there is one.
+  std::optional<std::string> queryName(std::string_view name) const;
+
+  std::vector<std::string> tableNames() const;  // local tables, then links
+  std::vector<std::string> queryNames() const;
+
+  void invalidate();
+
+ private:
+  struct Query {
+    std::string name;  // as stored
+    std::string sql;
+  };
+  void loadTables() const;
+  void loadQueries() const;
+  std::vector<sql::ColumnInfo> columnsOf(const std::string& schema, const std::string& table) const;
+
+  // Constant after construction.
+  sqlite3* db_;
+  const Links& links_;
+  std::string path_;
+
+  // Read on first use, dropped by invalidate().
+  mutable bool tablesLoaded_ = false;
+  mutable std::map<std::string, std::string> localTables_;  // lower-case name -> name as stored
+  mutable std::map<std::string, sql::TableInfo> tables_;    // lower-case name -> table with columns
+  mutable bool queriesLoaded_ = false;
+  mutable std::map<std::string, Query> queries_;            // lower-case name -> stored query
+};
+
+}  // namespace oskara::db

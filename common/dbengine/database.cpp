@@ -1,0 +1,267 @@
+// A database open in the workspace: its connection, links, catalog and
+// statement cache, and the operations of the Database object.
+#include <algorithm>
+
+#include "dbengine/connection.h"
+#include "dbengine/engine_internal.h"
+#include "dbengine/errors.h"
+#include "dbengine/names.h"
+#include "dbengine/sql/functions.h"
+
+namespace oskara::db {
+namespace {
+
+// Statement shapes kept per database: the scan uses a few dozen; the rest are
+// ad-hoc statements of tools and users.
+constexpr size_t kStatementCacheCapacity = 256;
+
+// Keys of statements of our own start with a byte no dialect text has.
+std::string internalKey(std::string_view kind, std::string_view a, std::string_view b) {
+  std::string key = "\x01";
+  key.append(kind).append("\x1f").append(a).append("\x1f").append(b);
+  return key;
+}
+
+// A table read whole: its columns in declared order and its rowid last, so a
+// dynaset can edit rows in place. No translation is needed.
+std::shared_ptr<CompiledStatement> compileTableRead(const sql::TableInfo& table) {
+  auto compiled = std::make_shared<CompiledStatement>();
+  sql::Translation& t = compiled->translation;
+  std::string columns;
+  sql::UpdatableTable updatable{table, "oskara_rowid", {}};
+  for (const sql::ColumnInfo& column : table.columns) {
+    columns += quoteIdentifier(column.name) + ", ";
+    t.columnNames.push_back(column.name);
+    t.columnTypes.push_back(column.declType);
+    compiled->fieldTypes.push_back(fieldTypeOf(column.declType));
+    updatable.resultColumns.push_back(column.name);
+  }
+  t.sqlite = "SELECT " + columns + "rowid AS oskara_rowid FROM " + quoteIdentifier(table.schema) + "." +
+             quoteIdentifier(table.table);
+  t.updatable = std::move(updatable);
+  return compiled;
+}
+
+std::shared_ptr<CompiledStatement> compileDialect(std::string_view text, const sql::Catalog& catalog) {
+  auto compiled = std::make_shared<CompiledStatement>();
+  compiled->translation = sql::translate(text, catalog);
+  for (const std::string& type : compiled->translation.columnTypes)
+    compiled->fieldTypes.push_back(fieldTypeOf(type));
+  compiled->fieldTypes.resize(compiled->translation.columnNames.size(), FieldType::Any);
+  return compiled;
+}
+
+void bindShape(sqlite3* db, sqlite3_stmt* stmt, const sql::Translation& translation,
+               const sql::StatementShape& shape, const ParameterValues* values, std::string_view text) {
+  std::vector<std::string> missing;
+  const auto& bindings = translation.bindings;
+  for (size_t i = 0; i < bindings.size(); ++i) {
+    const Variant* value = nullptr;
+    if (bindings[i].source == sql::Binding::Source::Literal) {
+      value = &shape.literals.at(static_cast<size_t>(bindings[i].index));
+    } else {
+      const std::string& name = translation.parameters.at(static_cast<size_t>(bindings[i].index)).name;
+      if (values) {
+        auto it = values->find(lowerName(name));
+        if (it != values->end()) value = &it->second;
+      }
+      if (!value) {
+        if (std::find(missing.begin(), missing.end(), name) == missing.end()) missing.push_back(name);
+        continue;
+      }
+    }
+    const int rc = bindValue(stmt, static_cast<int>(i + 1), *value);
+    if (rc == SQLITE_MISMATCH) throw conversionError("parameter " + std::to_string(i + 1), value->debugString());
+    if (rc != SQLITE_OK) throw sqliteError(db, rc, {{}, {}, text});
+  }
+  if (!missing.empty()) {
+    std::string names;
+    for (const std::string& name : missing) names += (names.empty() ? "" : ", ") + name;
+    throw tooFewParameters(static_cast<int>(missing.size()), names);
+  }
+}
+
+}  // namespace
+
+// ---- Database::Impl ----
+
+Database::Impl::~Impl() { close(); }
+
+void Database::Impl::open(const UserEntry& identity) {
+  OpenedConnection connection = openConnection(path);
+  db = connection.db;
+  readOnly = connection.readOnly;
+  me = identity;
+  try {
+    sql::registerDialectFunctions(db);
+    links = Links::attach(db, path);
+    catalog = std::make_unique<DatabaseCatalog>(db, links, path);
+    statements = std::make_unique<StatementCache>(db, kStatementCacheCapacity);
+  } catch (...) {
+    close();
+    throw;
+  }
+  // Without a lock-information file (a read-only folder) the database is
+  // still usable; only a deny-write open needs it, and reports why it failed.
+  try {
+    lockFile = LockInfoFile::join(path, me);
+  } catch (const Error& e) {
+    lockFileFailure = e;
+  }
+}
+
+void Database::Impl::close() {
+  if (!db || closing) return;
+  closing = true;
+  while (!recordsets.empty()) recordsets.back()->close();
+  workspace.leave(*this);
+  statements.reset();
+  catalog.reset();
+  lockFile.reset();
+  // Rolls back this file's part of a pending transaction.
+  sqlite3_close_v2(db);
+  db = nullptr;
+  closing = false;
+}
+
+void Database::Impl::requireOpen() const {
+  if (!db) throw objectInvalid("database " + path);
+}
+
+void Database::Impl::exec(const std::string& sql, std::string_view table) {
+  requireOpen();
+  const int rc = execSql(db, sql.c_str());
+  if (rc != SQLITE_OK) throw sqliteError(db, rc, context(table, sql));
+}
+
+StatementCache::Lease Database::Impl::prepareStatement(std::string_view text, const ParameterValues* values) {
+  requireOpen();
+  const sql::StatementShape shape = sql::statementShape(text);
+  StatementCache::Lease lease = statements->acquire(shape.key, text);
+  if (!lease) lease = statements->insert(shape.key, compileDialect(text, *catalog), text);
+  bindShape(db, lease.get(), lease.compiled().translation, shape, values, text);
+  return lease;
+}
+
+std::shared_ptr<const CompiledStatement> Database::Impl::compileStatement(std::string_view text) {
+  requireOpen();
+  const sql::StatementShape shape = sql::statementShape(text);
+  StatementCache::Lease lease = statements->acquire(shape.key, text);
+  if (!lease) lease = statements->insert(shape.key, compileDialect(text, *catalog), text);
+  return lease.compiledPtr();
+}
+
+StatementCache::Lease Database::Impl::prepareTable(const sql::TableInfo& table) {
+  requireOpen();
+  const std::string key = internalKey("table", table.schema, table.table);
+  StatementCache::Lease lease = statements->acquire(key, table.table);
+  if (!lease) lease = statements->insert(key, compileTableRead(table), table.table);
+  return lease;
+}
+
+StatementCache::Lease Database::Impl::prepareInternal(const std::string& key, const std::string& sqlite,
+                                                      std::string_view table) {
+  requireOpen();
+  StatementCache::Lease lease = statements->acquire(key, table);
+  if (!lease) {
+    auto compiled = std::make_shared<CompiledStatement>();
+    compiled->translation.sqlite = sqlite;
+    lease = statements->insert(key, std::move(compiled), sqlite);
+  }
+  return lease;
+}
+
+void Database::Impl::lockTable(const std::string& table) {
+  const std::string key = lowerName(table);
+  // Exclusion is per database object: a second deny-write set on the same
+  // table through it is refused like another user's.
+  if (denyWriteTables.count(key)) throw tableLocked(table, me.user, me.machine);
+  if (!lockFile) throw *lockFileFailure;
+  if (auto holder = lockFile->tryLockTable(table)) throw tableLocked(table, holder->user, holder->machine);
+  denyWriteTables.insert(key);
+}
+
+void Database::Impl::unlockTable(const std::string& table) {
+  if (denyWriteTables.erase(lowerName(table)) && lockFile) lockFile->unlockTable(table);
+}
+
+bool Database::Impl::isReadOnlySchema(std::string_view schema) const {
+  return schema == "main" ? readOnly : links.isReadOnlySchema(schema);
+}
+
+void Database::Impl::invalidateCaches() {
+  if (catalog) catalog->invalidate();
+  if (statements) statements->clear();
+}
+
+int64_t executeStatement(Database::Impl& db, std::string_view text, const ParameterValues* values) {
+  db.requireOpen();
+  StatementCache::Lease lease = db.prepareStatement(text, values);
+  const sql::Translation& translation = lease.compiled().translation;
+  if (translation.kind == sql::StatementKind::Select) throw cannotExecuteSelect(text);
+  const std::string_view table = translation.target ? std::string_view(translation.target->table) : "";
+  // One SQLite statement: it changes all of its rows or, failing, none.
+  int rc;
+  while ((rc = sqlite3_step(lease.get())) == SQLITE_ROW) {
+  }
+  if (rc != SQLITE_DONE) throw sqliteError(db.db, rc, db.context(table, text));
+  db.recordsAffected = sqlite3_changes64(db.db);
+  return db.recordsAffected;
+}
+
+// ---- Database ----
+
+Database::Database(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Database::~Database() = default;
+
+const std::string& Database::name() const { return impl_->path; }
+bool Database::isReadOnly() const { return impl_->readOnly; }
+bool Database::isOpen() const { return impl_->db != nullptr; }
+void Database::close() { impl_->close(); }
+int64_t Database::recordsAffected() const { return impl_->recordsAffected; }
+
+std::vector<std::string> Database::tableNames() {
+  impl_->requireOpen();
+  return impl_->catalog->tableNames();
+}
+
+std::vector<std::string> Database::queryDefNames() {
+  impl_->requireOpen();
+  return impl_->catalog->queryNames();
+}
+
+void Database::execute(std::string_view sql, int) {
+  // Every statement is all or nothing, with or without kFailOnError; a
+  // failure always raises.
+  executeStatement(*impl_, sql, nullptr);
+}
+
+RecordsetPtr Database::openRecordset(std::string_view source, RecordsetType type, int options) {
+  impl_->requireOpen();
+  std::string_view text = source;
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\r' ||
+                           text.front() == '\n'))
+    text.remove_prefix(1);
+  RecordsetSource what;
+  what.name = std::string(source);
+  std::string_view firstWord = text.substr(0, text.find_first_of(" \t\r\n("));
+  if (text.starts_with("(") || sameName(firstWord, "SELECT") || sameName(firstWord, "PARAMETERS") ||
+      sameName(firstWord, "TRANSFORM")) {
+    what.statement = std::string(text);
+    return makeRecordset(shared_from_this(), what, type, options);
+  }
+  std::string name(text);
+  while (!name.empty() && (name.back() == ' ' || name.back() == ';')) name.pop_back();
+  if (name.size() > 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
+  if ((what.table = impl_->catalog->findTable(name))) {
+    what.name = name;
+  } else if (auto sql = impl_->catalog->findQuery(name)) {
+    what.name = name;
+    what.statement = *sql;
+  } else {
+    throw noSuchTable(name);
+  }
+  return makeRecordset(shared_from_this(), what, type, options);
+}
+
+}  // namespace oskara::db

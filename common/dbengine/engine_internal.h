@@ -1,0 +1,108 @@
+// The insides of the engine objects, shared by their implementation files
+// (engine.cpp, database.cpp, recordset.cpp, querydef.cpp) and the tests.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/error.h"
+#include "dbengine/catalog.h"
+#include "dbengine/dbengine.h"
+#include "dbengine/links.h"
+#include "dbengine/lockinfo.h"
+#include "dbengine/sqlite_errors.h"
+#include "dbengine/statement_cache.h"
+
+namespace oskara::db {
+
+// Values of named parameters by lower-case name.
+using ParameterValues = std::map<std::string, Variant>;
+
+struct Workspace::Impl {
+  // Registers an open database and enters it into the pending transaction,
+  // at every nesting level. Throws when SQLite refuses.
+  void join(Database::Impl& db);
+  void leave(Database::Impl& db);
+
+  void begin();
+  void commit();
+  void rollback();
+  void idle(int action);
+
+  std::vector<Database::Impl*> databases;  // open databases, not owned, in opening order
+  int depth = 0;                           // nesting level of the pending transaction, 0: none
+};
+
+struct Database::Impl {
+  Impl(Workspace::Impl& workspace, std::string path) : workspace(workspace), path(std::move(path)) {}
+  ~Impl();
+
+  // Opens the file, attaches the links and joins the lock-information file.
+  void open(const UserEntry& me);
+  void close();
+  void requireOpen() const;  // 3420 once closed
+
+  // Runs SQL of our own (transactions, catalog writes); raises mapped failures.
+  void exec(const std::string& sql, std::string_view table = {});
+
+  // What a statement or table reads, bound and ready to step. `values` gives
+  // named parameters; a parameter without a value is 3061.
+  StatementCache::Lease prepareStatement(std::string_view text, const ParameterValues* values);
+  StatementCache::Lease prepareTable(const sql::TableInfo& table);
+  // The compiled form of a dialect statement, without running it.
+  std::shared_ptr<const CompiledStatement> compileStatement(std::string_view text);
+  // A statement of our own making (record set writes), cached under `key`.
+  StatementCache::Lease prepareInternal(const std::string& key, const std::string& sqlite,
+                                        std::string_view table);
+
+  // Deny-write locks held by record sets of this database. Throws 3262.
+  void lockTable(const std::string& table);
+  void unlockTable(const std::string& table);
+
+  bool isReadOnlySchema(std::string_view schema) const;
+  void invalidateCaches();  // catalog and translations: after a schema change, at begin and idle
+  FailureContext context(std::string_view table = {}, std::string_view statement = {}) const {
+    return {path, table, statement};
+  }
+
+  // Constant after open().
+  Workspace::Impl& workspace;
+  std::string path;       // as the caller named it
+  sqlite3* db = nullptr;  // the connection; null when closed
+  bool readOnly = false;  // this process may not write the file
+  Links links;
+  std::unique_ptr<DatabaseCatalog> catalog;   // null when closed
+  std::unique_ptr<StatementCache> statements; // null when closed
+  std::unique_ptr<LockInfoFile> lockFile;     // null when it could not be joined
+  std::optional<Error> lockFileFailure;       // why, raised by a deny-write open
+  UserEntry me;                               // who holds the slot in the lock file
+
+  // Changing with use.
+  std::set<std::string> denyWriteTables;  // lower-case names locked by open record sets
+  std::vector<Recordset*> recordsets;     // open record sets made from this database
+  int64_t recordsAffected = 0;            // by the last execute
+  bool closing = false;                   // close() is closing the record sets
+};
+
+// What a record set reads.
+struct RecordsetSource {
+  std::string name;                     // as the caller gave it, for messages
+  std::optional<sql::TableInfo> table;  // a table or link read whole
+  std::string statement;                // otherwise a SELECT of the dialect
+  const ParameterValues* values = nullptr;
+};
+
+RecordsetPtr makeRecordset(const DatabasePtr& owner, const RecordsetSource& source, RecordsetType type,
+                           int options);
+
+// Runs an action statement of the dialect on `db`; returns the rows changed.
+int64_t executeStatement(Database::Impl& db, std::string_view text, const ParameterValues* values);
+
+}  // namespace oskara::db

@@ -1,0 +1,157 @@
+// Opening database files, read-only files and linked tables.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "dbengine/dbengine.h"
+#include "dbengine/engine_internal.h"
+#include "dbengine/errors.h"
+#include "dbengine/test_files.h"
+
+namespace oskara::db {
+namespace {
+
+using testing::errorNumberOf;
+using testing::errorTextOf;
+using testing::makeDatabase;
+using testing::queryRows;
+using testing::TempFolder;
+
+Workspace& ws() { return Engine::instance().workspace(0); }
+
+TEST(OpenDatabase, TellsMissingFileFromUnusablePathAndForeignFile) {
+  TempFolder dir;
+  const std::string missing = dir.file("missing.db");
+  EXPECT_EQ(errorNumberOf([&] { ws().openDatabase(missing); }), errc::kFileNotFound);
+  EXPECT_NE(errorTextOf([&] { ws().openDatabase(missing); }).find(missing), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(missing)) << "opening must never create the file";
+
+  EXPECT_EQ(errorNumberOf([&] { ws().openDatabase(dir.file("nofolder/dt.db")); }), errc::kInvalidPath);
+  EXPECT_EQ(errorNumberOf([&] { ws().openDatabase(dir.path()); }), errc::kInvalidPath);
+  EXPECT_EQ(errorNumberOf([&] { ws().openDatabase(""); }), errc::kInvalidPath);
+
+  const std::string text = dir.file("notes.db");
+  std::ofstream(text) << "These are notes, not a database; long enough to have a header of sorts.\n";
+  EXPECT_EQ(errorNumberOf([&] { ws().openDatabase(text); }), errc::kUnrecognizedFormat);
+}
+
+TEST(OpenDatabase, OnlyWorkspaceZeroExists) {
+  EXPECT_EQ(errorNumberOf([] { Engine::instance().workspace(1); }), errc::kItemNotFound);
+  EXPECT_EQ(&Engine::instance().workspace(0), &ws());
+}
+
+TEST(OpenDatabase, FileWithoutWriteBitIsReadOnlyForEveryone) {
+  TempFolder dir;
+  const std::string path = dir.file("dt.db");
+  makeDatabase(path, "CREATE TABLE tblLogon(Who TEXT); INSERT INTO tblLogon VALUES ('x');");
+  EXPECT_FALSE(ws().openDatabase(path)->isReadOnly());
+
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  DatabasePtr db = ws().openDatabase(path);
+  EXPECT_TRUE(db->isReadOnly());
+  RecordsetPtr rs = db->openRecordset("tblLogon", RecordsetType::Dynaset, kAppendOnly);
+  EXPECT_EQ(errorNumberOf([&] { rs->addNew(); }), errc::kReadOnly);
+  // Reading still works.
+  RecordsetPtr read = db->openRecordset("tblLogon", RecordsetType::ForwardOnly);
+  EXPECT_EQ(read->field("Who"), Variant("x"));
+}
+
+TEST(OpenDatabase, UsersAppearInTheLockInformationFile) {
+  TempFolder dir;
+  const std::string path = dir.file("dt.db");
+  makeDatabase(path, "CREATE TABLE t(a TEXT);");
+  DatabasePtr db = ws().openDatabase(path);
+  const UserEntry me{Engine::instance().machineName(), Engine::instance().userName()};
+  EXPECT_EQ(LockInfoFile::activeUsers(path), std::vector<UserEntry>{me});
+  db->close();
+  EXPECT_TRUE(LockInfoFile::activeUsers(path).empty());
+  EXPECT_FALSE(db->isOpen());
+  EXPECT_EQ(errorNumberOf([&] { db->openRecordset("t"); }), errc::kObjectInvalid);
+}
+
+TEST(OpenDatabase, WithoutLockFileOpensButCannotDenyWrite) {
+  TempFolder dir;
+  const std::string path = dir.file("dt.db");
+  makeDatabase(path, "CREATE TABLE tblDtQueueProcLock(Id INTEGER);");
+  // A folder where the lock file should be: it cannot be made.
+  std::filesystem::create_directory(LockInfoFile::pathFor(path));
+  DatabasePtr db = ws().openDatabase(path);
+  EXPECT_TRUE(db->openRecordset("tblDtQueueProcLock")->eof());
+  EXPECT_EQ(errorNumberOf([&] { db->openRecordset("tblDtQueueProcLock", RecordsetType::Dynaset, kDenyWrite); }),
+            errc::kCannotOpenFile);
+}
+
+class LinkedTables : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directory(dir.file("ar"));
+    makeDatabase(dir.file("ar/ar.db"),
+                 "CREATE TABLE Customers(CustId TEXT COLLATE NOCASE PRIMARY KEY, CreditLimit DOUBLE);"
+                 "INSERT INTO Customers VALUES ('C1', 100), ('C2', 250.5);"
+                 "CREATE TABLE History(CustId TEXT COLLATE NOCASE, BalAge1 DOUBLE);");
+    makeDatabase(dir.file("dt.db"),
+                 "CREATE TABLE sys_links(name TEXT PRIMARY KEY COLLATE NOCASE, database TEXT NOT NULL,"
+                 " source_table TEXT NOT NULL);"
+                 "INSERT INTO sys_links VALUES ('tblArCust', 'ar/ar.db', 'Customers'),"
+                 " ('tblArCustHist', 'ar/ar.db', 'History'), ('tblGone', 'gone.db', 'Customers');"
+                 "CREATE TABLE tblLocal(a TEXT);");
+  }
+  TempFolder dir;
+};
+
+TEST_F(LinkedTables, RelativeLinkReadsAndEditsTheLinkedFile) {
+  DatabasePtr db = ws().openDatabase(dir.file("dt.db"));
+  // Names without regard to case, like the statements of the system.
+  RecordsetPtr rs = db->openRecordset("TBLARCUST", RecordsetType::Dynaset);
+  ASSERT_FALSE(rs->eof());
+  EXPECT_EQ(rs->field("custid"), Variant("C1"));
+  rs->edit();
+  rs->setField("CreditLimit", 175.0);
+  rs->update();
+  rs->moveNext();
+  EXPECT_EQ(rs->field("CreditLimit"), Variant(250.5));
+  rs->addNew();
+  rs->setField("CustId", "C3");
+  rs->update();
+  rs->close();
+  EXPECT_EQ(queryRows(dir.file("ar/ar.db"), "SELECT CustId, CreditLimit FROM Customers ORDER BY CustId"),
+            (std::vector<std::vector<std::string>>{{"C1", "175.0"}, {"C2", "250.5"}, {"C3", "NULL"}}));
+
+  const auto names = db->tableNames();
+  for (const char* name : {"tblArCust", "tblArCustHist", "tblLocal", "sys_links"})
+    EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name;
+}
+
+TEST_F(LinkedTables, FileLinkedTwiceIsAttachedOnce) {
+  DatabasePtr db = ws().openDatabase(dir.file("dt.db"));
+  // main and the one existing linked file; the missing one is not attached.
+  sqlite3_stmt* stmt = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db->impl().db, "PRAGMA database_list", -1, &stmt, nullptr), SQLITE_OK);
+  int schemas = 0;
+  while (sqlite3_step(stmt) == SQLITE_ROW) ++schemas;
+  sqlite3_finalize(stmt);
+  EXPECT_EQ(schemas, 2);
+}
+
+TEST_F(LinkedTables, MissingLinkFileFailsOnlyWhatUsesIt) {
+  DatabasePtr db = ws().openDatabase(dir.file("dt.db"));
+  EXPECT_TRUE(db->openRecordset("tblLocal")->eof());
+  EXPECT_EQ(errorNumberOf([&] { db->openRecordset("tblGone"); }), errc::kFileNotFound);
+  EXPECT_NE(errorTextOf([&] { db->openRecordset("tblGone"); }).find("gone.db"), std::string::npos);
+  EXPECT_EQ(errorNumberOf([&] { db->openRecordset("tblNowhere"); }), errc::kNoSuchTable);
+}
+
+TEST_F(LinkedTables, ReadOnlyLinkedFileRefusesWrites) {
+  ASSERT_EQ(::chmod(dir.file("ar/ar.db").c_str(), 0444), 0);
+  DatabasePtr db = ws().openDatabase(dir.file("dt.db"));
+  EXPECT_FALSE(db->isReadOnly());
+  RecordsetPtr rs = db->openRecordset("tblArCust");
+  EXPECT_EQ(errorNumberOf([&] { rs->edit(); }), errc::kReadOnly);
+  EXPECT_EQ(errorNumberOf([&] { rs->addNew(); }), errc::kReadOnly);
+}
+
+}  // namespace
+}  // namespace oskara::db

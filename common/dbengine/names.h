@@ -1,0 +1,36 @@
+// Names of tables, fields, queries and parameters match without regard to
+// case (ASCII letters), as the system's statements expect.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace oskara::db {
+
+inline char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+inline std::string lowerName(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) c = lowerAscii(c);
+  return out;
+}
+
+inline bool sameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
+// An SQLite identifier in double quotes.
+inline std::string quoteIdentifier(std::string_view name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+}  // namespace oskara::db

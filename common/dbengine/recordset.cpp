@@ -1,0 +1,308 @@
+// Record sets: a running SELECT read ahead in small batches, and for a
+// dynaset over one table the pending new or edited row written back by rowid.
+//
+// Why batches: an SQLite statement that has not run to its end holds a read
+// lock on the file, and another user's commit waits for it. The record sets
+// of the system mostly read a row or two (a customer lookup, the options
+// record, the processing-lock table held open for the length of a scan); read
+// ahead, their statement is finished and reset at once. A long result keeps
+// its statement, and its lock, only while it is read; never all its rows are
+// in memory.
+#include <algorithm>
+#include <deque>
+
+#include "dbengine/engine_internal.h"
+#include "dbengine/errors.h"
+#include "dbengine/names.h"
+
+namespace oskara::db {
+
+struct Recordset::Impl {
+  enum class Pending { None, Adding, Editing };
+
+  void fill();     // reads ahead up to kBatchRows rows
+  void advance();  // drops the current row, reading ahead when the batch is used up
+  bool hasRow() const { return !rows.empty(); }
+  std::vector<Variant>& row() { return rows.front().values; }
+  int fieldIndex(std::string_view name) const;
+  const sql::UpdatableTable& writableTable() const;
+  void requireOpen() const {
+    if (!open) throw objectInvalid("record set on " + source);
+  }
+  void insertPending();
+  void updatePending();
+
+  // Constant after opening.
+  DatabasePtr owner;                                  // keeps the database object alive; null once closed
+  Database::Impl* db = nullptr;                       // owner's insides
+  Recordset* self = nullptr;
+  RecordsetType type = RecordsetType::Dynaset;
+  int options = kNoOptions;
+  std::string source;                                 // table, query or statement, for messages
+  std::shared_ptr<const CompiledStatement> compiled;  // columns, types, the updatable table
+  std::string lockedTable;                            // deny-write lock held; empty when none
+
+  // Changing with use.
+  bool open = true;
+  struct Row {
+    std::vector<Variant> values;  // one per visible column
+    int64_t rowid = 0;            // when updatable
+  };
+  StatementCache::Lease cursor;   // the running SELECT; empty once all its rows are read
+  std::deque<Row> rows;           // the current row first, then the rows read ahead
+  Pending pending = Pending::None;
+  std::vector<Variant> pendingRow;  // the new or edited row
+  std::vector<bool> changed;        // per column: assigned since AddNew or Edit
+};
+
+namespace {
+
+constexpr size_t kBatchRows = 128;
+
+bool isReadOnlyType(RecordsetType type) {
+  return type == RecordsetType::ForwardOnly || type == RecordsetType::Snapshot;
+}
+
+}  // namespace
+
+void Recordset::Impl::fill() {
+  const size_t n = compiled->translation.columnNames.size();
+  while (cursor && rows.size() < kBatchRows) {
+    sqlite3_stmt* stmt = cursor.get();
+    const int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_ROW) {
+      Row& r = rows.emplace_back();
+      r.values.reserve(n);
+      for (size_t i = 0; i < n; ++i) r.values.push_back(readColumn(stmt, static_cast<int>(i), compiled->fieldTypes[i]));
+      if (compiled->rowidColumn >= 0) r.rowid = sqlite3_column_int64(stmt, compiled->rowidColumn);
+    } else if (rc == SQLITE_DONE) {
+      cursor.release();  // reset at once: no read lock outlives the last row
+    } else {
+      const auto& updatable = compiled->translation.updatable;
+      Error error = sqliteError(db->db, rc, db->context(updatable ? updatable->table.table : "", source));
+      cursor.release();
+      throw error;
+    }
+  }
+}
+
+void Recordset::Impl::advance() {
+  rows.pop_front();
+  if (rows.empty()) fill();
+}
+
+int Recordset::Impl::fieldIndex(std::string_view name) const {
+  const auto& names = compiled->translation.columnNames;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (sameName(names[i], name)) return static_cast<int>(i);
+  }
+  throw itemNotFound("field", name);
+}
+
+const sql::UpdatableTable& Recordset::Impl::writableTable() const {
+  const auto& updatable = compiled->translation.updatable;
+  if (isReadOnlyType(type) || (options & kReadOnly) || !updatable || compiled->rowidColumn < 0)
+    throw readOnly(source);
+  if (db->isReadOnlySchema(updatable->table.schema)) throw readOnly(updatable->table.table);
+  return *updatable;
+}
+
+void Recordset::Impl::insertPending() {
+  const sql::UpdatableTable& target = writableTable();
+  std::string columns, placeholders, key;
+  std::vector<const Variant*> values;
+  for (size_t i = 0; i < pendingRow.size(); ++i) {
+    if (!changed[i]) continue;
+    const std::string& column = target.resultColumns[i];
+    if (!columns.empty()) {
+      columns += ", ";
+      placeholders += ", ";
+    }
+    columns += quoteIdentifier(column);
+    placeholders += "?" + std::to_string(values.size() + 1);
+    key += column + "\x1f";
+    values.push_back(&pendingRow[i]);
+  }
+  const std::string table = quoteIdentifier(target.table.schema) + "." + quoteIdentifier(target.table.table);
+  const std::string sql = values.empty() ? "INSERT INTO " + table + " DEFAULT VALUES"
+                                         : "INSERT INTO " + table + " (" + columns + ") VALUES (" +
+                                               placeholders + ")";
+  StatementCache::Lease lease =
+      db->prepareInternal("\x01insert\x1f" + table + "\x1f" + key, sql, target.table.table);
+  for (size_t i = 0; i < values.size(); ++i) bindValue(lease.get(), static_cast<int>(i + 1), *values[i]);
+  const int rc = sqlite3_step(lease.get());
+  if (rc != SQLITE_DONE) throw sqliteError(db->db, rc, db->context(target.table.table, source));
+}
+
+void Recordset::Impl::updatePending() {
+  const sql::UpdatableTable& target = writableTable();
+  std::string assignments, key;
+  std::vector<const Variant*> values;
+  for (size_t i = 0; i < pendingRow.size(); ++i) {
+    if (!changed[i]) continue;
+    const std::string& column = target.resultColumns[i];
+    if (!assignments.empty()) assignments += ", ";
+    assignments += quoteIdentifier(column) + " = ?" + std::to_string(values.size() + 1);
+    key += column + "\x1f";
+    values.push_back(&pendingRow[i]);
+  }
+  if (values.empty()) return;  // nothing assigned: the row stays as it is
+  const std::string table = quoteIdentifier(target.table.schema) + "." + quoteIdentifier(target.table.table);
+  const std::string sql =
+      "UPDATE " + table + " SET " + assignments + " WHERE rowid = ?" + std::to_string(values.size() + 1);
+  StatementCache::Lease lease =
+      db->prepareInternal("\x01update\x1f" + table + "\x1f" + key, sql, target.table.table);
+  for (size_t i = 0; i < values.size(); ++i) bindValue(lease.get(), static_cast<int>(i + 1), *values[i]);
+  sqlite3_bind_int64(lease.get(), static_cast<int>(values.size() + 1), rows.front().rowid);
+  const int rc = sqlite3_step(lease.get());
+  if (rc != SQLITE_DONE) throw sqliteError(db->db, rc, db->context(target.table.table, source));
+}
+
+RecordsetPtr makeRecordset(const DatabasePtr& owner, const RecordsetSource& source, RecordsetType type,
+                           int options) {
+  Database::Impl& db = owner->impl();
+  auto impl = std::make_unique<Recordset::Impl>();
+  impl->owner = owner;
+  impl->db = &db;
+  impl->type = type;
+  impl->options = options;
+  impl->source = source.name;
+  impl->cursor = source.table ? db.prepareTable(*source.table) : db.prepareStatement(source.statement, source.values);
+  impl->compiled = impl->cursor.compiledPtr();
+  if (impl->compiled->translation.kind != sql::StatementKind::Select)
+    throw invalidOperation("a record set needs a SELECT statement, not " + source.name);
+
+  if (options & kDenyWrite) {
+    const auto& updatable = impl->compiled->translation.updatable;
+    if (!source.table && !updatable) throw notSupported("deny-write on a query over several tables");
+    std::string table = source.table ? source.name : updatable->table.table;
+    db.lockTable(table);
+    impl->lockedTable = std::move(table);
+  }
+  auto recordset = std::make_shared<Recordset>(std::move(impl));
+  return recordset;
+}
+
+Recordset::Recordset(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {
+  impl_->self = this;
+  impl_->db->recordsets.push_back(this);
+  try {
+    // An append-only set shows no rows; the others stand on their first row
+    // or are at their end at once.
+    if (impl_->options & kAppendOnly) {
+      impl_->cursor.release();
+    } else {
+      impl_->fill();
+    }
+  } catch (...) {
+    close();
+    throw;
+  }
+}
+
+Recordset::~Recordset() { close(); }
+
+void Recordset::close() {
+  if (!impl_->open) return;
+  impl_->open = false;
+  impl_->pending = Impl::Pending::None;
+  impl_->rows.clear();
+  impl_->cursor.release();
+  Database::Impl* db = impl_->db;
+  if (!impl_->lockedTable.empty()) db->unlockTable(impl_->lockedTable);
+  db->recordsets.erase(std::remove(db->recordsets.begin(), db->recordsets.end(), this), db->recordsets.end());
+  DatabasePtr release = std::move(impl_->owner);  // last: may close the database
+}
+
+bool Recordset::isOpen() const { return impl_->open; }
+RecordsetType Recordset::type() const { return impl_->type; }
+
+bool Recordset::eof() const {
+  impl_->requireOpen();
+  return !impl_->hasRow();
+}
+
+void Recordset::moveNext() {
+  impl_->requireOpen();
+  if (!impl_->hasRow()) throw noCurrentRecord();
+  impl_->pending = Impl::Pending::None;
+  impl_->advance();
+}
+
+int Recordset::fieldCount() const {
+  impl_->requireOpen();
+  return static_cast<int>(impl_->compiled->translation.columnNames.size());
+}
+
+std::string Recordset::fieldName(int index) const {
+  impl_->requireOpen();
+  const auto& names = impl_->compiled->translation.columnNames;
+  if (index < 0 || static_cast<size_t>(index) >= names.size()) throw itemNotFound("field", std::to_string(index));
+  return names[static_cast<size_t>(index)];
+}
+
+Variant Recordset::field(int index) const {
+  impl_->requireOpen();
+  if (index < 0 || index >= fieldCount()) throw itemNotFound("field", std::to_string(index));
+  if (impl_->pending != Impl::Pending::None) return impl_->pendingRow[static_cast<size_t>(index)];
+  if (!impl_->hasRow()) throw noCurrentRecord();
+  return impl_->row()[static_cast<size_t>(index)];
+}
+
+Variant Recordset::field(std::string_view name) const {
+  impl_->requireOpen();
+  return field(impl_->fieldIndex(name));
+}
+
+void Recordset::setField(std::string_view name, const Variant& value) {
+  impl_->requireOpen();
+  const int index = impl_->fieldIndex(name);
+  if (impl_->pending == Impl::Pending::None) throw updateWithoutEdit();
+  const auto& updatable = impl_->compiled->translation.updatable;
+  const std::string& column = updatable->resultColumns[static_cast<size_t>(index)];
+  if (column.empty()) throw fieldNotUpdatable(impl_->compiled->translation.columnNames[static_cast<size_t>(index)]);
+  const auto i = static_cast<size_t>(index);
+  impl_->pendingRow[i] = convertForField(value, impl_->compiled->fieldTypes[i], column);
+  impl_->changed[i] = true;
+}
+
+void Recordset::addNew() {
+  impl_->requireOpen();
+  impl_->writableTable();
+  const size_t n = impl_->compiled->translation.columnNames.size();
+  impl_->pendingRow.assign(n, Variant::null());
+  impl_->changed.assign(n, false);
+  impl_->pending = Impl::Pending::Adding;
+}
+
+void Recordset::edit() {
+  impl_->requireOpen();
+  impl_->writableTable();
+  if (!impl_->hasRow()) throw noCurrentRecord();
+  impl_->pendingRow = impl_->row();
+  impl_->changed.assign(impl_->pendingRow.size(), false);
+  impl_->pending = Impl::Pending::Editing;
+}
+
+void Recordset::update(int) {
+  impl_->requireOpen();
+  switch (impl_->pending) {
+    case Impl::Pending::None: throw updateWithoutEdit();
+    case Impl::Pending::Adding:
+      impl_->insertPending();
+      break;
+    case Impl::Pending::Editing:
+      impl_->updatePending();
+      impl_->row() = impl_->pendingRow;
+      break;
+  }
+  impl_->pending = Impl::Pending::None;
+}
+
+void Recordset::cancelUpdate(int) {
+  impl_->requireOpen();
+  if (impl_->pending == Impl::Pending::None) throw updateWithoutEdit();
+  impl_->pending = Impl::Pending::None;
+}
+
+}  // namespace oskara::db

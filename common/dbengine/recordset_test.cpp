@@ -1,0 +1,267 @@
+// Record sets over tables: streaming, editing in place, field types and the
+// errors of misuse.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "dbengine/dbengine.h"
+#include "dbengine/engine_internal.h"
+#include "dbengine/errors.h"
+#include "dbengine/test_files.h"
+
+namespace oskara::db {
+namespace {
+
+using testing::errorNumberOf;
+using testing::errorTextOf;
+using testing::makeDatabase;
+using testing::queryRows;
+using testing::TempFolder;
+
+using Rows = std::vector<std::vector<std::string>>;
+
+class TableRecordsets : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    makeDatabase(path,
+                 "CREATE TABLE tblQueue(CustID TEXT COLLATE NOCASE NOT NULL UNIQUE, TransType SMALLINT,"
+                 " Remark TEXT COLLATE NOCASE, EntryDate DATETIME, EntryTime DATETIME, LogID INTEGER DEFAULT 0,"
+                 " Amount DOUBLE, Done BOOLEAN, Other);"
+                 "INSERT INTO tblQueue VALUES ('A1', 2, 'Account 30 days overdue.', '2024-03-05', '13:45:10',"
+                 " 7, 12.5, 1, 'x');"
+                 "INSERT INTO tblQueue VALUES ('B2', 40000, NULL, '2024-03-06', NULL, 8, NULL, 0, 3);"
+                 "CREATE TABLE tblEmpty(a TEXT);");
+    db = Engine::instance().workspace(0).openDatabase(path);
+  }
+  TempFolder dir;
+  std::string path = dir.file("dt.db");
+  DatabasePtr db;
+};
+
+TEST_F(TableRecordsets, ValuesFollowTheDeclaredType) {
+  RecordsetPtr rs = db->openRecordset("tblQueue", RecordsetType::ForwardOnly);
+  ASSERT_FALSE(rs->eof());
+  EXPECT_EQ(rs->field("CustID"), Variant("A1"));
+  EXPECT_EQ(rs->field("TransType"), Variant(int16_t{2}));
+  EXPECT_EQ(rs->field("LogID"), Variant(int32_t{7}));
+  EXPECT_EQ(rs->field("Amount"), Variant(12.5));
+  EXPECT_EQ(rs->field("Done"), Variant(true));
+  EXPECT_EQ(rs->field("EntryDate"), Variant(DateTime::fromParts(2024, 3, 5)));
+  EXPECT_EQ(rs->field("EntryTime"), Variant(DateTime::fromParts(0, 0, 0, 13, 45, 10)));
+  EXPECT_EQ(rs->field("Other"), Variant("x"));  // no declared type: as stored
+  rs->moveNext();
+  EXPECT_TRUE(rs->field("Remark").isNull());
+  EXPECT_EQ(rs->field("Done"), Variant(false));
+  EXPECT_EQ(rs->field("Other"), Variant(int16_t{3}));
+  // A SMALLINT holding more than 16 bits shows its value, so that the
+  // caller's conversion to a 16-bit integer fails.
+  EXPECT_EQ(rs->field("TransType"), Variant(int32_t{40000}));
+  EXPECT_EQ(rs->fieldCount(), 9);
+  EXPECT_EQ(rs->fieldName(3), "EntryDate");
+  EXPECT_EQ(rs->field(0), Variant("B2"));
+}
+
+TEST_F(TableRecordsets, ForwardOnlyStreamsToItsEnd) {
+  RecordsetPtr rs = db->openRecordset("tblQueue", RecordsetType::ForwardOnly);
+  std::vector<Variant> ids;
+  for (; !rs->eof(); rs->moveNext()) ids.push_back(rs->field("custid"));
+  EXPECT_EQ(ids, (std::vector<Variant>{Variant("A1"), Variant("B2")}));
+  EXPECT_EQ(errorNumberOf([&] { rs->moveNext(); }), errc::kNoCurrentRecord);
+  EXPECT_EQ(errorNumberOf([&] { rs->field("CustID"); }), errc::kNoCurrentRecord);
+  EXPECT_EQ(errorNumberOf([&] { rs->addNew(); }), errc::kReadOnly);
+  EXPECT_EQ(errorNumberOf([&] { rs->edit(); }), errc::kReadOnly);
+
+  EXPECT_TRUE(db->openRecordset("tblEmpty", RecordsetType::ForwardOnly)->eof());
+  EXPECT_TRUE(db->openRecordset("tblEmpty", RecordsetType::Dynaset)->eof());
+}
+
+TEST_F(TableRecordsets, DynasetAddsAndEditsRowsInPlace) {
+  RecordsetPtr rs = db->openRecordset("tblQueue");
+  rs->addNew();
+  rs->setField("CustID", "C3");
+  rs->setField("TransType", int32_t{9});
+  rs->setField("EntryDate", DateTime::fromParts(2024, 4, 1));
+  rs->setField("EntryTime", DateTime::fromParts(0, 0, 0, 8, 5, 0));
+  rs->setField("Done", true);
+  rs->setField("Remark", Variant::null());
+  rs->update();
+  // The current row is still the one before AddNew.
+  EXPECT_EQ(rs->field("CustID"), Variant("A1"));
+  rs->edit();
+  rs->setField("Remark", "To call back the customer.");
+  rs->setField("Amount", "99.25");
+  rs->update();
+  EXPECT_EQ(rs->field("Amount"), Variant(99.25));
+  rs->close();
+
+  EXPECT_EQ(queryRows(path, "SELECT CustID, TransType, Remark, EntryDate, EntryTime, LogID, Amount, Done"
+                            " FROM tblQueue ORDER BY CustID"),
+            (Rows{{"A1", "2", "To call back the customer.", "2024-03-05", "13:45:10", "7", "99.25", "1"},
+                  {"B2", "40000", "NULL", "2024-03-06", "NULL", "8", "NULL", "0"},
+                  {"C3", "9", "NULL", "2024-04-01", "08:05:00", "0", "NULL", "1"}}));
+}
+
+TEST_F(TableRecordsets, EditWritesOnlyTheAssignedFields) {
+  RecordsetPtr rs = db->openRecordset("tblQueue");
+  rs->edit();
+  // Another user changes a field this record set has not assigned.
+  testing::runSql(path, "UPDATE tblQueue SET LogID = 70 WHERE CustID = 'A1'");
+  rs->setField("TransType", int16_t{5});
+  rs->update();
+  EXPECT_EQ(queryRows(path, "SELECT TransType, LogID FROM tblQueue WHERE CustID = 'A1'"), (Rows{{"5", "70"}}));
+}
+
+TEST_F(TableRecordsets, AssignmentsConvertToTheDeclaredType) {
+  RecordsetPtr rs = db->openRecordset("tblQueue");
+  rs->edit();
+  EXPECT_EQ(errorNumberOf([&] { rs->setField("TransType", int32_t{40000}); }), errc::kNumericOverflow);
+  EXPECT_EQ(errorNumberOf([&] { rs->setField("LogID", "seven"); }), errc::kConversionError);
+  EXPECT_EQ(errorNumberOf([&] { rs->setField("EntryDate", "not a date"); }), errc::kConversionError);
+  EXPECT_NE(errorTextOf([&] { rs->setField("LogID", "seven"); }).find("LogID"), std::string::npos);
+  rs->setField("TransType", 3.5);          // rounds half to even
+  rs->setField("LogID", "12");
+  rs->setField("Done", int32_t{0});
+  rs->setField("EntryDate", "2024-12-31");
+  rs->setField("Remark", int32_t{42});
+  EXPECT_EQ(rs->field("TransType"), Variant(int16_t{4}));
+  rs->update();
+  EXPECT_EQ(queryRows(path, "SELECT TransType, typeof(LogID), LogID, Done, EntryDate, Remark FROM tblQueue"
+                            " WHERE CustID = 'A1'"),
+            (Rows{{"4", "integer", "12", "0", "2024-12-31", "42"}}));
+}
+
+TEST_F(TableRecordsets, ConstraintsGiveTheEngineNumbers) {
+  RecordsetPtr rs = db->openRecordset("tblQueue");
+  rs->addNew();
+  rs->setField("CustID", "a1");  // unique without regard to case
+  EXPECT_EQ(errorNumberOf([&] { rs->update(); }), errc::kDuplicateKey);
+  rs->cancelUpdate();
+
+  rs->addNew();
+  rs->setField("TransType", int16_t{1});
+  EXPECT_EQ(errorNumberOf([&] { rs->update(); }), errc::kRequiredNull);
+  EXPECT_NE(errorTextOf([&] { rs->update(); }).find("CustID"), std::string::npos);
+  rs->cancelUpdate();
+  EXPECT_EQ(queryRows(path, "SELECT count(*) FROM tblQueue"), (Rows{{"2"}}));
+}
+
+TEST_F(TableRecordsets, WriteWaitingInVainForAnotherUserIsLocked) {
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(path.c_str(), &other, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE; DELETE FROM tblEmpty;", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_busy_timeout(db->impl().db, 50);  // not the ten seconds of real use
+  RecordsetPtr rs = db->openRecordset("tblQueue");
+  rs->edit();
+  rs->setField("LogID", int32_t{1});
+  EXPECT_EQ(errorNumberOf([&] { rs->update(); }), errc::kCouldNotUpdateLocked);
+  EXPECT_NE(errorTextOf([&] { rs->update(); }).find("tblQueue"), std::string::npos);
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  rs->update();  // the pending edit is kept until it can be written
+  EXPECT_EQ(queryRows(path, "SELECT LogID FROM tblQueue WHERE CustID = 'A1'"), (Rows{{"1"}}));
+}
+
+TEST_F(TableRecordsets, UnmappedSqliteFailureKeepsItsMessage) {
+  testing::runSql(path, "CREATE TRIGGER tblQueueAdded AFTER INSERT ON tblQueue BEGIN SELECT no_such_fn(); END;");
+  RecordsetPtr rs = db->openRecordset("tblQueue");
+  rs->addNew();
+  rs->setField("CustID", "N1");
+  EXPECT_EQ(errorNumberOf([&] { rs->update(); }), errc::kReserved);
+  EXPECT_NE(errorTextOf([&] { rs->update(); }).find("no_such_fn"), std::string::npos);
+}
+
+TEST_F(TableRecordsets, MisuseGivesTheEngineNumbers) {
+  RecordsetPtr rs = db->openRecordset("tblQueue");
+  EXPECT_EQ(errorNumberOf([&] { rs->update(); }), errc::kNoCurrentRecordUpdate);
+  EXPECT_EQ(errorNumberOf([&] { rs->cancelUpdate(); }), errc::kNoCurrentRecordUpdate);
+  EXPECT_EQ(errorNumberOf([&] { rs->setField("Remark", "x"); }), errc::kNoCurrentRecordUpdate);
+  EXPECT_EQ(errorNumberOf([&] { rs->field("NoSuchField"); }), errc::kItemNotFound);
+  EXPECT_EQ(errorNumberOf([&] { rs->field(9); }), errc::kItemNotFound);
+  EXPECT_EQ(errorNumberOf([&] { db->openRecordset("tblNoSuchTable"); }), errc::kNoSuchTable);
+  EXPECT_EQ(errorNumberOf([&] { db->openRecordset("tblQueue", RecordsetType::Dynaset, kReadOnly)->edit(); }),
+            errc::kReadOnly);
+  rs->close();
+  EXPECT_FALSE(rs->isOpen());
+  EXPECT_EQ(errorNumberOf([&] { rs->eof(); }), errc::kObjectInvalid);
+}
+
+TEST_F(TableRecordsets, CancelUpdateDropsThePendingRow) {
+  RecordsetPtr rs = db->openRecordset("tblQueue", RecordsetType::Dynaset, kAppendOnly);
+  EXPECT_TRUE(rs->eof());  // append-only shows no rows
+  rs->addNew();
+  rs->setField("CustID", "Z9");
+  rs->cancelUpdate();
+  EXPECT_EQ(errorNumberOf([&] { rs->update(); }), errc::kNoCurrentRecordUpdate);
+  rs->addNew();
+  rs->setField("CustID", "Z8");
+  rs->update();
+  EXPECT_EQ(queryRows(path, "SELECT CustID FROM tblQueue WHERE CustID LIKE 'Z%'"), (Rows{{"Z8"}}));
+}
+
+TEST_F(TableRecordsets, NoReadLockOutlivesTheReading) {
+  testing::runSql(path,
+                  "CREATE TABLE tblMany(n INTEGER);"
+                  "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 1000)"
+                  " INSERT INTO tblMany SELECT n FROM c;");
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(path.c_str(), &other, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+  sqlite3_busy_timeout(other, 0);
+  auto otherUserWrites = [&] { return sqlite3_exec(other, "DELETE FROM tblEmpty", nullptr, nullptr, nullptr); };
+
+  // A long result being read holds its read lock until closed.
+  RecordsetPtr rs = db->openRecordset("tblMany", RecordsetType::ForwardOnly);
+  ASSERT_FALSE(rs->eof());
+  EXPECT_EQ(otherUserWrites(), SQLITE_BUSY);
+  rs->close();
+  EXPECT_EQ(otherUserWrites(), SQLITE_OK);
+
+  // Read to its end it lets go without a close, and rows come in order.
+  RecordsetPtr all = db->openRecordset("tblMany", RecordsetType::ForwardOnly);
+  int32_t expected = 1;
+  for (; !all->eof(); all->moveNext()) ASSERT_EQ(all->field("n"), Variant(expected++));
+  EXPECT_EQ(expected, 1001);
+  EXPECT_EQ(otherUserWrites(), SQLITE_OK);
+
+  // A short result, held open as a lock table is, never keeps one.
+  RecordsetPtr held = db->openRecordset("tblQueue", RecordsetType::Dynaset, kDenyWrite);
+  ASSERT_FALSE(held->eof());
+  EXPECT_EQ(otherUserWrites(), SQLITE_OK);
+  sqlite3_close(other);
+}
+
+TEST_F(TableRecordsets, IdleShowsWhatOtherUsersChanged) {
+  EXPECT_EQ(db->openRecordset("tblEmpty")->fieldCount(), 1);
+  testing::runSql(path, "ALTER TABLE tblEmpty ADD COLUMN b INTEGER; INSERT INTO tblEmpty VALUES ('x', 5);");
+  Engine::instance().idle(kRefreshCache);
+  RecordsetPtr rs = db->openRecordset("tblEmpty");
+  ASSERT_EQ(rs->fieldCount(), 2);
+  EXPECT_EQ(rs->field("b"), Variant(int32_t{5}));
+}
+
+TEST_F(TableRecordsets, ClosingTheDatabaseClosesItsRecordsets) {
+  RecordsetPtr rs = db->openRecordset("tblQueue");
+  db->close();
+  EXPECT_FALSE(rs->isOpen());
+  EXPECT_EQ(errorNumberOf([&] { rs->moveNext(); }), errc::kObjectInvalid);
+}
+
+TEST_F(TableRecordsets, DenyWriteIsCountedPerDatabase) {
+  RecordsetPtr lock = db->openRecordset("tblQueue", RecordsetType::Dynaset, kDenyWrite);
+  const std::string text =
+      errorTextOf([&] { db->openRecordset("TBLQUEUE", RecordsetType::Dynaset, kDenyWrite); });
+  EXPECT_EQ(errorNumberOf([&] { db->openRecordset("TBLQUEUE", RecordsetType::Dynaset, kDenyWrite); }),
+            errc::kTableLocked);
+  EXPECT_NE(text.find(Engine::instance().userName()), std::string::npos) << text;
+  EXPECT_NE(text.find(Engine::instance().machineName()), std::string::npos) << text;
+  // A second database object is another user of the lock file.
+  DatabasePtr second = Engine::instance().workspace(0).openDatabase(path);
+  EXPECT_EQ(errorNumberOf([&] { second->openRecordset("tblQueue", RecordsetType::Dynaset, kDenyWrite); }),
+            errc::kTableLocked);
+  // Plain opens are not affected; other tables neither.
+  EXPECT_FALSE(second->openRecordset("tblQueue")->eof());
+  second->openRecordset("tblEmpty", RecordsetType::Dynaset, kDenyWrite);
+  lock.reset();  // destruction gives the table back
+  EXPECT_TRUE(second->openRecordset("tblQueue", RecordsetType::Dynaset, kDenyWrite)->isOpen());
+}
+
+}  // namespace
+}  // namespace oskara::db

@@ -1,0 +1,97 @@
+// The statement cache of one database: per statement shape (the text with its
+// literals taken out) the compiled form and a pool of prepared SQLite
+// statements. The scan issues the same few statements for every customer with
+// other literals; a hit costs a hash lookup and a rebinding, never a
+// translation or a prepare. Least recently used shapes are dropped beyond the
+// capacity, so ad-hoc statements do not grow memory.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstddef>
+#include <list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "dbengine/sql/translator.h"
+#include "dbengine/values.h"
+
+namespace oskara::db {
+
+// Everything derived once per statement shape.
+struct CompiledStatement {
+  sql::Translation translation;       // SQLite text, bindings, result columns, updatable table
+  std::vector<FieldType> fieldTypes;  // per visible result column, from its declared type
+  int rowidColumn = -1;               // result column holding the rowid of translation.updatable
+};
+
+class StatementCache {
+  struct Slot;
+
+ public:
+  // A prepared statement handed to one user at a time. Giving it back resets
+  // it, so no read lock outlives its use.
+  class Lease {
+   public:
+    Lease() = default;
+    Lease(Lease&& other) noexcept;
+    Lease& operator=(Lease&& other) noexcept;
+    ~Lease();
+
+    sqlite3_stmt* get() const { return stmt_; }
+    const CompiledStatement& compiled() const;
+    std::shared_ptr<const CompiledStatement> compiledPtr() const;
+    explicit operator bool() const { return stmt_ != nullptr; }
+    void release();
+
+   private:
+    friend class StatementCache;
+    Lease(std::shared_ptr<Slot> slot, sqlite3_stmt* stmt) : slot_(std::move(slot)), stmt_(stmt) {}
+    std::shared_ptr<Slot> slot_;  // keeps the compiled form alive; null when empty
+    sqlite3_stmt* stmt_ = nullptr;
+  };
+
+  StatementCache(sqlite3* db, size_t capacity);
+  ~StatementCache();  // statements still leased are finalized when given back
+  StatementCache(const StatementCache&) = delete;
+  StatementCache& operator=(const StatementCache&) = delete;
+
+  // A statement of the cached shape `key`, or an empty lease when the shape is
+  // not cached. Throws the mapped SQLite failure (naming `statement`) when a
+  // further statement of a busy shape cannot be prepared.
+  Lease acquire(const std::string& key, std::string_view statement);
+
+  // Caches `compiled` under `key` and leases a statement of it; finds the
+  // rowid column of an updatable result. Throws when SQLite cannot prepare
+  // it; nothing is cached then.
+  Lease insert(const std::string& key, std::shared_ptr<CompiledStatement> compiled,
+               std::string_view statement);
+
+  // Drops every shape (after a schema change); leased statements finish their use.
+  void clear();
+
+  size_t size() const { return slots_.size(); }
+
+ private:
+  struct Slot {
+    std::shared_ptr<const CompiledStatement> compiled;
+    std::vector<sqlite3_stmt*> idle;   // prepared, reset, ready for binding
+    bool evicted = false;              // no longer in the cache: finalize on return
+    std::list<std::string>::iterator recency;
+  };
+  static void giveBack(Slot& slot, sqlite3_stmt* stmt);
+  sqlite3_stmt* prepare(const CompiledStatement& compiled, std::string_view statement);
+  void evict(std::string key);  // a copy: callers pass keys owned by recency_
+
+  // Constant after construction.
+  sqlite3* db_;
+  size_t capacity_;
+
+  std::unordered_map<std::string, std::shared_ptr<Slot>> slots_;
+  std::list<std::string> recency_;  // keys, most recently used first
+};
+
+}  // namespace oskara::db
