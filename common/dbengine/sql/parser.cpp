@@ -189,6 +189,8 @@ Statement Parser::statement() {
 
   if (accept(TokenKind::Semicolon)) {
     if (!is(TokenKind::End)) fail(kCharactersAfterEnd, "characters found after the end of the statement");
+  } else if (atKeyword("UNION")) {
+    fail(errc::kSyntaxExpression, "UNION queries are not supported");
   } else if (!is(TokenKind::End)) {
     fail(clauseError_, "unexpected text");
   }
@@ -248,15 +250,19 @@ std::unique_ptr<Select> Parser::select() {
     selectItem(*result);
   } while (accept(TokenKind::Comma));
 
-  if (acceptKeyword("FROM")) result->from = fromList();
-  clauseError_ = errc::kSyntaxExpression;
-  if (acceptKeyword("WHERE")) result->where = expression();
-  if (acceptKeyword("GROUP")) {
+  if (acceptKeyword("FROM")) result->from = fromList();  // a stray word after it is the FROM clause's fault
+  auto clause = [&](std::string_view keyword) {
+    if (!acceptKeyword(keyword)) return false;
+    clauseError_ = errc::kSyntaxExpression;
+    return true;
+  };
+  if (clause("WHERE")) result->where = expression();
+  if (clause("GROUP")) {
     expectKeyword("BY", errc::kSyntaxExpression);
     result->groupBy = expressionList();
   }
-  if (acceptKeyword("HAVING")) result->having = expression();
-  if (acceptKeyword("ORDER")) {
+  if (clause("HAVING")) result->having = expression();
+  if (clause("ORDER")) {
     expectKeyword("BY", errc::kSyntaxExpression);
     result->orderBy = orderList();
   }
@@ -640,7 +646,9 @@ ExprPtr Parser::primary() {
         expect(TokenKind::RightParen, "')' after the subquery", errc::kSyntaxExpression);
         return std::make_unique<ExistsExpr>(at, std::move(sub));
       }
-      if (!isReserved(t)) return nameOrCall();
+      // Left( and Right( are the text functions; elsewhere the words belong to joins.
+      if (!isReserved(t) || ((isKeyword(t, "LEFT") || isKeyword(t, "RIGHT")) && peek(1).kind == TokenKind::LeftParen))
+        return nameOrCall();
       break;
     default:
       break;
