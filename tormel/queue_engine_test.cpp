@@ -38,7 +38,7 @@ DateTime daysAgo(int days) { return DateTime{kNow.datePart().serial - days}; }
 struct QueueRow {
   int16_t transType;
   Variant remark;
-  int32_t logId;
+  int32_t logId;  // -1 for a Null LogID
 };
 
 // Option fields all false; tests switch on what they exercise.
@@ -100,7 +100,7 @@ class ScanTest : public ::testing::Test {
   std::map<std::string, QueueRow> queue() {
     std::map<std::string, QueueRow> rows;
     for (auto& r : dt_->query("SELECT CustID, TransType, Remark, LogID FROM tblDTQueue"))
-      rows[r[0].toString()] = QueueRow{r[1].toInt16(), r[2], r[3].toInt32()};
+      rows[r[0].toString()] = QueueRow{r[1].toInt16(), r[2], r[3].isNull() ? -1 : r[3].toInt32()};
     return rows;
   }
 
