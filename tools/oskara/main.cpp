@@ -15,9 +15,7 @@ int main(int argc, char** argv) {
 
   oskara::tool::Action action;
   oskara::tool::addFileCommands(*db, action);
-#ifdef OSKARA_TOOL_WITH_ENGINE
   oskara::tool::addEngineCommands(app, *db, action);
-#endif
 
   try {
     app.parse(argc, argv);

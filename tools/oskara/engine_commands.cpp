@@ -1,0 +1,154 @@
+// db sql and queue: statements of the dialect through the database engine,
+// exactly as the servers run them (links, stored queries, the dialect).
+#include "engine_commands.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
+#include <iostream>
+#include <memory>
+
+#include "commands.h"
+#include "core/error.h"
+#include "dbengine/dbengine.h"
+#include "dbengine/errors.h"
+#include "result_table.h"
+#include "statement_text.h"
+
+namespace oskara::tool {
+namespace {
+
+ResultTable readAll(db::Recordset& rs) {
+  ResultTable table;
+  const int columns = rs.fieldCount();
+  for (int c = 0; c < columns; ++c) table.columns.push_back(rs.fieldName(c));
+  for (; !rs.eof(); rs.moveNext()) {
+    auto& row = table.rows.emplace_back();
+    row.reserve(static_cast<size_t>(columns));
+    for (int c = 0; c < columns; ++c) row.push_back(rs.field(c));
+  }
+  rs.close();
+  return table;
+}
+
+db::DatabasePtr openDatabase(const std::string& path) {
+  return db::Engine::instance().workspace(0).openDatabase(path);
+}
+
+bool isStoredQuery(db::Database& database, std::string_view name) {
+  for (const std::string& q : database.queryDefNames()) {
+    if (q.size() == name.size() &&
+        std::equal(q.begin(), q.end(), name.begin(), [](char a, char b) {
+          return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+        }))
+      return true;
+  }
+  return false;
+}
+
+void setParameters(db::QueryDef& query, const std::vector<std::string>& params) {
+  for (const std::string& param : params) {
+    const size_t eq = param.find('=');
+    if (eq == std::string::npos || eq == 0)
+      throw Error(db::errc::kInvalidArgument,
+                  "The parameter '" + param + "' is not in the form NAME=VALUE.");
+    query.setParameter(param.substr(0, eq), parameterValue(std::string_view(param).substr(eq + 1)));
+  }
+}
+
+void printRows(std::ostream& out, const ResultTable& table, OutputFormat format) {
+  writeResult(out, table, format);
+  if (format == OutputFormat::Text)
+    out << '(' << table.rows.size() << (table.rows.size() == 1 ? " row)\n" : " rows)\n");
+}
+
+}  // namespace
+
+int runSql(const SqlRequest& request, std::ostream& out) {
+  db::DatabasePtr database = openDatabase(request.database);
+
+  // A bare name shows a table, a link or a stored query; anything else is a statement.
+  const std::string name = bareName(request.statement);
+  db::QueryDefPtr query;
+  if (!name.empty() && isStoredQuery(*database, name)) {
+    query = database->queryDef(name);
+  } else if (!name.empty()) {
+    if (!request.params.empty())
+      throw Error(db::errc::kInvalidArgument, "Parameters were given, but '" + name + "' is a table.");
+    printRows(out, readAll(*database->openRecordset(name, db::RecordsetType::ForwardOnly)), request.format());
+    return 0;
+  } else {
+    query = database->createQueryDef("", request.statement);
+  }
+  setParameters(*query, request.params);
+
+  if (returnsRows(query->sql())) {
+    printRows(out, readAll(*query->openRecordset(db::RecordsetType::ForwardOnly)), request.format());
+  } else {
+    query->execute(db::kFailOnError);
+    const int64_t rows = query->recordsAffected();
+    out << rows << (rows == 1 ? " row affected.\n" : " rows affected.\n");
+  }
+  query->close();
+  return 0;
+}
+
+int showQueue(const std::string& path, OutputFormat format, std::ostream& out) {
+  db::DatabasePtr database = openDatabase(path);
+  const ResultTable table = readAll(*database->openRecordset(
+      "SELECT CustID, TransType, Remark, EntryDate, EntryTime, LogID FROM tblDTQueue "
+      "ORDER BY TransType, CustID;",
+      db::RecordsetType::ForwardOnly));
+  writeResult(out, table, format);
+  if (format == OutputFormat::Text)
+    out << table.rows.size() << (table.rows.size() == 1 ? " customer" : " customers")
+              << " in the queue.\n";
+  return 0;
+}
+
+namespace {
+
+void addFormatFlags(CLI::App& command, bool& csv, bool& json) {
+  CLI::Option* c = command.add_flag("--csv", csv, "Print CSV (a header record, then one record per row)");
+  CLI::Option* j = command.add_flag("--json", json, "Print a JSON array of objects, one per row");
+  c->excludes(j);
+}
+
+}  // namespace
+
+void addEngineCommands(CLI::App& app, CLI::App& db, Action& action) {
+  {
+    auto request = std::make_shared<SqlRequest>();
+    CLI::App* sql = db.add_subcommand(
+        "sql", "Run one statement of the dialect on DB through the database engine. A SELECT (or a "
+               "table, link or stored query name) prints its rows; any other statement runs whole or "
+               "not at all and reports the rows it changed.");
+    sql->add_option("DB", request->database, "Database file")->required();
+    sql->add_option("STATEMENT", request->statement, "Dialect statement, or a table or query name")
+        ->required();
+    sql->add_option("-p,--param", request->params,
+                    "Value of a query parameter, NAME=VALUE (True/False, Null, numbers and ISO dates "
+                    "are typed; anything else is text). Repeat for several.")
+        ->allow_extra_args(false);
+    addFormatFlags(*sql, request->csv, request->json);
+    sql->callback([&action, request] { action = [request] { return runSql(*request, std::cout); }; });
+  }
+  {
+    auto path = std::make_shared<std::string>();
+    auto flags = std::make_shared<std::pair<bool, bool>>(false, false);
+    CLI::App* queue = app.add_subcommand(
+        "queue", "Print the collection queue of the DT database, by reason code and customer.");
+    queue->add_option("DT", *path, "DT database file")->required();
+    addFormatFlags(*queue, flags->first, flags->second);
+    queue->callback([&action, path, flags] {
+      action = [path, flags] {
+        return showQueue(*path, flags->second  ? OutputFormat::Json
+                                : flags->first ? OutputFormat::Csv
+                                               : OutputFormat::Text,
+                         std::cout);
+      };
+    });
+  }
+}
+
+}  // namespace oskara::tool

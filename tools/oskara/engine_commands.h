@@ -1,0 +1,35 @@
+// db sql and queue: dialect statements on a database file through the
+// database engine, exactly as the servers run them (links, stored queries,
+// the dialect), with the rows printed for people or scripts.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "result_table.h"
+
+namespace oskara::tool {
+
+struct SqlRequest {
+  std::string database;             // file path
+  std::string statement;            // dialect text, or a table, link or stored query name
+  std::vector<std::string> params;  // NAME=VALUE, for the statement's parameters
+  bool csv = false;
+  bool json = false;
+
+  OutputFormat format() const {
+    return json ? OutputFormat::Json : csv ? OutputFormat::Csv : OutputFormat::Text;
+  }
+};
+
+// Runs one statement. Rows go to `out` (text adds a "(N rows)" line); an
+// action statement runs whole or not at all and prints "N rows affected.".
+// Failures throw oskara::Error with the engine's number. Returns 0.
+int runSql(const SqlRequest& request, std::ostream& out);
+
+// The collection queue of a DT file by reason code, then customer; text adds
+// a count line. Returns 0.
+int showQueue(const std::string& dtPath, OutputFormat format, std::ostream& out);
+
+}  // namespace oskara::tool
