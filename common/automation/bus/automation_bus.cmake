@@ -15,3 +15,21 @@ function(oskara_add_bus_service target bus_name)
   file(GENERATE OUTPUT "${OSKARA_BUS_SERVICE_DIR}/${bus_name}.service"
        CONTENT "[D-BUS Service]\nName=${bus_name}\nExec=$<TARGET_FILE:${target}>\n")
 endfunction()
+
+# oskara_install_bus_service(<target> <bus name>)
+# Installs the program <target> and, in the session bus's service folder
+# (share/dbus-1/services), a <bus name>.service that starts the installed
+# program. The file is written at install time so that Exec= follows the
+# prefix given to cmake --install.
+function(oskara_install_bus_service target bus_name)
+  include(GNUInstallDirs)
+  install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  set(dir "${CMAKE_INSTALL_DATADIR}/dbus-1/services")
+  install(CODE "
+    set(exec \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:${target}>\")
+    set(file \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${dir}/${bus_name}.service\")
+    message(STATUS \"Installing: \${file}\")
+    file(WRITE \"\${file}\" \"[D-BUS Service]\\nName=${bus_name}\\nExec=\${exec}\\n\")
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${file}\")
+  ")
+endfunction()

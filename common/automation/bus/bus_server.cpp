@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <cstdio>
+#include <optional>
 
 #include "automation/bus/wire.h"
 #include "automation/server_hold.h"
@@ -87,7 +88,9 @@ bool BusServer::idle() const { return state_->idle(); }
 void BusServer::setOnIdle(std::function<void()> onIdle) { state_->onIdle = std::move(onIdle); }
 
 int runServer(int argc, char** argv, ServerOptions options) {
-  QCoreApplication app(argc, argv);
+  // A program that shows widgets has made its QApplication already.
+  std::optional<QCoreApplication> ownApp;
+  if (!QCoreApplication::instance()) ownApp.emplace(argc, argv);
   QDBusConnection connection = Bus::defaultConnection();
   if (!connection.isConnected()) {
     std::fprintf(stderr, "%s: cannot connect to the bus: %s\n", argv[0],
@@ -104,7 +107,7 @@ int runServer(int argc, char** argv, ServerOptions options) {
     setObjectActivator(previous);
     return 1;
   }
-  const int status = app.exec();
+  const int status = QCoreApplication::exec();
   setObjectActivator(previous);
   return status;
 }

@@ -43,8 +43,9 @@ class BusServer {
 };
 
 // The main() of a server program whose classes are registered already: the Qt
-// application, the bus connection, the names, the event loop until idle.
-// Returns the program's exit status.
+// application (a QCoreApplication unless the program made its own first), the
+// bus connection, the names, the event loop until idle. Returns the program's
+// exit status.
 int runServer(int argc, char** argv, ServerOptions options);
 
 }  // namespace oskara::automation
