@@ -1,0 +1,64 @@
+#include "varrick/application.h"
+
+#include <vector>
+
+#include "automation/class_registry.h"
+#include "core/variant.h"
+#include "presenter/message_presenter.h"
+#include "varrick/result_string.h"
+
+namespace varrick {
+
+using oskara::ObjectRef;
+using oskara::Variant;
+
+namespace {
+
+constexpr std::string_view kEngineClass = "Tormel.QueueEngine";
+
+}  // namespace
+
+const oskara::automation::MethodTable<Application>& Application::methodTable() {
+  using oskara::automation::method;
+  static const oskara::automation::MethodTable<Application> table(
+      "Application",
+      {
+          // About takes the first place of the interface once it exists.
+          method("UpdateQueue", &Application::UpdateQueue,
+                 {"sDTPath", "sARPath", "sSOPath", "lErr", "sError", "prompt"},
+                 "Activates the Queue Processing Engine, returns \"-1\" at start of string if it "
+                 "fails, followed by the error messages."),
+      });
+  return table;
+}
+
+void registerApplication() { oskara::registerClass<Application>("Varrick.Application"); }
+
+std::string Application::UpdateQueue(std::string sDTPath, std::string sARPath, std::string sSOPath,
+                                     int32_t& lErr, std::string& sError,
+                                     std::optional<bool>& prompt) {
+  try {
+    // The engine lives in this local reference only: leaving the block, on
+    // any path, releases it.
+    ObjectRef engine = oskara::createObject(kEngineClass);
+    std::vector<Variant> args{Variant(std::move(sDTPath)), Variant(std::move(sARPath)),
+                              Variant(std::move(sSOPath)), Variant(int32_t{0}),
+                              Variant(std::string())};
+    const bool scanned = engine->invoke("ProcessQueue", args).toBool();
+    if (scanned) return std::string(kResultSuccess);
+
+    const int32_t number = args[3].toInt32();
+    const std::string text = args[4].toString();
+    if (prompt.value_or(false)) {
+      oskara::currentPresenter().show(engineFailureMessage(number, text), kMessageTitle,
+                                      oskara::message_style::kCritical);
+    }
+    lErr = number;
+    sError = text;
+    return engineFailureResult(lErr, sError);
+  } catch (...) {
+    return trapFailure(tag::kUpdateQueue, lErr, sError);
+  }
+}
+
+}  // namespace varrick

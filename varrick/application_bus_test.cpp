@@ -1,0 +1,295 @@
+// The two servers end to end: a private bus whose service folder holds the
+// build tree's programs, so that the first client starts varrick and varrick
+// starts tormel by bus activation, exactly as on an installed system. The
+// servers run headless; what they write to standard error (message boxes,
+// sanitizer reports) ends up in the bus's log file.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "automation/bus/bus.h"
+#include "dbengine/schema.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace schema = oskara::db::schema;
+using oskara::ObjectRef;
+using oskara::Variant;
+
+constexpr const char* kVarrick = "Varrick.Application";
+constexpr const char* kTormel = "Tormel.QueueEngine";
+constexpr const char* kBoxLine = "Oskara: Error in Queue Engine Object !";
+
+bool waitUntil(const std::function<bool()>& done, int ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+bool processGone(qint64 pid) {
+  if (kill(static_cast<pid_t>(pid), 0) != 0) return true;
+  // A server whose parent has not reaped it yet counts as ended.
+  QFile status(QStringLiteral("/proc/%1/stat").arg(pid));
+  if (!status.open(QIODevice::ReadOnly)) return true;
+  const QByteArray line = status.readAll();
+  const qsizetype close = line.lastIndexOf(')');
+  return close > 0 && line.mid(close + 2, 1) == "Z";
+}
+
+std::string readFile(const fs::path& file) {
+  std::ifstream in(file);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+size_t occurrences(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+struct Update {
+  std::string result;
+  Variant lErr;
+  Variant sError;
+};
+
+class ServersTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "varrick_bus_test";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(temp_.isValid());
+    dir_ = temp_.path().toStdString();
+    files_ = schema::createDatabaseFiles(dir_ / "data");
+  }
+
+  void TearDown() override {
+    if (!daemon_) return;
+    std::vector<qint64> servers = serverPids();
+    oskara::setObjectActivator(nullptr);
+    bus_.reset();
+    QDBusConnection::disconnectFromBus(QStringLiteral("servers-test"));
+    daemon_->terminate();
+    daemon_->waitForFinished(5000);
+    // Without their bus the servers end at once, leaving nothing behind.
+    for (qint64 pid : servers) {
+      EXPECT_TRUE(waitUntil([pid] { return processGone(pid); }, 5000)) << "server " << pid;
+    }
+    const std::string log = busLog();
+    EXPECT_EQ(log.find("Sanitizer"), std::string::npos) << log;
+  }
+
+  // Starts the private bus on `config` and connects this process to it.
+  void startBus(const QString& config = QStringLiteral(OSKARA_TEST_BUS_CONFIG)) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_STARTER_ADDRESS",
+                             "DBUS_STARTER_BUS_TYPE"})
+      env.remove(QString::fromLatin1(name));  // headless servers, on this bus only
+    daemon_ = std::make_unique<QProcess>();
+    daemon_->setProcessEnvironment(env);
+    daemon_->setStandardErrorFile(QString::fromStdString((dir_ / "bus.log").string()));
+    daemon_->start(QStringLiteral("dbus-daemon"),
+                   {QStringLiteral("--config-file=") + config, QStringLiteral("--print-address=1"),
+                    QStringLiteral("--nofork")});
+    ASSERT_TRUE(daemon_->waitForStarted(5000));
+    ASSERT_TRUE(daemon_->waitForReadyRead(5000));
+    address_ = QString::fromUtf8(daemon_->readLine().trimmed());
+    bus_ = std::make_unique<oskara::automation::Bus>(
+        QDBusConnection::connectToBus(address_, QStringLiteral("servers-test")));
+    ASSERT_TRUE(bus_->connection().isConnected());
+    oskara::setObjectActivator(bus_.get());
+  }
+
+  // A bus configuration whose service folder offers varrick but not tormel.
+  QString configWithoutTormel() {
+    const fs::path services = dir_ / "services";
+    fs::create_directories(services);
+    const fs::path builtServices = fs::path(OSKARA_TEST_BUS_CONFIG).parent_path() / "services";
+    fs::copy_file(builtServices / "Varrick.Application.service",
+                  services / "Varrick.Application.service");
+    std::string config = readFile(OSKARA_TEST_BUS_CONFIG);
+    const size_t open = config.find("<servicedir>");
+    const size_t close = config.find("</servicedir>");
+    config.replace(open, close - open, "<servicedir>" + services.string());
+    const fs::path file = dir_ / "bus.conf";
+    std::ofstream(file) << config;
+    return QString::fromStdString(file.string());
+  }
+
+  std::string busLog() const { return readFile(dir_ / "bus.log"); }
+
+  bool nameOwned(const char* name) const {
+    return bus_->connection().interface()->isServiceRegistered(QString::fromLatin1(name));
+  }
+  qint64 pidOf(const char* name) const {
+    auto reply = bus_->connection().interface()->servicePid(QString::fromLatin1(name));
+    return reply.isValid() ? static_cast<qint64>(reply.value()) : 0;
+  }
+  std::vector<qint64> serverPids() const {
+    std::vector<qint64> pids;
+    if (!bus_) return pids;
+    for (const char* name : {kVarrick, kTormel}) {
+      if (qint64 pid = pidOf(name)) pids.push_back(pid);
+    }
+    return pids;
+  }
+
+  Update updateQueue(const ObjectRef& app, const std::string& dt, std::optional<bool> prompt = {}) {
+    std::vector<Variant> args{dt, files_.ar.string(), files_.so.string(), int32_t{77},
+                              "as the caller passed it"};
+    if (prompt) args.emplace_back(*prompt);
+    Variant result = app->invoke("UpdateQueue", args);
+    return Update{result.toString(), args[3], args[4]};
+  }
+
+  // Customers and balances in AR; `hist` names balance columns.
+  void addCustomer(const std::string& id, std::map<std::string, double> hist) {
+    schema::SqliteFile ar(files_.ar);
+    ar.insert("tblArCust", {{"CustId", id}, {"CustName", id + " Ltd"}});
+    ar.insert("tblArCustHist", {{"CustId", id}});
+    for (const auto& [column, amount] : hist)
+      ar.exec("UPDATE tblArCustHist SET " + column + " = ?1 WHERE CustId = ?2", {amount, id});
+  }
+
+  std::map<std::string, int> queue() const {
+    schema::SqliteFile dt(files_.dt);
+    std::map<std::string, int> rows;
+    for (const auto& row : dt.query("SELECT CustID, TransType FROM tblDTQueue"))
+      rows[row[0].toString()] = row[1].toInt32();
+    return rows;
+  }
+
+  QTemporaryDir temp_;
+  fs::path dir_;
+  schema::DatabaseFiles files_;
+  std::unique_ptr<QProcess> daemon_;
+  QString address_;
+  std::unique_ptr<oskara::automation::Bus> bus_;
+};
+
+TEST_F(ServersTest, UpdateRunsThroughBothActivatedServersWhichThenEndWhenIdle) {
+  addCustomer("C30", {{"BalAge1", 120.0}});
+  addCustomer("C120", {{"BalAge1", 10.0}, {"BalAge4", 300.0}});
+  schema::SqliteFile(files_.dt).insert("tblDTQueue", {{"CustID", "GONE"}, {"TransType", int16_t{9}}});
+  startBus();
+  ASSERT_FALSE(nameOwned(kVarrick));
+  ASSERT_FALSE(nameOwned(kTormel));
+
+  ObjectRef app = oskara::createObject(kVarrick);
+  EXPECT_TRUE(nameOwned(kVarrick));
+  EXPECT_FALSE(nameOwned(kTormel));  // only UpdateQueue asks for the engine
+
+  const Update update = updateQueue(app, files_.dt.string(), true);
+  EXPECT_EQ(update.result, "");
+  EXPECT_EQ(update.lErr, Variant(int32_t{77}));
+  EXPECT_EQ(update.sError, Variant("as the caller passed it"));
+  const qint64 varrick = pidOf(kVarrick);
+  const qint64 tormel = pidOf(kTormel);
+  EXPECT_NE(tormel, 0);
+  EXPECT_NE(tormel, varrick);
+  EXPECT_NE(tormel, QCoreApplication::applicationPid());
+  // The queue was emptied and rebuilt: the oldest overdue band wins.
+  EXPECT_EQ(queue(), (std::map<std::string, int>{{"C120", 5}, {"C30", 2}}));
+  EXPECT_EQ(busLog().find(kBoxLine), std::string::npos);
+
+  // With the client's object gone, nothing holds either server. The engine
+  // was released when UpdateQueue returned, so tormel does not outlive
+  // varrick by another idle period.
+  app.reset();
+  EXPECT_TRUE(waitUntil([&] { return processGone(varrick); }, 15000));
+  EXPECT_TRUE(waitUntil([&] { return processGone(tormel); }, 2000));
+  EXPECT_FALSE(nameOwned(kVarrick));
+  EXPECT_FALSE(nameOwned(kTormel));
+}
+
+TEST_F(ServersTest, FailedScansComeBackInTheEngineFailureForm) {
+  addCustomer("C30", {{"BalAge1", 120.0}});
+  startBus();
+  ObjectRef app = oskara::createObject(kVarrick);
+
+  const Update badPath = updateQueue(app, (dir_ / "no such folder" / "dt.db").string(), false);
+  EXPECT_EQ(badPath.result,
+            "-1Error in Queue Engine Object !\r\n[-2147220504] Error at InitOptions.");
+  EXPECT_EQ(badPath.lErr, Variant(int32_t{-2147220504}));
+  EXPECT_EQ(badPath.sError, Variant("Error at InitOptions."));
+
+  // A failure inside the scan transaction: the engine's own number and text.
+  schema::SqliteFile(files_.ar).exec("DROP TABLE tblArCustHist");
+  const Update inScan = updateQueue(app, files_.dt.string());
+  const std::string text = inScan.sError.toString();
+  const int32_t number = inScan.lErr.toInt32();
+  EXPECT_TRUE(text.starts_with("[ProcessQueue]")) << text;
+  EXPECT_GT(number, 0);
+  EXPECT_EQ(inScan.result, "-1Error in Queue Engine Object !\r\n[ " + std::to_string(number) +
+                               "] " + text);
+  EXPECT_EQ(busLog().find(kBoxLine), std::string::npos) << busLog();
+
+  schema::SqliteFile(files_.dt).exec("DELETE FROM tblDTOptions");
+  const Update noOptions = updateQueue(app, files_.dt.string(), true);
+  EXPECT_EQ(noOptions.result, badPath.result);
+  EXPECT_EQ(noOptions.lErr, badPath.lErr);
+  // The headless server's message box, shown before the call returned.
+  EXPECT_NE(busLog().find(std::string(kBoxLine) + "\n-2147220504 - Error at InitOptions.\n"),
+            std::string::npos)
+      << busLog();
+  EXPECT_EQ(occurrences(busLog(), kBoxLine), 1u);  // only the call with prompt true showed one
+}
+
+TEST_F(ServersTest, UnregisteredEngineIsError429AndNoBoxEvenWhenPrompted) {
+  startBus(configWithoutTormel());
+  ObjectRef app = oskara::createObject(kVarrick);
+  const Update update = updateQueue(app, files_.dt.string(), true);
+  const std::string text = update.sError.toString();
+  EXPECT_EQ(update.lErr, Variant(int32_t{429}));
+  EXPECT_NE(text.find(kTormel), std::string::npos) << text;
+  EXPECT_EQ(update.result, "-1[ 429] " + text);
+  EXPECT_EQ(busLog().find(kBoxLine), std::string::npos) << busLog();
+}
+
+TEST_F(ServersTest, KilledClientsObjectsAreReleasedInBothServers) {
+  startBus();
+  QProcess client;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address_);
+  client.setProcessEnvironment(env);
+  client.start(QStringLiteral(VARRICK_TEST_CLIENT),
+               {QString::fromLatin1(kVarrick), QString::fromLatin1(kTormel)});
+  ASSERT_TRUE(client.waitForReadyRead(15000)) << client.readAllStandardError().toStdString();
+  ASSERT_EQ(client.readLine().trimmed(), "ready");
+  const qint64 varrick = pidOf(kVarrick);
+  const qint64 tormel = pidOf(kTormel);
+  ASSERT_NE(varrick, 0);
+  ASSERT_NE(tormel, 0);
+  // Held objects keep both servers running.
+  EXPECT_FALSE(waitUntil([&] { return processGone(varrick) || processGone(tormel); }, 1000));
+
+  client.kill();
+  client.waitForFinished(5000);
+  EXPECT_TRUE(waitUntil([&] { return processGone(varrick) && processGone(tormel); }, 15000));
+}
+
+}  // namespace

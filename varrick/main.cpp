@@ -1,0 +1,14 @@
+// varrick: the application server. The bus starts it when a client first asks
+// for "Varrick.Application"; it serves every object of the process on one
+// thread and ends a few seconds after the last one has gone.
+#include "automation/bus/bus_server.h"
+#include "presenter/qt_presenter.h"
+#include "varrick/application.h"
+
+int main(int argc, char** argv) {
+  varrick::registerApplication();
+  // Message boxes need widgets; a server without a display runs on a core
+  // application and reports its messages on standard error.
+  auto app = oskara::makeServerApplication(argc, argv);
+  return oskara::automation::runServer(argc, argv, {{"Varrick.Application"}});
+}
