@@ -48,7 +48,8 @@ struct Expr {
   Expr(ExprKind k, uint32_t at) : kind(k), offset(at) {}
   virtual ~Expr() = default;
   ExprKind kind;
-  uint32_t offset;  // where the expression starts in the statement text
+  uint32_t offset;     // where the expression starts in the statement text
+  uint32_t depth = 1;  // levels of the tree below and including this node
 };
 using ExprPtr = std::unique_ptr<Expr>;
 

@@ -265,6 +265,13 @@ TEST_F(Dialect, OperatorsFollowTheDialectsPrecedence) {
   EXPECT_EQ(eval("\"a\" & 1 + 2"), "a3");
   EXPECT_EQ(eval("Not 1 = 2 And 2 = 2 Or False"), "1");
   EXPECT_EQ(eval("1 < 2 = True"), "1");
+  EXPECT_EQ(eval("10 - (3 - 2)"), "9");
+  EXPECT_EQ(eval("2 * (3 + 4)"), "14");
+  EXPECT_EQ(eval("-(1 + 2) * 2"), "-6");
+  EXPECT_EQ(eval("- -3"), "3");
+  EXPECT_EQ(eval("(1 = 2) = (3 = 4)"), "1");
+  EXPECT_EQ(eval("1 = (1 < 2)"), "1");
+  EXPECT_EQ(eval("Not (True Or False) Or True"), "1");
 }
 
 TEST_F(Dialect, NullsTextAndDatesInArithmetic) {
@@ -361,6 +368,22 @@ TEST_F(Dialect, EachKindOfSyntaxErrorHasItsNumberAndQuotesTheStatement) {
     EXPECT_EQ(e.number(), c.number) << "'" << c.text << "': " << e.text();
     EXPECT_THAT(e.text(), HasSubstr("'" + std::string(c.text) + "'"));
   }
+  // Whatever the nesting, the answer is an error, not a crash.
+  auto repeat = [](std::string_view s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+  };
+  for (const std::string& text : {"SELECT " + repeat("(", 5000) + "1" + repeat(")", 5000),
+                                  "SELECT 1" + repeat(" + 1", 5000), "SELECT " + repeat("Not ", 5000) + "1",
+                                  "SELECT " + repeat("-", 5000) + "1", "SELECT " + repeat("+", 5000) + "1",
+                                  "SELECT " + repeat("Abs(", 5000) + "1" + repeat(")", 5000),
+                                  "SELECT * FROM " + repeat("(", 5000) + "Orders" + repeat(")", 5000),
+                                  "SELECT * FROM Orders" + repeat(" INNER JOIN Orders ON 1 = 1", 100)}) {
+    EXPECT_GE(errorNumber(text), errc::kSyntaxExpression) << text.substr(0, 40);
+  }
+  EXPECT_EQ(eval("1" + repeat(" + 1", 400)), "401");
+
   // A closing ";" with whitespace after it is fine.
   EXPECT_EQ(db_.run("SELECT Name FROM Customers WHERE Id = 3; \n ").rows.size(), 1u);
 }

@@ -41,7 +41,9 @@ class Emitter {
   void update(const bound::Update& up);
   void remove(const bound::Delete& del);
 
-  void expr(const bound::Expr& e);
+  void expr(const bound::Expr& e, int required = 0);  // in parentheses when it binds less than `required`
+  void collated(const bound::Expr& e, bool noCase, int required);
+  void term(const bound::Expr& e);
   void literal(const bound::LiteralExpr& e);
   void slot(Binding::Source source, int index);
   void column(const bound::Source& s, std::string_view name);
@@ -150,8 +152,7 @@ void Emitter::select(const bound::Select& s, bool withRowid) {
     out_ += " ORDER BY ";
     for (size_t i = 0; i < s.orderBy.size(); ++i) {
       if (i) out_ += ", ";
-      expr(*s.orderBy[i].expr);
-      if (s.orderBy[i].collateNoCase) out_ += " COLLATE NOCASE";
+      collated(*s.orderBy[i].expr, s.orderBy[i].collateNoCase, 0);
       if (s.orderBy[i].descending) out_ += " DESC";
     }
   }
@@ -337,7 +338,69 @@ void Emitter::literal(const bound::LiteralExpr& e) {
   }
 }
 
-void Emitter::expr(const bound::Expr& e) {
+// SQLite's binding strengths, weakest first. An operand is put in
+// parentheses only when it binds less strongly than its place requires, so
+// that long chains such as a+b+c+... stay flat for SQLite's parser.
+enum Precedence : int {
+  kAny = 0,
+  kOr = 1,
+  kAnd = 2,
+  kNot = 3,
+  kEquality = 4,    // = <> IS IN BETWEEN
+  kRelational = 5,  // < <= > >=
+  kAdditive = 7,
+  kMultiplicative = 8,
+  kConcat = 9,      // ||
+  kUnary = 10,
+  kCollate = 11,
+  kAtom = 12,
+};
+
+int precedenceOf(const bound::Expr& e) {
+  using K = bound::ExprKind;
+  using B = bound::BinaryOp;
+  switch (e.kind) {
+    case K::Unary: return static_cast<const bound::UnaryExpr&>(e).op == bound::UnaryOp::Not ? kNot : kUnary;
+    case K::IsNull:
+    case K::Between:
+    case K::InList:
+    case K::InSelect: return kEquality;
+    case K::Binary:
+      switch (static_cast<const bound::BinaryExpr&>(e).op) {
+        case B::Or: return kOr;
+        case B::And: return kAnd;
+        case B::Equal:
+        case B::NotEqual: return kEquality;
+        case B::Less:
+        case B::LessEqual:
+        case B::Greater:
+        case B::GreaterEqual: return kRelational;
+        case B::Add:
+        case B::Subtract: return kAdditive;
+        case B::Multiply:
+        case B::RealDivide: return kMultiplicative;
+        case B::TextConcat: return kConcat;
+      }
+      return kAny;
+    default: return kAtom;
+  }
+}
+
+void Emitter::expr(const bound::Expr& e, int required) {
+  const bool wrap = precedenceOf(e) < required;
+  if (wrap) out_ += '(';
+  term(e);
+  if (wrap) out_ += ')';
+}
+
+// An operand compared without regard to case.
+void Emitter::collated(const bound::Expr& e, bool noCase, int required) {
+  if (!noCase) return expr(e, required);
+  expr(e, kCollate);
+  out_ += " COLLATE NOCASE";
+}
+
+void Emitter::term(const bound::Expr& e) {
   using K = bound::ExprKind;
   switch (e.kind) {
     case K::Column: {
@@ -359,27 +422,25 @@ void Emitter::expr(const bound::Expr& e) {
     }
     case K::Unary: {
       const auto& u = static_cast<const bound::UnaryExpr&>(e);
-      out_ += u.op == bound::UnaryOp::Not ? "(NOT " : "(- ";
-      expr(*u.operand);
-      out_ += ')';
+      // The blank after the minus keeps "- -x" from reading as a comment.
+      out_ += u.op == bound::UnaryOp::Not ? "NOT " : "- ";
+      expr(*u.operand, u.op == bound::UnaryOp::Not ? kNot : kUnary);
       return;
     }
     case K::Binary: {
       const auto& b = static_cast<const bound::BinaryExpr&>(e);
       static constexpr const char* kOps[] = {" OR ", " AND ", " = ", " <> ", " < ", " <= ", " > ", " >= ",
                                              " + ",  " - ",   " * ", " / ",  " || "};
-      out_ += '(';
+      const int p = precedenceOf(e);
       if (b.op == bound::BinaryOp::RealDivide) {
         out_ += "CAST(";
-        expr(*b.left);
+        expr(*b.left, kAny);
         out_ += " AS REAL)";
       } else {
-        expr(*b.left);
+        collated(*b.left, b.collateNoCase, p);  // left to right: the left operand may bind as strongly
       }
-      if (b.collateNoCase) out_ += " COLLATE NOCASE";
       out_ += kOps[static_cast<int>(b.op)];
-      expr(*b.right);
-      out_ += ')';
+      expr(*b.right, p + 1);
       return;
     }
     case K::Call: {
@@ -389,62 +450,54 @@ void Emitter::expr(const bound::Expr& e) {
       if (c.star) out_ += '*';
       for (size_t i = 0; i < c.args.size(); ++i) {
         if (i) out_ += ", ";
-        expr(*c.args[i]);
+        expr(*c.args[i], kAny);
       }
       out_ += ')';
       return;
     }
     case K::Case: {
       const auto& c = static_cast<const bound::CaseExpr&>(e);
-      out_ += "(CASE WHEN ";
-      expr(*c.condition);
+      out_ += "CASE WHEN ";
+      expr(*c.condition, kAny);
       out_ += " THEN ";
-      expr(*c.whenTrue);
+      expr(*c.whenTrue, kAny);
       out_ += " ELSE ";
-      expr(*c.whenFalse);
-      out_ += " END)";
+      expr(*c.whenFalse, kAny);
+      out_ += " END";
       return;
     }
     case K::IsNull: {
       const auto& n = static_cast<const bound::IsNullExpr&>(e);
-      out_ += '(';
-      expr(*n.operand);
-      out_ += n.negated ? " IS NOT NULL)" : " IS NULL)";
+      expr(*n.operand, kEquality);
+      out_ += n.negated ? " IS NOT NULL" : " IS NULL";
       return;
     }
     case K::Between: {
       const auto& b = static_cast<const bound::BetweenExpr&>(e);
-      out_ += '(';
-      expr(*b.operand);
-      if (b.collateNoCase) out_ += " COLLATE NOCASE";
+      collated(*b.operand, b.collateNoCase, kRelational);
       out_ += b.negated ? " NOT BETWEEN " : " BETWEEN ";
-      expr(*b.low);
+      expr(*b.low, kRelational);
       out_ += " AND ";
-      expr(*b.high);
-      out_ += ')';
+      expr(*b.high, kRelational);
       return;
     }
     case K::InList: {
       const auto& in = static_cast<const bound::InListExpr&>(e);
-      out_ += '(';
-      expr(*in.operand);
-      if (in.collateNoCase) out_ += " COLLATE NOCASE";
+      collated(*in.operand, in.collateNoCase, kRelational);
       out_ += in.negated ? " NOT IN (" : " IN (";
       for (size_t i = 0; i < in.items.size(); ++i) {
         if (i) out_ += ", ";
-        expr(*in.items[i]);
+        expr(*in.items[i], kAny);
       }
-      out_ += "))";
+      out_ += ')';
       return;
     }
     case K::InSelect: {
       const auto& in = static_cast<const bound::InSelectExpr&>(e);
-      out_ += '(';
-      expr(*in.operand);
-      if (in.collateNoCase) out_ += " COLLATE NOCASE";
+      collated(*in.operand, in.collateNoCase, kRelational);
       out_ += in.negated ? " NOT IN (" : " IN (";
       select(*in.select, false);
-      out_ += "))";
+      out_ += ')';
       return;
     }
     case K::Exists:

@@ -34,6 +34,7 @@
 //                     | name [(. | !) name] | name ( [arg {, arg}] )
 #include "dbengine/sql/parser.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 
@@ -98,7 +99,10 @@ class Parser {
   std::unique_ptr<Delete> remove();
 
   // Expressions, lowest precedence first.
-  ExprPtr expression() { return orExpr(); }
+  ExprPtr expression() {
+    Nesting nesting(*this);
+    return orExpr();
+  }
   ExprPtr orExpr();
   ExprPtr andExpr();
   ExprPtr notExpr();
@@ -160,11 +164,71 @@ class Parser {
     throw syntaxError(number, what + " " + where, text_);
   }
 
+  // Limits that keep the recursive stages (and the tree's destructor) far
+  // from the end of the stack, whatever the text.
+  static constexpr uint32_t kMaxDepth = 500;   // levels of one expression tree (SQLite allows 1000)
+  static constexpr int kMaxNesting = 200;      // parentheses, subqueries, Not and minus signs
+  static constexpr int kMaxJoins = 64;
+
+  class Nesting {
+   public:
+    explicit Nesting(Parser& p) : p_(p) {
+      if (++p_.nesting_ > kMaxNesting) p_.fail(errc::kSyntaxExpression, "the statement is nested too deeply");
+    }
+    ~Nesting() { --p_.nesting_; }
+    Nesting(const Nesting&) = delete;
+    Nesting& operator=(const Nesting&) = delete;
+
+   private:
+    Parser& p_;
+  };
+
+  template <typename T>
+  ExprPtr checked(std::unique_ptr<T> node) {
+    node->depth = 1 + childDepth(*node);
+    if (node->depth > kMaxDepth) fail(errc::kSyntaxExpression, "the expression is too long");
+    return node;
+  }
+  static uint32_t childDepth(const Expr& e);
+
   std::string_view text_;
   std::vector<Token> tokens_;
   size_t pos_ = 0;
+  int nesting_ = 0;
   int32_t clauseError_ = errc::kInvalidStatement;  // number for a stray token in the clause being read
 };
+
+uint32_t Parser::childDepth(const Expr& e) {
+  auto d = [](const ExprPtr& x) { return x ? x->depth : 0u; };
+  switch (e.kind) {
+    case ExprKind::Unary: return d(static_cast<const UnaryExpr&>(e).operand);
+    case ExprKind::Binary: {
+      const auto& b = static_cast<const BinaryExpr&>(e);
+      return std::max(d(b.left), d(b.right));
+    }
+    case ExprKind::IsNull: return d(static_cast<const IsNullExpr&>(e).operand);
+    case ExprKind::Between: {
+      const auto& b = static_cast<const BetweenExpr&>(e);
+      return std::max({d(b.operand), d(b.low), d(b.high)});
+    }
+    case ExprKind::Like: {
+      const auto& l = static_cast<const LikeExpr&>(e);
+      return std::max(d(l.operand), d(l.pattern));
+    }
+    case ExprKind::In: {
+      const auto& in = static_cast<const InExpr&>(e);
+      uint32_t m = d(in.operand);
+      for (const auto& i : in.items) m = std::max(m, d(i));
+      return m;
+    }
+    case ExprKind::Call: {
+      uint32_t m = 0;
+      for (const auto& a : static_cast<const CallExpr&>(e).args) m = std::max(m, d(a));
+      return m;
+    }
+    default: return 0;
+  }
+}
 
 Statement Parser::statement() {
   Statement result;
@@ -312,8 +376,10 @@ std::vector<TableRefPtr> Parser::fromList() {
 }
 
 TableRefPtr Parser::joinedTable() {
+  Nesting nesting(*this);
   TableRefPtr left = tablePrimary();
-  for (;;) {
+  for (int joins = 0;; ++joins) {
+    if (joins == kMaxJoins) fail(clauseError_, "more than " + std::to_string(kMaxJoins) + " joins");
     const uint32_t at = peek().offset;
     JoinType type;
     if (acceptKeyword("INNER")) {
@@ -455,7 +521,7 @@ ExprPtr Parser::orExpr() {
   ExprPtr left = andExpr();
   while (atKeyword("OR")) {
     uint32_t at = advance().offset;
-    left = std::make_unique<BinaryExpr>(at, BinaryOp::Or, std::move(left), andExpr());
+    left = checked(std::make_unique<BinaryExpr>(at, BinaryOp::Or, std::move(left), andExpr()));
   }
   return left;
 }
@@ -464,7 +530,7 @@ ExprPtr Parser::andExpr() {
   ExprPtr left = notExpr();
   while (atKeyword("AND")) {
     uint32_t at = advance().offset;
-    left = std::make_unique<BinaryExpr>(at, BinaryOp::And, std::move(left), notExpr());
+    left = checked(std::make_unique<BinaryExpr>(at, BinaryOp::And, std::move(left), notExpr()));
   }
   return left;
 }
@@ -472,7 +538,8 @@ ExprPtr Parser::andExpr() {
 ExprPtr Parser::notExpr() {
   if (atKeyword("NOT")) {
     uint32_t at = advance().offset;
-    return std::make_unique<UnaryExpr>(at, UnaryOp::Not, notExpr());
+    Nesting nesting(*this);
+    return checked(std::make_unique<UnaryExpr>(at, UnaryOp::Not, notExpr()));
   }
   return comparison();
 }
@@ -495,7 +562,7 @@ ExprPtr Parser::comparison() {
           advance();
           bool negated = acceptKeyword("NOT");
           expectKeyword("NULL", errc::kSyntaxExpression);
-          left = std::make_unique<IsNullExpr>(at, std::move(left), negated);
+          left = checked(std::make_unique<IsNullExpr>(at, std::move(left), negated));
           continue;
         }
         size_t ahead = atKeyword("NOT") ? 1 : 0;
@@ -505,9 +572,9 @@ ExprPtr Parser::comparison() {
         if (acceptKeyword("BETWEEN")) {
           ExprPtr low = concatenation();
           expectKeyword("AND", errc::kSyntaxExpression);
-          left = std::make_unique<BetweenExpr>(at, std::move(left), std::move(low), concatenation(), negated);
+          left = checked(std::make_unique<BetweenExpr>(at, std::move(left), std::move(low), concatenation(), negated));
         } else if (acceptKeyword("LIKE")) {
-          left = std::make_unique<LikeExpr>(at, std::move(left), concatenation(), negated);
+          left = checked(std::make_unique<LikeExpr>(at, std::move(left), concatenation(), negated));
         } else {
           advance();  // IN
           auto in = std::make_unique<InExpr>(at, std::move(left), negated);
@@ -520,13 +587,13 @@ ExprPtr Parser::comparison() {
             in->items = expressionList();
           }
           expect(TokenKind::RightParen, "')' after the IN list", errc::kSyntaxExpression);
-          left = std::move(in);
+          left = checked(std::move(in));
         }
         continue;
       }
     }
     advance();
-    left = std::make_unique<BinaryExpr>(at, op, std::move(left), concatenation());
+    left = checked(std::make_unique<BinaryExpr>(at, op, std::move(left), concatenation()));
   }
 }
 
@@ -534,7 +601,7 @@ ExprPtr Parser::concatenation() {
   ExprPtr left = additive();
   while (is(TokenKind::Ampersand)) {
     uint32_t at = advance().offset;
-    left = std::make_unique<BinaryExpr>(at, BinaryOp::Concat, std::move(left), additive());
+    left = checked(std::make_unique<BinaryExpr>(at, BinaryOp::Concat, std::move(left), additive()));
   }
   return left;
 }
@@ -544,7 +611,7 @@ ExprPtr Parser::additive() {
   while (is(TokenKind::Plus) || is(TokenKind::Minus)) {
     const Token& t = advance();
     BinaryOp op = t.kind == TokenKind::Plus ? BinaryOp::Add : BinaryOp::Subtract;
-    left = std::make_unique<BinaryExpr>(t.offset, op, std::move(left), modulo());
+    left = checked(std::make_unique<BinaryExpr>(t.offset, op, std::move(left), modulo()));
   }
   return left;
 }
@@ -553,7 +620,7 @@ ExprPtr Parser::modulo() {
   ExprPtr left = intDivision();
   while (atKeyword("MOD")) {
     uint32_t at = advance().offset;
-    left = std::make_unique<BinaryExpr>(at, BinaryOp::Mod, std::move(left), intDivision());
+    left = checked(std::make_unique<BinaryExpr>(at, BinaryOp::Mod, std::move(left), intDivision()));
   }
   return left;
 }
@@ -562,7 +629,7 @@ ExprPtr Parser::intDivision() {
   ExprPtr left = multiplicative();
   while (is(TokenKind::Backslash)) {
     uint32_t at = advance().offset;
-    left = std::make_unique<BinaryExpr>(at, BinaryOp::IntDivide, std::move(left), multiplicative());
+    left = checked(std::make_unique<BinaryExpr>(at, BinaryOp::IntDivide, std::move(left), multiplicative()));
   }
   return left;
 }
@@ -572,7 +639,7 @@ ExprPtr Parser::multiplicative() {
   while (is(TokenKind::Star) || is(TokenKind::Slash)) {
     const Token& t = advance();
     BinaryOp op = t.kind == TokenKind::Star ? BinaryOp::Multiply : BinaryOp::Divide;
-    left = std::make_unique<BinaryExpr>(t.offset, op, std::move(left), power());
+    left = checked(std::make_unique<BinaryExpr>(t.offset, op, std::move(left), power()));
   }
   return left;
 }
@@ -581,7 +648,7 @@ ExprPtr Parser::power() {
   ExprPtr left = unary();
   while (is(TokenKind::Caret)) {
     uint32_t at = advance().offset;
-    left = std::make_unique<BinaryExpr>(at, BinaryOp::Power, std::move(left), unary());
+    left = checked(std::make_unique<BinaryExpr>(at, BinaryOp::Power, std::move(left), unary()));
   }
   return left;
 }
@@ -589,9 +656,13 @@ ExprPtr Parser::power() {
 ExprPtr Parser::unary() {
   if (is(TokenKind::Minus)) {
     uint32_t at = advance().offset;
-    return std::make_unique<UnaryExpr>(at, UnaryOp::Negate, unary());
+    Nesting nesting(*this);
+    return checked(std::make_unique<UnaryExpr>(at, UnaryOp::Negate, unary()));
   }
-  if (accept(TokenKind::Plus)) return unary();
+  if (accept(TokenKind::Plus)) {
+    Nesting nesting(*this);
+    return unary();
+  }
   return primary();
 }
 
@@ -671,7 +742,7 @@ ExprPtr Parser::nameOrCall() {
       }
     }
     expect(TokenKind::RightParen, "')' after the arguments", errc::kSyntaxExpression);
-    return call;
+    return checked(std::move(call));
   }
   std::string part = std::string(tokenName(first));
   if (atSeparator(0)) {

@@ -1,5 +1,6 @@
 #include "dbengine/sql/tokenizer.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -10,22 +11,32 @@
 namespace oskara::db::sql {
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isHexDigit(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-bool isNameStart(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
-         static_cast<unsigned char>(c) >= 0x80;  // letters of other alphabets, as UTF-8
-}
-bool isNameChar(char c) { return isNameStart(c) || isDigit(c); }
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+// Character classes by table: the tokenizer runs over every statement of a scan.
+enum CharClass : uint8_t { kNameStart = 1, kDigit = 2, kHexDigit = 4, kSpace = 8 };
+
+constexpr std::array<uint8_t, 256> kCharClasses = [] {
+  std::array<uint8_t, 256> t{};
+  for (int c = 'a'; c <= 'z'; ++c) t[c] |= kNameStart;
+  for (int c = 'A'; c <= 'Z'; ++c) t[c] |= kNameStart;
+  for (int c = 0x80; c <= 0xFF; ++c) t[c] |= kNameStart;  // letters of other alphabets, as UTF-8
+  t['_'] |= kNameStart;
+  for (int c = '0'; c <= '9'; ++c) t[c] |= kDigit | kHexDigit;
+  for (int c = 'a'; c <= 'f'; ++c) t[c] |= kHexDigit;
+  for (int c = 'A'; c <= 'F'; ++c) t[c] |= kHexDigit;
+  for (char c : {' ', '\t', '\r', '\n', '\f', '\v'}) t[static_cast<unsigned char>(c)] |= kSpace;
+  return t;
+}();
+
+bool is(char c, uint8_t classes) { return (kCharClasses[static_cast<unsigned char>(c)] & classes) != 0; }
+bool isDigit(char c) { return is(c, kDigit); }
+bool isHexDigit(char c) { return is(c, kHexDigit); }
+bool isNameStart(char c) { return is(c, kNameStart); }
+bool isNameChar(char c) { return is(c, kNameStart | kDigit); }
+bool isSpace(char c) { return is(c, kSpace); }
 
 char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 }  // namespace
-
-bool isLiteral(TokenKind kind) {
-  return kind == TokenKind::String || kind == TokenKind::Number || kind == TokenKind::Date;
-}
 
 void Tokenizer::fail(const char* what, size_t at) const {
   throw syntaxError(errc::kSyntaxExpression,

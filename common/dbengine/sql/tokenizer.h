@@ -51,7 +51,9 @@ struct Token {
   bool spaceBefore = false;  // whitespace separates it from the previous token
 };
 
-bool isLiteral(TokenKind kind);
+inline bool isLiteral(TokenKind kind) {
+  return kind == TokenKind::String || kind == TokenKind::Number || kind == TokenKind::Date;
+}
 
 // Produces the tokens of a statement one by one. Throws the expression syntax
 // error (3075) for an unterminated quote, bracket or date, a date literal that

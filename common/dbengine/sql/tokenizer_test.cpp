@@ -119,6 +119,7 @@ TEST(StatementShape, StatementsThatDifferInLiteralsOnlyShareTheKey) {
 
   // Runs of whitespace and the trailing blank do not matter; the kind of a literal does.
   EXPECT_EQ(statementShape("SELECT  a\n FROM t WHERE x = 1; ").key, statementShape("SELECT a FROM t WHERE x = 2;").key);
+  EXPECT_EQ(statementShape(" \tSELECT a FROM\tt WHERE x=\"1\"").key, "SELECT a FROM t WHERE x=\x01s");
   EXPECT_NE(statementShape("SELECT a FROM t WHERE x = 1").key, statementShape("SELECT a FROM t WHERE x = \"1\"").key);
   EXPECT_NE(statementShape("SELECT a FROM t WHERE x = 1").key, statementShape("SELECT a FROM t WHERE x = #1/1/68#").key);
   EXPECT_NE(statementShape("SELECT a FROM t").key, statementShape("SELECT b FROM t").key);
