@@ -82,8 +82,6 @@ constexpr DialectFunction kFunctions[] = {
     {"CDate", "osk_cdate", 1, 1, R::Date, F::Call},
     {"CVDate", "osk_cdate", 1, 1, R::Date, F::Call},
     {"CBool", "osk_cbool", 1, 1, R::Boolean, F::Call},
-    // Patterns.
-    {"Like", "osk_like", 2, 2, R::Boolean, F::Call},
     {"StrComp", "osk_strcomp", 2, 3, R::Number, F::Call},
 };
 

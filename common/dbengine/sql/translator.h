@@ -70,7 +70,7 @@ struct Binding {
 // that a dynaset can edit them in place and add rows to it.
 struct UpdatableTable {
   TableInfo table;
-  std::string rowidColumn;                  // result column holding the row's rowid
+  std::string rowidColumn;                  // result column holding the row's rowid; it follows the visible columns
   std::vector<std::string> resultColumns;   // per visible result column: the table column, or "" for an expression
 };
 
