@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "core/error.h"
+#include "update_queue.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Creates, fills and queries the database files of the collection system.", "oskara"};
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
   oskara::tool::Action action;
   oskara::tool::addFileCommands(*db, action);
   oskara::tool::addEngineCommands(app, *db, action);
+  oskara::tool::addUpdateQueueCommand(app, action);
 
   try {
     app.parse(argc, argv);

@@ -1,0 +1,132 @@
+#include "update_queue.h"
+
+#include <CLI/CLI.hpp>
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusError>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "automation/bus/bus.h"
+#include "automation/class_registry.h"
+#include "core/error.h"
+
+namespace oskara::tool {
+namespace {
+
+constexpr const char* kApplicationClass = "Varrick.Application";
+constexpr const char* kConnectionName = "oskara-update-queue";
+constexpr std::string_view kFailure = "-1";
+
+std::string absolute(const std::string& path) {
+  return path.empty() ? path : std::filesystem::absolute(path).lexically_normal().string();
+}
+
+// The result's text for a terminal: without the failure marker, CR LF as a
+// plain line break.
+std::string displayText(std::string_view result) {
+  if (result.starts_with(kFailure)) result.remove_prefix(kFailure.size());
+  std::string text;
+  for (char c : result) {
+    if (c != '\r') text.push_back(c);
+  }
+  return text;
+}
+
+}  // namespace
+
+UpdateQueueRequest withAbsolutePaths(UpdateQueueRequest request) {
+  request.dt = absolute(request.dt);
+  request.ar = absolute(request.ar);
+  request.so = absolute(request.so);
+  return request;
+}
+
+UpdateQueueReply callUpdateQueue(const QDBusConnection& connection,
+                                 const UpdateQueueRequest& request) {
+  automation::Bus bus(connection);
+  ObjectActivator* previous = setObjectActivator(&bus);
+  struct Restore {
+    ObjectActivator* previous;
+    ~Restore() { setObjectActivator(previous); }
+  } restore{previous};
+
+  ObjectRef application = createObject(kApplicationClass);
+  std::vector<Variant> args{request.dt, request.ar, request.so, int32_t{0}, std::string()};
+  if (request.prompt) args.emplace_back(true);  // left out, it counts as false
+  UpdateQueueReply reply;
+  reply.result = application->invoke("UpdateQueue", args).toString();
+  reply.lErr = args[3].toInt32();
+  reply.sError = args[4].toString();
+  return reply;
+}
+
+int reportUpdate(const UpdateQueueReply& reply, std::ostream& out, std::ostream& err) {
+  if (reply.result.empty()) {
+    out << "Queue updated.\n";
+    return 0;
+  }
+  if (reply.result.starts_with(kFailure)) {
+    err << "Queue update failed: " << displayText(reply.result) << '\n'
+        << "Error number: " << reply.lErr << '\n';
+  } else {
+    err << "Queue update gave an unexpected result: " << reply.result << '\n';
+  }
+  return 1;
+}
+
+int runUpdateQueue(const UpdateQueueRequest& request, std::ostream& out, std::ostream& err) {
+  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  if (address == nullptr || *address == '\0') {
+    err << "oskara: no session bus: DBUS_SESSION_BUS_ADDRESS is not set. Log in to a desktop "
+           "session, or run the command under scripts/with-bus.\n";
+    return 2;
+  }
+  // The bus layer waits for replies, and serves the bus meanwhile, in Qt's
+  // event loop; it lives for this one command.
+  static int argc = 1;
+  static char name[] = "oskara";
+  static char* argv[] = {name, nullptr};
+  std::optional<QCoreApplication> app;
+  if (!QCoreApplication::instance()) app.emplace(argc, argv);
+  UpdateQueueReply reply;
+  {
+    QDBusConnection connection = QDBusConnection::connectToBus(address, kConnectionName);
+    if (!connection.isConnected()) {
+      err << "oskara: cannot reach the session bus at " << address << ": "
+          << connection.lastError().message().toStdString() << '\n';
+      QDBusConnection::disconnectFromBus(kConnectionName);
+      return 2;
+    }
+    try {
+      reply = callUpdateQueue(connection, withAbsolutePaths(request));
+    } catch (...) {
+      QDBusConnection::disconnectFromBus(kConnectionName);
+      throw;
+    }
+  }
+  QDBusConnection::disconnectFromBus(kConnectionName);
+  return reportUpdate(reply, out, err);
+}
+
+void addUpdateQueueCommand(CLI::App& app, Action& action) {
+  auto request = std::make_shared<UpdateQueueRequest>();
+  CLI::App* command = app.add_subcommand(
+      "update-queue",
+      "Rebuild the collection queue: one synchronous queue update through the application server "
+      "on the session bus.");
+  command->add_option("DT", request->dt, "Debt-tracking database file")->required();
+  command->add_option("AR", request->ar, "Accounts-receivable database file")->required();
+  command->add_option("SO", request->so, "Sales-order database file (may be left out)");
+  command->add_flag("--prompt", request->prompt,
+                    "Ask the server to show its message box when the scan fails");
+  command->callback([&action, request] {
+    action = [request] { return runUpdateQueue(*request, std::cout, std::cerr); };
+  });
+}
+
+}  // namespace oskara::tool

@@ -1,0 +1,52 @@
+// update-queue: one synchronous queue update through the application server,
+// as a client of "Varrick.Application" on the session bus. The bus starts
+// varrick, and varrick the engine, when they are not running.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "commands.h"
+
+class QDBusConnection;
+
+namespace oskara::tool {
+
+struct UpdateQueueRequest {
+  std::string dt;  // paths as given; relative ones are made absolute before sending
+  std::string ar;
+  std::string so;  // may be empty
+  bool prompt = false;
+};
+
+// What UpdateQueue answered: its result string and the error pair.
+struct UpdateQueueReply {
+  std::string result;
+  int32_t lErr = 0;
+  std::string sError;
+};
+
+// The request as the servers get it: they run in a folder of their own, so
+// every path that is not empty is made absolute here.
+UpdateQueueRequest withAbsolutePaths(UpdateQueueRequest request);
+
+// Calls UpdateQueue on a new Varrick.Application over `connection`, with the
+// paths as they are. Failures of the bus or of activation throw oskara::Error.
+UpdateQueueReply callUpdateQueue(const QDBusConnection& connection,
+                                 const UpdateQueueRequest& request);
+
+// Prints the outcome: "Queue updated." on `out` for "", otherwise the result's
+// text and the error number on `err`. Returns the exit status: 0 for "", 1
+// otherwise.
+int reportUpdate(const UpdateQueueReply& reply, std::ostream& out, std::ostream& err);
+
+// The whole command on the session bus: 2 when DBUS_SESSION_BUS_ADDRESS is
+// unset or the bus cannot be reached, else as reportUpdate. Failures of the
+// call itself (the server cannot be started, ...) throw oskara::Error.
+int runUpdateQueue(const UpdateQueueRequest& request, std::ostream& out, std::ostream& err);
+
+// Adds "update-queue DT AR [SO] [--prompt]".
+void addUpdateQueueCommand(CLI::App& app, Action& action);
+
+}  // namespace oskara::tool

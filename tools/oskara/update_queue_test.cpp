@@ -1,0 +1,166 @@
+#include "update_queue.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <filesystem>
+#include <optional>
+#include <sstream>
+
+#include "dbengine/schema.h"
+
+namespace oskara::tool {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sets or clears an environment variable for one test and puts it back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = getenv(name)) old_ = old;
+    if (value != nullptr) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+struct Printed {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+Printed report(const UpdateQueueReply& reply) {
+  std::ostringstream out, err;
+  const int status = reportUpdate(reply, out, err);
+  return {status, out.str(), err.str()};
+}
+
+Printed run(const UpdateQueueRequest& request) {
+  std::ostringstream out, err;
+  const int status = runUpdateQueue(request, out, err);
+  return {status, out.str(), err.str()};
+}
+
+TEST(UpdateQueueTest, RelativePathsAreMadeAbsoluteForTheServers) {
+  const fs::path cwd = fs::current_path();
+  const UpdateQueueRequest sent =
+      withAbsolutePaths({"data/dt.db", "/srv/books/../books/ar.db", "", true});
+  EXPECT_EQ(sent.dt, (cwd / "data/dt.db").string());
+  EXPECT_EQ(sent.ar, "/srv/books/ar.db");
+  EXPECT_EQ(sent.so, "");  // no SO file stays no SO file
+  EXPECT_TRUE(sent.prompt);
+}
+
+TEST(UpdateQueueTest, ReportsSuccessInWordsAndFailuresWithTheirNumber) {
+  const Printed ok = report({"", 0, ""});
+  EXPECT_EQ(ok.status, 0);
+  EXPECT_EQ(ok.out, "Queue updated.\n");
+  EXPECT_EQ(ok.err, "");
+
+  const Printed engine = report({"-1Error in Queue Engine Object !\r\n[-2147220504] Error at InitOptions.",
+                                 -2147220504, "Error at InitOptions."});
+  EXPECT_EQ(engine.status, 1);
+  EXPECT_EQ(engine.out, "");
+  EXPECT_EQ(engine.err,
+            "Queue update failed: Error in Queue Engine Object !\n[-2147220504] Error at "
+            "InitOptions.\nError number: -2147220504\n");
+
+  const Printed trapped = report({"-1[ 429] Cannot create object 'Tormel.QueueEngine'.", 429, "x"});
+  EXPECT_EQ(trapped.status, 1);
+  EXPECT_NE(trapped.err.find("Error number: 429"), std::string::npos);
+
+  EXPECT_EQ(report({"01", 0, ""}).status, 1);  // not a result UpdateQueue gives
+}
+
+TEST(UpdateQueueTest, NoSessionBusIsAUsageFailure) {
+  {
+    ScopedEnv unset("DBUS_SESSION_BUS_ADDRESS", nullptr);
+    const Printed p = run({"dt.db", "ar.db", "", false});
+    EXPECT_EQ(p.status, 2);
+    EXPECT_NE(p.err.find("DBUS_SESSION_BUS_ADDRESS is not set"), std::string::npos) << p.err;
+  }
+  {
+    QTemporaryDir dir;
+    const std::string address = "unix:path=" + dir.filePath("no-bus").toStdString();
+    ScopedEnv unreachable("DBUS_SESSION_BUS_ADDRESS", address.c_str());
+    const Printed p = run({"dt.db", "ar.db", "", false});
+    EXPECT_EQ(p.status, 2);
+    EXPECT_NE(p.err.find("cannot reach the session bus at " + address), std::string::npos) << p.err;
+  }
+}
+
+// The command against the real servers on a private bus.
+class UpdateQueueOnBusTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "update_queue_test";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+    ASSERT_TRUE(dir_.isValid());
+    daemon_.setStandardErrorFile(QProcess::nullDevice());
+    daemon_.start(QStringLiteral("dbus-daemon"),
+                  {QStringLiteral("--config-file=" OSKARA_TEST_BUS_CONFIG),
+                   QStringLiteral("--print-address=1"), QStringLiteral("--nofork")});
+    ASSERT_TRUE(daemon_.waitForStarted(5000));
+    ASSERT_TRUE(daemon_.waitForReadyRead(5000));
+    address_ = daemon_.readLine().trimmed().toStdString();
+    previousDir_ = fs::current_path();
+    fs::current_path(dir_.path().toStdString());
+  }
+  void TearDown() override {
+    fs::current_path(previousDir_);
+    daemon_.terminate();
+    daemon_.waitForFinished(5000);
+  }
+
+  QTemporaryDir dir_;
+  QProcess daemon_;
+  std::string address_;
+  fs::path previousDir_;
+};
+
+TEST_F(UpdateQueueOnBusTest, UpdatesTheQueueOfFilesNamedRelativeToTheCaller) {
+  db::schema::createDatabaseFiles("books");
+  {
+    db::schema::SqliteFile ar("books/ar.db");
+    ar.insert("tblArCust", {{"CustId", "C1"}});
+    ar.insert("tblArCustHist", {{"CustId", "C1"}, {"BalAge2", 80.0}});
+  }
+  ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", address_.c_str());
+  const Printed ok = run({"books/dt.db", "books/ar.db", "books/so.db", false});
+  EXPECT_EQ(ok.status, 0) << ok.err;
+  EXPECT_EQ(ok.out, "Queue updated.\n");
+  const auto rows = db::schema::SqliteFile("books/dt.db").query("SELECT CustID, TransType FROM tblDTQueue");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][0], Variant("C1"));
+  EXPECT_EQ(rows[0][1].toInt32(), 3);  // 60 days overdue
+
+  const Printed failed = run({"nowhere/dt.db", "books/ar.db", "", true});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.err,
+            "Queue update failed: Error in Queue Engine Object !\n[-2147220504] Error at "
+            "InitOptions.\nError number: -2147220504\n");
+}
+
+}  // namespace
+}  // namespace oskara::tool
