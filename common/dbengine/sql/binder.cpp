@@ -546,9 +546,10 @@ void Binder::qualifyRepeatedNames(bound::Select& out, const std::vector<bool>& n
   std::vector<std::string> renamed(out.items.size());
   for (size_t i = 0; i < out.items.size(); ++i) {
     if (!namedByColumn[i]) continue;
+    const auto& c = static_cast<const bound::ColumnExpr&>(*out.items[i].expr);
+    if (c.source->exposedName.empty()) continue;  // an unnamed subquery has no name to tell it by
     for (size_t j = 0; j < out.items.size(); ++j) {
       if (i != j && sameName(out.items[i].name, out.items[j].name)) {
-        const auto& c = static_cast<const bound::ColumnExpr&>(*out.items[i].expr);
         renamed[i] = c.source->exposedName + "." + c.column;
         break;
       }

@@ -6,8 +6,9 @@
 //  - A field name, qualified or not, matches without regard to case; an
 //    unqualified name found in two sources is 3079.
 //  - A name that resolves to no field is a parameter (a select-list alias
-//    first, where one matches). PARAMETERS declarations come first and give
-//    their parameters a type.
+//    first, where one matches). A parameter declared in PARAMETERS takes
+//    precedence over a field of the same name written without a table, and
+//    has the declared type; declared parameters are listed first.
 #pragma once
 
 #include <string_view>
