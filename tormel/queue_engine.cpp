@@ -4,6 +4,7 @@
 #include <new>
 #include <variant>
 
+#include "about/about.h"
 #include "automation/class_registry.h"
 #include "core/clock.h"
 #include "core/error.h"
@@ -115,11 +116,22 @@ const oskara::automation::MethodTable<QueueEngine>& QueueEngine::methodTable() {
                  "queue in one transaction; false with lErr and sError when the scan failed."),
           method("GetLogID", &QueueEngine::GetLogID, {"p_sCustID"},
                  "The call-log id of a customer, or Null when it has none."),
+          // UpdQueueAsync takes its place before About.
+          method("About", &QueueEngine::About, {},
+                 "Shows the About dialog of the Queue Processing Engine; -1 when it was shown."),
       });
   return table;
 }
 
 void registerQueueEngine() { oskara::registerClass<QueueEngine>("Tormel.QueueEngine"); }
+
+// The engine's About dialog; its version is the tormel program's
+// (tormel/CMakeLists.txt).
+int16_t QueueEngine::About() {
+  return oskara::about::About(
+      {"About Oskara Scan Engine", "OSK Scan Engine",
+       {OSKARA_VERSION_MAJOR, OSKARA_VERSION_MINOR, OSKARA_VERSION_REVISION}});
+}
 
 // ---------------------------------------------------------------------------
 // Options and databases

@@ -57,6 +57,9 @@ class QueueEngine : public oskara::automation::DispatchObject<QueueEngine> {
   bool ProcessQueue(std::string DT_UNCPath, std::string AR_UNCPath, std::string SO_UNCPath,
                     int32_t& lErr, std::string& sError);
   oskara::Variant GetLogID(std::string& p_sCustID);
+  // Shows the engine's About dialog without waiting: -1 when shown, 0 when it
+  // could not be (a server without a display). Never raises.
+  int16_t About();
 
   static const oskara::automation::MethodTable<QueueEngine>& methodTable();
 
