@@ -8,8 +8,11 @@
 // ahead, their statement is finished and reset at once. A long result keeps
 // its statement, and its lock, only while it is read; never all its rows are
 // in memory.
+//
+// A dynaset on a whole table reads nothing until its rows are looked at: the
+// queue writer opens the queue table only to add a row to it, once per
+// queued customer, and must not pay for reading the table each time.
 #include <algorithm>
-#include <deque>
 
 #include "dbengine/engine_internal.h"
 #include "dbengine/errors.h"
@@ -22,8 +25,17 @@ struct Recordset::Impl {
 
   void fill();     // reads ahead up to kBatchRows rows
   void advance();  // drops the current row, reading ahead when the batch is used up
-  bool hasRow() const { return !rows.empty(); }
-  std::vector<Variant>& row() { return rows.front().values; }
+  void start() {   // reads the first batch, once, when the rows are first looked at
+    if (!started) {
+      started = true;
+      fill();
+    }
+  }
+  bool hasRow() {
+    start();
+    return current < rows.size();
+  }
+  std::vector<Variant>& row() { return rows[current].values; }
   int fieldIndex(std::string_view name) const;
   const sql::UpdatableTable& writableTable() const;
   void requireOpen() const {
@@ -41,6 +53,7 @@ struct Recordset::Impl {
   std::string source;                                 // table, query or statement, for messages
   std::shared_ptr<const CompiledStatement> compiled;  // columns, types, the updatable table
   std::string lockedTable;                            // deny-write lock held; empty when none
+  bool readWhenNeeded = false;                        // first batch read at the first look, not at opening
 
   // Changing with use.
   bool open = true;
@@ -49,7 +62,9 @@ struct Recordset::Impl {
     int64_t rowid = 0;            // when updatable
   };
   StatementCache::Lease cursor;   // the running SELECT; empty once all its rows are read
-  std::deque<Row> rows;           // the current row first, then the rows read ahead
+  bool started = false;           // the first batch has been read
+  std::vector<Row> rows;          // the batch read ahead; rows before `current` are done with
+  size_t current = 0;             // index of the current row in `rows`
   Pending pending = Pending::None;
   std::vector<Variant> pendingRow;  // the new or edited row
   std::vector<bool> changed;        // per column: assigned since AddNew or Edit
@@ -67,6 +82,8 @@ bool isReadOnlyType(RecordsetType type) {
 
 void Recordset::Impl::fill() {
   const size_t n = compiled->translation.columnNames.size();
+  rows.clear();  // every row of the last batch has been passed
+  current = 0;
   while (cursor && rows.size() < kBatchRows) {
     sqlite3_stmt* stmt = cursor.get();
     const int rc = sqlite3_step(stmt);
@@ -87,8 +104,7 @@ void Recordset::Impl::fill() {
 }
 
 void Recordset::Impl::advance() {
-  rows.pop_front();
-  if (rows.empty()) fill();
+  if (++current == rows.size()) fill();
 }
 
 int Recordset::Impl::fieldIndex(std::string_view name) const {
@@ -153,7 +169,7 @@ void Recordset::Impl::updatePending() {
   StatementCache::Lease lease =
       db->prepareInternal("\x01update\x1f" + table + "\x1f" + key, sql, target.table.table);
   for (size_t i = 0; i < values.size(); ++i) bindValue(lease.get(), static_cast<int>(i + 1), *values[i]);
-  sqlite3_bind_int64(lease.get(), static_cast<int>(values.size() + 1), rows.front().rowid);
+  sqlite3_bind_int64(lease.get(), static_cast<int>(values.size() + 1), rows[current].rowid);
   const int rc = sqlite3_step(lease.get());
   if (rc != SQLITE_DONE) throw sqliteError(db->db, rc, db->context(target.table.table, source));
 }
@@ -169,6 +185,9 @@ RecordsetPtr makeRecordset(const DatabasePtr& owner, const RecordsetSource& sour
   impl->source = source.name;
   impl->cursor = source.table ? db.prepareTable(*source.table) : db.prepareStatement(source.statement, source.values);
   impl->compiled = impl->cursor.compiledPtr();
+  // A statement's failures belong to its opening; a table read whole has none
+  // to report early, so its reading waits until its rows are needed.
+  impl->readWhenNeeded = source.table.has_value();
   if (impl->compiled->translation.kind != sql::StatementKind::Select)
     throw invalidOperation("a record set needs a SELECT statement, not " + source.name);
 
@@ -188,11 +207,12 @@ Recordset::Recordset(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {
   impl_->db->recordsets.push_back(this);
   try {
     // An append-only set shows no rows; the others stand on their first row
-    // or are at their end at once.
+    // or are at their end at once (a whole table as soon as it is looked at).
     if (impl_->options & kAppendOnly) {
       impl_->cursor.release();
-    } else {
-      impl_->fill();
+      impl_->started = true;
+    } else if (!impl_->readWhenNeeded) {
+      impl_->start();
     }
   } catch (...) {
     close();
@@ -207,6 +227,7 @@ void Recordset::close() {
   impl_->open = false;
   impl_->pending = Impl::Pending::None;
   impl_->rows.clear();
+  impl_->current = 0;
   impl_->cursor.release();
   Database::Impl* db = impl_->db;
   if (!impl_->lockedTable.empty()) db->unlockTable(impl_->lockedTable);
