@@ -1,0 +1,158 @@
+// What the bus costs: one call by name over the bus against the same call in
+// this process, and a full queue update through both servers (client ->
+// varrick -> tormel) against ProcessQueue run in this process, on demo data.
+// The servers are the build tree's programs on a private bus started here.
+//
+//   bench_bus [--customers=N] [benchmark options]   (N defaults to 100000)
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "automation/bus/bus.h"
+#include "demo_data.h"
+#include "tormel/queue_engine.h"
+
+namespace {
+
+using oskara::ObjectRef;
+using oskara::Variant;
+
+int64_t g_customers = 100'000;
+oskara::db::schema::DatabaseFiles g_files;
+
+void callGetLogId(benchmark::State& state, const ObjectRef& engine) {
+  std::vector<Variant> args;
+  for (auto _ : state) {
+    args.assign({Variant("C000001")});
+    benchmark::DoNotOptimize(engine->invoke("GetLogID", args));
+  }
+}
+
+// The engine's smallest member, GetLogID (no databases open: it answers Null
+// at once), so that the time is the call itself.
+void BM_CallInProcess(benchmark::State& state) {
+  callGetLogId(state, std::make_shared<tormel::QueueEngine>());
+}
+
+void BM_CallOverBus(benchmark::State& state) {
+  callGetLogId(state, oskara::createObject("Tormel.QueueEngine"));  // an object in tormel
+}
+
+std::vector<Variant> updateArguments() {
+  return {g_files.dt.string(), g_files.ar.string(), g_files.so.string(), int32_t{0}, ""};
+}
+
+void checkScanned(benchmark::State& state, bool scanned, const std::vector<Variant>& args) {
+  if (!scanned) state.SkipWithError(("scan failed: " + args[4].toString()).c_str());
+}
+
+void BM_UpdateInProcess(benchmark::State& state) {
+  for (auto _ : state) {
+    ObjectRef engine = std::make_shared<tormel::QueueEngine>();
+    std::vector<Variant> args = updateArguments();
+    checkScanned(state, engine->invoke("ProcessQueue", args).toBool(), args);
+  }
+}
+
+void BM_UpdateThroughServers(benchmark::State& state) {
+  ObjectRef application = oskara::createObject("Varrick.Application");
+  // Keeps tormel running, as on a busy system: the time is the update's, not
+  // that of starting the engine's process.
+  ObjectRef keepTormel = oskara::createObject("Tormel.QueueEngine");
+  for (auto _ : state) {
+    std::vector<Variant> args = updateArguments();
+    const std::string result = application->invoke("UpdateQueue", args).toString();
+    checkScanned(state, result.empty(), args);
+  }
+}
+
+BENCHMARK(BM_CallInProcess);
+BENCHMARK(BM_CallOverBus)->UseRealTime();
+BENCHMARK(BM_UpdateInProcess)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_UpdateThroughServers)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// Prints as usual and keeps each benchmark's real time per iteration, for the ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.run_type == Run::RT_Iteration && run.iterations > 0 && !run.error_occurred)
+        seconds[run.run_name.function_name] =
+            run.real_accumulated_time / static_cast<double>(run.iterations);
+    }
+  }
+  void printRatio(const char* what, const char* slow, const char* fast) const {
+    auto s = seconds.find(slow), f = seconds.find(fast);
+    if (s == seconds.end() || f == seconds.end() || f->second <= 0) return;
+    std::printf("%-46s %8.2f  (%s / %s)\n", what, s->second / f->second, slow, fast);
+  }
+  std::map<std::string, double> seconds;
+};
+
+// A private bus whose service folder holds the build tree's servers.
+class PrivateBus {
+ public:
+  PrivateBus() {
+    daemon_.setStandardErrorFile(QProcess::nullDevice());
+    daemon_.start(QStringLiteral("dbus-daemon"),
+                  {QStringLiteral("--config-file=" OSKARA_BENCH_BUS_CONFIG),
+                   QStringLiteral("--print-address=1"), QStringLiteral("--nofork")});
+    if (!daemon_.waitForStarted(5000) || !daemon_.waitForReadyRead(5000)) return;
+    const QString address = QString::fromUtf8(daemon_.readLine().trimmed());
+    bus_ = std::make_unique<oskara::automation::Bus>(
+        QDBusConnection::connectToBus(address, QStringLiteral("bench")));
+    if (bus_->connection().isConnected()) oskara::setObjectActivator(bus_.get());
+  }
+  ~PrivateBus() {
+    oskara::setObjectActivator(nullptr);
+    bus_.reset();
+    QDBusConnection::disconnectFromBus(QStringLiteral("bench"));
+    daemon_.terminate();
+    daemon_.waitForFinished(5000);
+  }
+  bool ready() const { return bus_ && bus_->connection().isConnected(); }
+
+ private:
+  QProcess daemon_;
+  std::unique_ptr<oskara::automation::Bus> bus_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], "--customers=", 12) == 0) g_customers = std::atoll(argv[i] + 12);
+  }
+  benchmark::Initialize(&argc, argv);
+  QCoreApplication app(argc, argv);
+
+  QTemporaryDir dir;
+  std::printf("Demo data: %lld customers ...\n", static_cast<long long>(g_customers));
+  std::fflush(stdout);
+  g_files = oskara::tool::createDemoDatabases(dir.path().toStdString(),
+                                              {.customers = g_customers, .seed = 1})
+                .files;
+  PrivateBus bus;
+  if (!bus.ready()) {
+    std::fprintf(stderr, "bench_bus: cannot start a private bus\n");
+    return 1;
+  }
+
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  std::printf("\n");
+  reporter.printRatio("call by name, over the bus / in-process:", "BM_CallOverBus",
+                      "BM_CallInProcess");
+  reporter.printRatio("full update, through both servers / in-process:", "BM_UpdateThroughServers",
+                      "BM_UpdateInProcess");
+  benchmark::Shutdown();
+  return 0;
+}

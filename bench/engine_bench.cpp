@@ -1,0 +1,315 @@
+// The database engine against plain SQLite on the three per-customer
+// operations of the record-by-record scan rules: a keyed lookup of a queue row
+// (dynaset on a DISTINCTROW statement), adding a queue row (AddNew/Update on
+// the table) and editing a call-log header's SystemRemark found by LogID
+// (Edit/Update). Each side does 100,000 of them inside one transaction; the
+// plain side uses statements prepared once by hand. The transaction is rolled
+// back outside the timing, so every iteration sees the same files.
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+#include "core/clock.h"
+#include "dbengine/dbengine.h"
+#include "dbengine/schema.h"
+
+namespace oskara::bench {
+namespace {
+
+namespace schema = db::schema;
+using db::RecordsetType;
+
+constexpr int kOperations = 100'000;
+constexpr int kRows = 100'000;  // queue rows and call-log headers in the files
+constexpr const char* kRemark = "Account 30 days overdue.";
+
+std::string customerId(int n) {
+  char id[16];
+  std::snprintf(id, sizeof id, "C%06d", n);
+  return id;
+}
+
+// A plain SQLite statement, prepared once.
+class Prepared {
+ public:
+  Prepared(sqlite3* db, const char* sql) {
+    if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr) != SQLITE_OK)
+      throw std::runtime_error(std::string("cannot prepare: ") + sqlite3_errmsg(db));
+  }
+  ~Prepared() { sqlite3_finalize(stmt_); }
+  Prepared(const Prepared&) = delete;
+  Prepared& operator=(const Prepared&) = delete;
+  sqlite3_stmt* get() const { return stmt_; }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+void check(sqlite3* db, int rc, const char* what) {
+  if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW)
+    throw std::runtime_error(std::string(what) + ": " + sqlite3_errmsg(db));
+}
+
+void bindText(sqlite3_stmt* stmt, int index, const std::string& text) {
+  sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+}
+
+// The files of the benchmark: a DT database whose queue and call log hold
+// kRows rows each, opened once through the engine and once plainly.
+class Fixture {
+ public:
+  static Fixture& instance() {
+    static Fixture fixture;
+    return fixture;
+  }
+
+  db::DatabasePtr engineDb;
+  sqlite3* plainDb = nullptr;
+  std::vector<int> order;  // 1..kRows shuffled: which row each operation touches
+  std::vector<std::string> ids;  // customer id per row number (index 0 unused)
+  DateTime today;
+  DateTime timeOfDay;
+  std::string todayText;
+  std::string timeText;
+
+ private:
+  Fixture() : folder_("oskara-engine-bench") {
+    files_ = schema::createDatabaseFiles(folder_.path());
+    const DateTime now = currentClock().now();
+    today = now.datePart();
+    timeOfDay = now.timePart();
+    todayText = today.toIso();
+    timeText = timeOfDay.toIso();
+    ids.push_back("");
+    for (int n = 1; n <= kRows; ++n) ids.push_back(customerId(n));
+    fill();
+    order.resize(kOperations);
+    std::mt19937 random(20261207);
+    for (int i = 0; i < kOperations; ++i) order[static_cast<size_t>(i)] = 1 + static_cast<int>(random() % kRows);
+
+    engineDb = db::Engine::instance().workspace(0).openDatabase(files_.dt.string());
+    check(nullptr, sqlite3_open_v2(files_.dt.c_str(), &plainDb, SQLITE_OPEN_READWRITE, nullptr), "open");
+    // The same settings the engine gives its connections.
+    check(plainDb, sqlite3_exec(plainDb, "PRAGMA journal_mode=DELETE; PRAGMA cache_size=-65536", nullptr, nullptr, nullptr),
+          "settings");
+  }
+  ~Fixture() {
+    engineDb.reset();
+    sqlite3_close(plainDb);
+  }
+
+  void fill() {
+    schema::SqliteFile dt(files_.dt);
+    dt.exec("BEGIN");
+    {
+      Prepared queue(dt.handle(),
+                     "INSERT INTO tblDTQueue (CustID, LogID, TransType, Remark, EntryDate, EntryTime) "
+                     "VALUES (?1, ?2, 2, ?3, ?4, ?5)");
+      Prepared header(dt.handle(), "INSERT INTO tblDtCallLogHeader (LogID, CustID) VALUES (?1, ?2)");
+      for (int n = 1; n <= kRows; ++n) {
+        bindText(queue.get(), 1, ids[static_cast<size_t>(n)]);
+        sqlite3_bind_int(queue.get(), 2, n);
+        bindText(queue.get(), 3, kRemark);
+        bindText(queue.get(), 4, todayText);
+        bindText(queue.get(), 5, timeText);
+        check(dt.handle(), sqlite3_step(queue.get()), "fill queue");
+        sqlite3_reset(queue.get());
+        sqlite3_bind_int(header.get(), 1, n);
+        bindText(header.get(), 2, ids[static_cast<size_t>(n)]);
+        check(dt.handle(), sqlite3_step(header.get()), "fill call log");
+        sqlite3_reset(header.get());
+      }
+    }
+    dt.exec("COMMIT");
+  }
+
+  TempFolder folder_;
+  schema::DatabaseFiles files_;
+};
+
+// Times `body` (kOperations operations) inside one engine transaction.
+template <class Body>
+void inEngineTransaction(benchmark::State& state, Body body) {
+  auto& engine = db::Engine::instance();
+  for (auto _ : state) {
+    engine.beginTrans();
+    const int done = body();
+    state.PauseTiming();
+    engine.rollback();
+    if (done != kOperations) state.SkipWithError("not every row was found");
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * kOperations);
+}
+
+template <class Body>
+void inPlainTransaction(benchmark::State& state, Body body) {
+  sqlite3* db = Fixture::instance().plainDb;
+  for (auto _ : state) {
+    check(db, sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), "begin");
+    const int done = body();
+    state.PauseTiming();
+    check(db, sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr), "rollback");
+    if (done != kOperations) state.SkipWithError("not every row was found");
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * kOperations);
+}
+
+// --- keyed lookup: the queue row of a customer ------------------------------
+
+void lookupEngine(benchmark::State& state) {
+  Fixture& f = Fixture::instance();
+  inEngineTransaction(state, [&] {
+    int found = 0;
+    for (int n : f.order) {
+      auto rs = f.engineDb->openRecordset("SELECT DISTINCTROW tblDTQueue.* FROM tblDTQueue WHERE "
+                                          "((tblDTQueue.CustID=\"" + f.ids[static_cast<size_t>(n)] + "\")); ",
+                                          RecordsetType::Dynaset);
+      if (!rs->eof() && rs->field("LogID").toInt32() == n) ++found;
+      rs->close();
+    }
+    return found;
+  });
+}
+
+void lookupPlain(benchmark::State& state) {
+  Fixture& f = Fixture::instance();
+  Prepared select(f.plainDb,
+                  "SELECT QueueID, CustID, TransType, Remark, EntryDate, EntryTime, LogID FROM tblDTQueue "
+                  "WHERE CustID = ?1");
+  inPlainTransaction(state, [&] {
+    int found = 0;
+    for (int n : f.order) {
+      bindText(select.get(), 1, f.ids[static_cast<size_t>(n)]);
+      if (sqlite3_step(select.get()) == SQLITE_ROW && sqlite3_column_int(select.get(), 6) == n) ++found;
+      sqlite3_reset(select.get());
+    }
+    return found;
+  });
+}
+
+// --- insert: a new queue row -------------------------------------------------
+
+void insertEngine(benchmark::State& state) {
+  Fixture& f = Fixture::instance();
+  const Variant remark(kRemark);
+  inEngineTransaction(state, [&] {
+    int added = 0;
+    for (int n : f.order) {
+      auto rs = f.engineDb->openRecordset("tblDTQueue", RecordsetType::Dynaset);
+      rs->addNew();
+      rs->setField("CustID", f.ids[static_cast<size_t>(n)]);
+      rs->setField("LogID", n);
+      rs->setField("TransType", int16_t{1});
+      rs->setField("Remark", remark);
+      rs->setField("EntryDate", f.today);
+      rs->setField("EntryTime", f.timeOfDay);
+      rs->update();
+      rs->close();
+      ++added;
+    }
+    return added;
+  });
+}
+
+void insertPlain(benchmark::State& state) {
+  Fixture& f = Fixture::instance();
+  Prepared insert(f.plainDb,
+                  "INSERT INTO tblDTQueue (CustID, LogID, TransType, Remark, EntryDate, EntryTime) "
+                  "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+  inPlainTransaction(state, [&] {
+    int added = 0;
+    for (int n : f.order) {
+      sqlite3_stmt* s = insert.get();
+      bindText(s, 1, f.ids[static_cast<size_t>(n)]);
+      sqlite3_bind_int(s, 2, n);
+      sqlite3_bind_int(s, 3, 1);
+      sqlite3_bind_text(s, 4, kRemark, -1, SQLITE_STATIC);
+      bindText(s, 5, f.todayText);
+      bindText(s, 6, f.timeText);
+      if (sqlite3_step(s) == SQLITE_DONE) ++added;
+      sqlite3_reset(s);
+    }
+    return added;
+  });
+}
+
+// --- edit: the SystemRemark of a call-log header by LogID ---------------------
+
+void editEngine(benchmark::State& state) {
+  Fixture& f = Fixture::instance();
+  const Variant remark(kRemark);
+  inEngineTransaction(state, [&] {
+    int edited = 0;
+    for (int n : f.order) {
+      auto rs = f.engineDb->openRecordset(
+          "select SystemRemark from tblDtCallLogHeader where LogID=" + numberText(int64_t{n}),
+          RecordsetType::Dynaset);
+      if (!rs->eof()) {
+        rs->edit();
+        rs->setField("SystemRemark", remark);
+        rs->update();
+        ++edited;
+      }
+      rs->close();
+    }
+    return edited;
+  });
+}
+
+void editPlain(benchmark::State& state) {
+  Fixture& f = Fixture::instance();
+  Prepared update(f.plainDb, "UPDATE tblDtCallLogHeader SET SystemRemark = ?1 WHERE LogID = ?2");
+  inPlainTransaction(state, [&] {
+    int edited = 0;
+    for (int n : f.order) {
+      sqlite3_bind_text(update.get(), 1, kRemark, -1, SQLITE_STATIC);
+      sqlite3_bind_int(update.get(), 2, n);
+      if (sqlite3_step(update.get()) == SQLITE_DONE && sqlite3_changes(f.plainDb) == 1) ++edited;
+      sqlite3_reset(update.get());
+    }
+    return edited;
+  });
+}
+
+void registerAll() {
+  Fixture::instance();  // the files are made before anything is timed
+  struct Pair {
+    const char* name;
+    void (*engine)(benchmark::State&);
+    void (*plain)(benchmark::State&);
+  };
+  for (const Pair& p : {Pair{"lookup", lookupEngine, lookupPlain}, Pair{"insert", insertEngine, insertPlain},
+                        Pair{"edit", editEngine, editPlain}}) {
+    for (auto [side, fn] : {std::pair{"engine", p.engine}, std::pair{"plain", p.plain}}) {
+      benchmark::RegisterBenchmark((std::string(p.name) + "/" + side).c_str(), fn)
+          ->Unit(benchmark::kMillisecond)
+          ->UseRealTime()
+          ->MinTime(2.0);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace oskara::bench
+
+int main(int argc, char** argv) {
+  using oskara::bench::Comparison;
+  oskara::bench::registerAll();
+  oskara::bench::ComparingReporter reporter(
+      {
+          Comparison{"lookup: engine / plain", "lookup/engine", "lookup/plain"},
+          Comparison{"insert: engine / plain", "insert/engine", "insert/plain"},
+          Comparison{"edit: engine / plain", "edit/engine", "edit/plain"},
+      },
+      1.5);
+  return oskara::bench::runBenchmarks(argc, argv, reporter);
+}
