@@ -6,32 +6,12 @@
 #include <optional>
 #include <string>
 
+#include "core/testing/scoped_env.h"
+
 namespace oskara {
 namespace {
 
-// Sets or clears an environment variable for one test and puts it back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = getenv(name)) old_ = old;
-    if (value != nullptr) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using oskara::testing::ScopedEnv;
 
 TEST(MessagePresenterTest, StandardErrorGetsTitleAndTextOnOneLinePerBreak) {
   StderrPresenter presenter;

@@ -11,6 +11,7 @@
 #include <optional>
 #include <sstream>
 
+#include "core/testing/scoped_env.h"
 #include "dbengine/schema.h"
 
 namespace oskara::tool {
@@ -18,29 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Sets or clears an environment variable for one test and puts it back.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = getenv(name)) old_ = old;
-    if (value != nullptr) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using oskara::testing::ScopedEnv;
 
 struct Printed {
   int status;
