@@ -11,7 +11,7 @@
 namespace oskara {
 namespace {
 
-using oskara::testing::ScopedEnv;
+using oskara::test_support::ScopedEnv;
 
 TEST(MessagePresenterTest, StandardErrorGetsTitleAndTextOnOneLinePerBreak) {
   StderrPresenter presenter;

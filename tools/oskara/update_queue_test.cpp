@@ -19,7 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using oskara::testing::ScopedEnv;
+using oskara::test_support::ScopedEnv;
 
 struct Printed {
   int status;

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-namespace oskara::testing {
+namespace oskara::test_support {
 
 class ScopedEnv {
  public:
@@ -32,4 +32,4 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
-}  // namespace oskara::testing
+}  // namespace oskara::test_support
