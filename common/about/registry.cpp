@@ -4,6 +4,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/text.h"
+
 namespace oskara::about {
 
 namespace {
@@ -14,16 +16,6 @@ constexpr size_t kValueBufferSize = 1024;
 std::string& registryFileSlot() {
   static std::string file(kDefaultRegistryFile);
   return file;
-}
-
-bool sameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
 }
 
 std::string_view trim(std::string_view s) {
@@ -46,7 +38,7 @@ int hexDigit(char c) {
 }
 
 bool startsWithNoCase(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && sameText(s.substr(0, prefix.size()), prefix);
+  return s.size() >= prefix.size() && equalsIgnoreCase(s.substr(0, prefix.size()), prefix);
 }
 
 // A quoted text starting at s[0] == '"'; `rest` receives what follows the
@@ -159,7 +151,7 @@ std::vector<std::string> logicalLines(std::string_view text) {
 
 void putValue(RegistryKey& key, RegistryValue value) {
   for (RegistryValue& existing : key.values) {
-    if (sameText(existing.name, value.name)) {
+    if (equalsIgnoreCase(existing.name, value.name)) {
       existing = std::move(value);
       return;
     }
@@ -192,7 +184,7 @@ std::vector<RegistryKey> parseRegistryText(std::string_view text) {
       if (line.back() != ']' || line.size() < 3 || line[1] == '-') continue;
       std::string path(trimBackslashes(trim(std::string_view(line).substr(1, line.size() - 2))));
       for (RegistryKey& key : keys) {
-        if (sameText(key.path, path)) current = &key;
+        if (equalsIgnoreCase(key.path, path)) current = &key;
       }
       if (!current) current = &keys.emplace_back(RegistryKey{std::move(path), {}});
       continue;
@@ -230,7 +222,7 @@ std::optional<RegistryKey> openKey(RegistryRoot root, std::string_view keyName, 
   text << in.rdbuf();
   const std::string_view wanted = trimBackslashes(keyName);
   for (RegistryKey& key : parseRegistryText(text.str())) {
-    if (sameText(key.path, wanted)) return std::move(key);
+    if (equalsIgnoreCase(key.path, wanted)) return std::move(key);
   }
   return std::nullopt;
 }
@@ -238,7 +230,7 @@ std::optional<RegistryKey> openKey(RegistryRoot root, std::string_view keyName, 
 bool queryValue(const RegistryKey& key, std::string_view valueName, uint32_t& type,
                 std::string& buffer, size_t& size) {
   for (const RegistryValue& value : key.values) {
-    if (!sameText(value.name, valueName)) continue;
+    if (!equalsIgnoreCase(value.name, valueName)) continue;
     if (value.data.size() > size || value.data.size() > buffer.size()) return false;
     buffer.replace(0, value.data.size(), value.data);
     size = value.data.size();

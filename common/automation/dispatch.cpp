@@ -1,6 +1,6 @@
 #include "automation/dispatch.h"
 
-#include <cctype>
+#include "core/text.h"
 
 namespace oskara {
 
@@ -19,15 +19,7 @@ std::string_view declTypeName(DeclType type) {
   return "Unknown";
 }
 
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
+bool sameName(std::string_view a, std::string_view b) { return equalsIgnoreCase(a, b); }
 
 const MemberInfo* ClassInfo::findMember(std::string_view member) const {
   for (const MemberInfo& m : members) {

@@ -2,10 +2,10 @@
 
 #include <charconv>
 #include <cmath>
-#include <cctype>
 #include <cstdio>
 
 #include "core/error.h"
+#include "core/text.h"
 
 namespace oskara {
 namespace {
@@ -60,15 +60,6 @@ bool parseNumber(std::string_view text, double& out) {
   if (text.front() == '+') text.remove_prefix(1);
   auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
   return ec == std::errc() && ptr == text.data() + text.size();
-}
-
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
 }
 
 }  // namespace

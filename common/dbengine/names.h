@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-namespace oskara::db {
+#include "core/text.h"
 
-inline char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+namespace oskara::db {
 
 inline std::string lowerName(std::string_view name) {
   std::string out(name);
@@ -15,13 +15,7 @@ inline std::string lowerName(std::string_view name) {
   return out;
 }
 
-inline bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-  }
-  return true;
-}
+inline bool sameName(std::string_view a, std::string_view b) { return equalsIgnoreCase(a, b); }
 
 // An SQLite identifier in double quotes.
 inline std::string quoteIdentifier(std::string_view name) {

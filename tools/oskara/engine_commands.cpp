@@ -4,12 +4,12 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <cctype>
 #include <iostream>
 #include <memory>
 
 #include "commands.h"
 #include "core/error.h"
+#include "core/text.h"
 #include "dbengine/dbengine.h"
 #include "dbengine/errors.h"
 #include "result_table.h"
@@ -37,11 +37,7 @@ db::DatabasePtr openDatabase(const std::string& path) {
 
 bool isStoredQuery(db::Database& database, std::string_view name) {
   for (const std::string& q : database.queryDefNames()) {
-    if (q.size() == name.size() &&
-        std::equal(q.begin(), q.end(), name.begin(), [](char a, char b) {
-          return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-        }))
-      return true;
+    if (equalsIgnoreCase(q, name)) return true;
   }
   return false;
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "dbengine/errors.h"
+#include "dbengine/names.h"
 #include "dbengine/sql/functions.h"
 #include "dbengine/sql/parser.h"
 
@@ -11,16 +12,6 @@ namespace oskara::db::sql {
 namespace {
 
 using bound::ValueType;
-
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 
 bool numeric(ValueType t) { return t == ValueType::Number || t == ValueType::Boolean; }
 
