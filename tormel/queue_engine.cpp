@@ -116,7 +116,10 @@ const oskara::automation::MethodTable<QueueEngine>& QueueEngine::methodTable() {
                  "queue in one transaction; false with lErr and sError when the scan failed."),
           method("GetLogID", &QueueEngine::GetLogID, {"p_sCustID"},
                  "The call-log id of a customer, or Null when it has none."),
-          // UpdQueueAsync takes its place before About.
+          method("UpdQueueAsync", &QueueEngine::UpdQueueAsync,
+                 {"DT_UNCPath", "AR_UNCPath", "SO_UNCPath", "oCallBack", "lErr", "sError"},
+                 "Schedules a queue scan that starts 2000 ms after the call has returned; its "
+                 "outcome is reported by calling CallBack(lErr, sError) on oCallBack."),
           method("About", &QueueEngine::About, {},
                  "Shows the About dialog of the Queue Processing Engine; -1 when it was shown."),
       });

@@ -57,6 +57,12 @@ class QueueEngine : public oskara::automation::DispatchObject<QueueEngine> {
   bool ProcessQueue(std::string DT_UNCPath, std::string AR_UNCPath, std::string SO_UNCPath,
                     int32_t& lErr, std::string& sError);
   oskara::Variant GetLogID(std::string& p_sCustID);
+  // Schedules one scan with these paths 2000 ms from now on a fresh engine
+  // object and returns true at once; the outcome reaches CallBack(lErr,
+  // sError) on oCallBack (queue_async.h). lErr and sError are written only
+  // when the request cannot be recorded (false).
+  bool UpdQueueAsync(std::string DT_UNCPath, std::string AR_UNCPath, std::string SO_UNCPath,
+                     oskara::ObjectRef& oCallBack, int32_t& lErr, std::string& sError);
   // Shows the engine's About dialog without waiting: -1 when shown, 0 when it
   // could not be (a server without a display). Never raises.
   int16_t About();

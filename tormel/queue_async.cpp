@@ -1,0 +1,147 @@
+#include "tormel/queue_async.h"
+
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "automation/class_registry.h"
+#include "core/error.h"
+#include "tormel/queue_engine.h"
+
+namespace tormel {
+
+using oskara::Error;
+using oskara::ObjectRef;
+using oskara::Variant;
+
+namespace {
+
+constexpr const char* kEngineClass = "Tormel.QueueEngine";
+
+// The failure being handled, with a number and text whatever was thrown.
+// Call only inside a catch block.
+Error currentFailure() {
+  try {
+    throw;
+  } catch (const Error& e) {
+    return e;
+  } catch (const std::bad_alloc&) {
+    return Error(7, "Out of memory.");
+  } catch (const std::exception& e) {
+    return Error(51, std::string("Internal error: ") + e.what());
+  } catch (...) {
+    return Error(51, "Internal error: unknown failure.");
+  }
+}
+
+frmQueueAsync* g_window = nullptr;  // made on first load; lives as long as the process
+
+// Calls CallBack on `callBack` with the scan's outcome. Any failure (no
+// object, its server gone) is ignored: the run ends as usual.
+void callBack(ObjectRef callBack, int32_t lErr, const std::string& sError) {
+  try {
+    if (!callBack) throw Error(91, "Object variable not set: no callback object.");
+    std::vector<Variant> args{Variant(lErr), Variant(sError)};
+    callBack->invoke("CallBack", args);
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+frmQueueAsync::frmQueueAsync() {
+  Timer1.setSingleShot(false);
+  // A coarse timer may fire up to 5% early; the scan must not start before
+  // the full delay has passed.
+  Timer1.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+}
+
+frmQueueAsync::~frmQueueAsync() = default;
+
+frmQueueAsync& frmQueueAsync::Load() {
+  if (!g_window) g_window = new frmQueueAsync;
+  g_window->m_bLoaded = true;
+  return *g_window;
+}
+
+frmQueueAsync* frmQueueAsync::Loaded() {
+  return g_window && g_window->m_bLoaded ? g_window : nullptr;
+}
+
+void frmQueueAsync::Unload() {
+  if (frmQueueAsync* window = Loaded()) {
+    window->Form_Unload();
+    window->SetTimer1Interval(0);
+    window->m_bLoaded = false;
+  }
+}
+
+void frmQueueAsync::Form_Unload() {
+  try {
+    m_oEngine.reset();
+  } catch (...) {
+  }
+}
+
+void frmQueueAsync::SetTimer1Interval(int ms) {
+  m_iTimer1Interval = ms;
+  if (ms <= 0) {
+    m_iTimer1Interval = 0;
+    Timer1.stop();
+    m_armed.reset();
+    return;
+  }
+  Timer1.start(ms);
+  if (!m_armed) m_armed.emplace();
+}
+
+void frmQueueAsync::Timer1_Timer() {
+  // Running counts as pending work until the run has ended.
+  oskara::ServerHold running;
+  int32_t lErr = 0;
+  std::string sError;
+  try {
+    SetTimer1Interval(0);  // once per request
+    m_oEngine = oskara::createObject(kEngineClass);
+    std::vector<Variant> args{Variant(m_sDTPath), Variant(m_sARPath), Variant(m_sSOPath),
+                              Variant(lErr), Variant(sError)};
+    m_oEngine->invoke("ProcessQueue", args);  // its result is not looked at
+    lErr = args[3].toInt32();
+    sError = args[4].toString();
+  } catch (...) {
+    const Error failure = currentFailure();
+    callBack(m_oCallBack, failure.number(), failure.text());
+    m_oEngine.reset();
+    return;  // the window stays loaded, its timer stopped
+  }
+  // The callback object is held for the call: a request served meanwhile may
+  // replace m_oCallBack.
+  callBack(m_oCallBack, lErr, sError);
+  m_oEngine.reset();
+  // A request that arrived while CallBack was in progress (the call serves
+  // incoming calls while it waits) has armed the timer again; unloading now
+  // would drop it.
+  if (m_iTimer1Interval == 0) Unload();
+}
+
+bool QueueEngine::UpdQueueAsync(std::string DT_UNCPath, std::string AR_UNCPath,
+                                std::string SO_UNCPath, oskara::ObjectRef& oCallBack,
+                                int32_t& lErr, std::string& sError) {
+  try {
+    frmQueueAsync& window = frmQueueAsync::Load();
+    window.m_sDTPath = std::move(DT_UNCPath);
+    window.m_sARPath = std::move(AR_UNCPath);
+    window.m_sSOPath = std::move(SO_UNCPath);
+    window.m_oCallBack = oCallBack;
+    window.SetTimer1Interval(kAsyncScanDelayMs);
+    return true;
+  } catch (...) {
+    const Error failure = currentFailure();
+    lErr = failure.number();
+    sError = "[UpdQueueAsync]" + failure.text();
+    return false;
+  }
+}
+
+}  // namespace tormel

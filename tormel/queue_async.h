@@ -1,0 +1,70 @@
+// frmQueueAsync: the engine server's hidden window, which runs the scans that
+// UpdQueueAsync schedules. There is one per process; it is never shown and
+// needs no widgets, only a QObject with a timer on the server's own thread.
+//
+// UpdQueueAsync loads it, stores the request's paths and callback object and
+// arms Timer1 for 2000 ms. The timer event (on the server's thread, from its
+// event loop) creates a fresh "Tormel.QueueEngine", runs ProcessQueue on it by
+// name, calls CallBack by name on the callback object with the scan's error
+// number and text, and unloads the window. A request that arrives while one is
+// armed replaces its paths and callback object and restarts the 2000 ms.
+//
+// The process stays alive while a request is armed or running: the window
+// keeps a ServerHold for that time, even when no client holds an engine.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "automation/server_hold.h"
+#include "core/variant.h"
+
+namespace tormel {
+
+// Delay between a request and its scan.
+inline constexpr int kAsyncScanDelayMs = 2000;
+
+class frmQueueAsync : public QObject {
+ public:
+  // The process's window, loaded first when it is not.
+  static frmQueueAsync& Load();
+  // The process's window while it is loaded; nullptr when it is not.
+  static frmQueueAsync* Loaded();
+  // Unloads the process's window if it is loaded: its unload handler releases
+  // m_oEngine, ignoring failures, and never refuses.
+  static void Unload();
+
+  // The request: kept after a run (m_oCallBack included) until the next
+  // request overwrites it. The members outlive an unload, like the form's
+  // variables.
+  std::string m_sDTPath;
+  std::string m_sARPath;
+  std::string m_sSOPath;
+  oskara::ObjectRef m_oCallBack;  // receives CallBack; may be empty
+  oskara::ObjectRef m_oEngine;    // the engine of the current scan; empty between scans
+
+  // Timer1's interval in milliseconds; 0 means stopped. Setting a non-zero
+  // interval (re)starts the count.
+  void SetTimer1Interval(int ms);
+  int Timer1Interval() const { return m_iTimer1Interval; }
+
+  frmQueueAsync(const frmQueueAsync&) = delete;
+  frmQueueAsync& operator=(const frmQueueAsync&) = delete;
+
+ private:
+  frmQueueAsync();
+  ~frmQueueAsync() override;
+
+  void Timer1_Timer();
+  void Form_Unload();
+
+  QTimer Timer1;               // enabled; fires every m_iTimer1Interval ms while non-zero
+  int m_iTimer1Interval = 0;
+  bool m_bLoaded = false;
+  std::optional<oskara::ServerHold> m_armed;  // set exactly while Timer1 counts
+};
+
+}  // namespace tormel

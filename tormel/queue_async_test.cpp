@@ -1,0 +1,235 @@
+// The asynchronous runner inside one process: the test is the client, with a
+// Qt event loop for the timer and a callback object of its own. Every wait is
+// on the callback arriving (with a deadline), never a fixed sleep.
+#include "tormel/queue_async.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "automation/class_registry.h"
+#include "automation/method_table.h"
+#include "automation/server_hold.h"
+#include "dbengine/schema.h"
+#include "tormel/queue_engine.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace schema = oskara::db::schema;
+using oskara::ObjectRef;
+using oskara::Variant;
+using tormel::frmQueueAsync;
+
+constexpr const char* kEngineClass = "Tormel.QueueEngine";
+
+// Receives CallBack as the application server's object would.
+class Receiver : public oskara::automation::DispatchObject<Receiver> {
+ public:
+  struct Call {
+    int32_t lErr;
+    std::string sError;
+    qint64 atMs;  // on the test's clock
+  };
+
+  void CallBack(int32_t& lErr, std::string& sError) {
+    calls.push_back(Call{lErr, sError, clock ? clock->elapsed() : 0});
+    if (onCall) onCall();
+  }
+
+  static const oskara::automation::MethodTable<Receiver>& methodTable() {
+    static const oskara::automation::MethodTable<Receiver> table(
+        "Receiver", {oskara::automation::method("CallBack", &Receiver::CallBack, {"lErr", "sError"})});
+    return table;
+  }
+
+  std::vector<Call> calls;
+  const QElapsedTimer* clock = nullptr;
+  std::function<void()> onCall;
+};
+
+class AsyncRunnerTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "tormel_async_test";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+  }
+
+  void SetUp() override {
+    tormel::registerQueueEngine();
+    dir_ = fs::temp_directory_path() / ("tormel-async-" + std::to_string(getpid()) + "-" +
+                                        std::to_string(counter_++));
+    fs::remove_all(dir_);
+    files_ = schema::createDatabaseFiles(dir_);
+    clock_.start();
+  }
+
+  void TearDown() override {
+    // Nothing of one test may still be pending in the next.
+    if (frmQueueAsync* window = frmQueueAsync::Loaded()) window->SetTimer1Interval(0);
+    frmQueueAsync::Unload();
+    fs::remove_all(dir_);
+  }
+
+  std::shared_ptr<Receiver> receiver() {
+    auto r = std::make_shared<Receiver>();
+    r->clock = &clock_;
+    return r;
+  }
+
+  // UpdQueueAsync by name, as the application server calls it.
+  struct Request {
+    bool scheduled;
+    Variant lErr;
+    Variant sError;
+  };
+  Request request(const ObjectRef& engine, const std::string& dt, const ObjectRef& callBack) {
+    std::vector<Variant> args{dt, files_.ar.string(), files_.so.string(), Variant(callBack),
+                              int32_t{77}, "as passed"};
+    const bool scheduled = engine->invoke("UpdQueueAsync", args).toBool();
+    return Request{scheduled, args[4], args[5]};
+  }
+
+  // Runs the event loop until `done` or the deadline.
+  bool waitFor(const std::function<bool()>& done, int ms = 6000) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!done()) {
+      if (waited.elapsed() > ms) return false;
+      QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    }
+    return true;
+  }
+
+  Variant lastQueueProc() const {
+    return schema::SqliteFile(files_.dt).query("SELECT LastQueueProc FROM tblDTOptions")[0][0];
+  }
+
+  static inline int counter_ = 0;
+  fs::path dir_;
+  schema::DatabaseFiles files_;
+  QElapsedTimer clock_;
+};
+
+TEST_F(AsyncRunnerTest, ScanRunsAfterTheCallHasReturnedAndReportsThroughCallBack) {
+  ObjectRef engine = oskara::createObject(kEngineClass);
+  const auto& members = engine->typeInfo().members;
+  ASSERT_GE(members.size(), 4u);
+  EXPECT_EQ(members[2].name, "UpdQueueAsync");
+  EXPECT_EQ(members[3].name, "About");
+
+  auto r = receiver();
+  const Request req = request(engine, files_.dt.string(), r);
+  EXPECT_TRUE(req.scheduled);
+  EXPECT_EQ(req.lErr, Variant(int32_t{77}));
+  EXPECT_EQ(req.sError, Variant("as passed"));
+  // Armed: nothing opened yet, and the process is held although the client
+  // lets go of its engine.
+  engine.reset();
+  EXPECT_TRUE(lastQueueProc().isNull());
+  EXPECT_GE(oskara::activeServerHolds(), 1u);
+  ASSERT_NE(frmQueueAsync::Loaded(), nullptr);
+  EXPECT_EQ(frmQueueAsync::Loaded()->Timer1Interval(), tormel::kAsyncScanDelayMs);
+
+  ASSERT_TRUE(waitFor([&] { return !r->calls.empty(); }));
+  EXPECT_EQ(r->calls.size(), 1u);
+  EXPECT_EQ(r->calls[0].lErr, 0);
+  EXPECT_EQ(r->calls[0].sError, "");
+  EXPECT_GE(r->calls[0].atMs, tormel::kAsyncScanDelayMs);
+  EXPECT_FALSE(lastQueueProc().isNull());  // the scan ran and committed
+  // The run unloaded the window and let the process go; the request's
+  // members stay, the scan's engine does not.
+  EXPECT_EQ(frmQueueAsync::Loaded(), nullptr);
+  EXPECT_EQ(oskara::activeServerHolds(), 0u);
+  frmQueueAsync& window = frmQueueAsync::Load();
+  EXPECT_EQ(window.m_sDTPath, files_.dt.string());
+  EXPECT_EQ(window.m_oCallBack.get(), r.get());
+  EXPECT_EQ(window.m_oEngine, nullptr);
+}
+
+TEST_F(AsyncRunnerTest, SecondRequestWhileArmedReplacesTheFirstAndRestartsTheDelay) {
+  ObjectRef engine = oskara::createObject(kEngineClass);
+  auto first = receiver();
+  auto second = receiver();
+  // The first request names a database that does not exist: had it run, its
+  // callback would hear of InitOptions failing.
+  ASSERT_TRUE(request(engine, (dir_ / "missing.db").string(), first).scheduled);
+  qint64 secondAt = -1;
+  QTimer::singleShot(700, [&] {
+    secondAt = clock_.elapsed();
+    ObjectRef other = oskara::createObject(kEngineClass);  // any engine object will do
+    EXPECT_TRUE(request(other, files_.dt.string(), second).scheduled);
+  });
+
+  ASSERT_TRUE(waitFor([&] { return !second->calls.empty(); }));
+  EXPECT_EQ(second->calls[0].lErr, 0) << second->calls[0].sError;
+  EXPECT_GE(second->calls[0].atMs - secondAt, tormel::kAsyncScanDelayMs);
+  EXPECT_FALSE(lastQueueProc().isNull());
+  // One scan: nothing is armed any more, so the first callback can never come.
+  EXPECT_TRUE(first->calls.empty());
+  EXPECT_EQ(frmQueueAsync::Loaded(), nullptr);
+  EXPECT_EQ(oskara::activeServerHolds(), 0u);
+}
+
+TEST_F(AsyncRunnerTest, FailedScanReachesCallBackWithTheEnginesNumberAndTextUntagged) {
+  ObjectRef engine = oskara::createObject(kEngineClass);
+  auto r = receiver();
+  ASSERT_TRUE(request(engine, (dir_ / "missing.db").string(), r).scheduled);
+  ASSERT_TRUE(waitFor([&] { return !r->calls.empty(); }));
+  EXPECT_EQ(r->calls[0].lErr, tormel::kErrInitOptions);
+  EXPECT_EQ(r->calls[0].sError, "Error at InitOptions.");
+  EXPECT_EQ(frmQueueAsync::Loaded(), nullptr);  // unloaded whatever the scan's outcome
+}
+
+TEST_F(AsyncRunnerTest, WithoutCallBackObjectTheScanStillRuns) {
+  ObjectRef engine = oskara::createObject(kEngineClass);
+  ASSERT_TRUE(request(engine, files_.dt.string(), nullptr).scheduled);
+  ASSERT_TRUE(waitFor([&] { return frmQueueAsync::Loaded() == nullptr; }));
+  EXPECT_FALSE(lastQueueProc().isNull());
+  EXPECT_EQ(oskara::activeServerHolds(), 0u);
+}
+
+TEST_F(AsyncRunnerTest, EngineThatCannotBeCreatedReachesCallBackRawAndLeavesTheWindowLoaded) {
+  ObjectRef engine = oskara::createObject(kEngineClass);
+  auto r = receiver();
+  ASSERT_TRUE(request(engine, files_.dt.string(), r).scheduled);
+  oskara::unregisterClass(kEngineClass);  // no activator either: 429 at the timer
+  const bool called = waitFor([&] { return !r->calls.empty(); });
+  tormel::registerQueueEngine();
+  ASSERT_TRUE(called);
+  EXPECT_EQ(r->calls[0].lErr, 429);
+  EXPECT_TRUE(r->calls[0].sError.starts_with("Cannot create object 'Tormel.QueueEngine'."))
+      << r->calls[0].sError;
+  EXPECT_TRUE(lastQueueProc().isNull());
+  ASSERT_NE(frmQueueAsync::Loaded(), nullptr);
+  EXPECT_EQ(frmQueueAsync::Loaded()->Timer1Interval(), 0);
+  EXPECT_EQ(oskara::activeServerHolds(), 0u);
+}
+
+TEST_F(AsyncRunnerTest, RequestMadeDuringCallBackIsNotLostByTheUnload) {
+  ObjectRef engine = oskara::createObject(kEngineClass);
+  auto r = receiver();
+  // The receiver asks for the next scan while the engine waits in CallBack,
+  // as a client served during that call could.
+  r->onCall = [&] {
+    if (r->calls.size() == 1) {
+      EXPECT_TRUE(request(engine, files_.dt.string(), r).scheduled);
+    }
+  };
+  ASSERT_TRUE(request(engine, files_.dt.string(), r).scheduled);
+  ASSERT_TRUE(waitFor([&] { return r->calls.size() == 2; }, 9000));
+  EXPECT_EQ(r->calls[1].lErr, 0);
+  EXPECT_GE(r->calls[1].atMs - r->calls[0].atMs, tormel::kAsyncScanDelayMs);
+  EXPECT_EQ(frmQueueAsync::Loaded(), nullptr);
+  EXPECT_EQ(oskara::activeServerHolds(), 0u);
+}
+
+}  // namespace
