@@ -5,6 +5,8 @@
 #include "automation/class_registry.h"
 #include "core/variant.h"
 #include "presenter/message_presenter.h"
+#include "dbengine/dbengine.h"
+#include "varrick/gen_routines.h"
 #include "varrick/result_string.h"
 
 namespace varrick {
@@ -15,6 +17,7 @@ using oskara::Variant;
 namespace {
 
 constexpr std::string_view kEngineClass = "Tormel.QueueEngine";
+constexpr std::string_view kQueueProcLockTable = "tblDtQueueProcLock";
 
 }  // namespace
 
@@ -33,6 +36,50 @@ const oskara::automation::MethodTable<Application>& Application::methodTable() {
 }
 
 void registerApplication() { oskara::registerClass<Application>("Varrick.Application"); }
+
+Application::~Application() {
+  try {
+    m_oAsyncEngine.reset();
+  } catch (...) {
+  }
+  try {
+    m_oAsyncCallBack.reset();
+  } catch (...) {
+  }
+  // The slot stays set: the process still counts as logged on.
+  try {
+    if (g_rsHeld) g_rsHeld->close();
+  } catch (...) {
+  }
+}
+
+bool Application::QueueProcLock() {
+  namespace db = oskara::db;
+  try {
+    // Drops the logon probe, or a lock left from an earlier update of this
+    // process, so that this process can always take the lock again.
+    g_rsHeld.reset();
+    if (g_wsDefault == nullptr) g_wsDefault = &db::Engine::instance().workspace(0);
+    if (!g_dbDT) g_dbDT = g_wsDefault->openDatabase(g_sDTPath);
+    // Refused at once while another process holds the table deny-write.
+    g_rsHeld = g_dbDT->openRecordset(kQueueProcLockTable, db::RecordsetType::Dynaset,
+                                     db::kDenyWrite);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool Application::QueueProcUnlock() {
+  namespace db = oskara::db;
+  try {
+    if (g_rsHeld) g_rsHeld->close();
+    db::Engine::instance().idle(db::kRefreshCache);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
 
 std::string Application::UpdateQueue(std::string sDTPath, std::string sARPath, std::string sSOPath,
                                      int32_t& lErr, std::string& sError,

@@ -14,6 +14,11 @@ namespace varrick {
 
 class Application : public oskara::automation::DispatchObject<Application> {
  public:
+  // End of the object: releases its two asynchronous-update references and
+  // closes the recordset held by the process (the logon probe or the lock),
+  // which leaves the process logged on. Failures are ignored.
+  ~Application() override;
+
   // Public interface _Application, in this order.
 
   // One complete queue scan in a fresh engine object; returns when it has
@@ -23,6 +28,18 @@ class Application : public oskara::automation::DispatchObject<Application> {
                           int32_t& lErr, std::string& sError, std::optional<bool>& prompt);
 
   static const oskara::automation::MethodTable<Application>& methodTable();
+
+ private:
+  // The queue-processing lock: tblDtQueueProcLock held open deny-write in
+  // g_rsHeld. Another server process on the same DT database is refused while
+  // this one holds it; this process can always take it again. Both give false
+  // on any failure and raise nothing.
+  bool QueueProcLock();
+  bool QueueProcUnlock();
+
+  // The last asynchronous update of this object; null when none is held.
+  oskara::ObjectRef m_oAsyncEngine;    // the engine object it created
+  oskara::ObjectRef m_oAsyncCallBack;  // the Application it passed as the callback object
 };
 
 // Registers "Varrick.Application" with this process's class registry.
