@@ -122,6 +122,17 @@ ObjectActivator* setObjectActivator(ObjectActivator* activator) {
   return std::exchange(r.activator, activator);
 }
 
+std::unique_ptr<ServerWatch> watchServer(const ObjectRef& object, std::function<void()> onGone) {
+  ObjectActivator* activator = nullptr;
+  {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    activator = r.activator;
+  }
+  if (!object || !activator) return nullptr;
+  return activator->watchServer(object, std::move(onGone));
+}
+
 size_t liveLocalObjects() {
   Registry& r = registry();
   std::lock_guard lock(r.mutex);

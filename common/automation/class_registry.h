@@ -18,6 +18,13 @@ namespace oskara {
 
 using ObjectFactory = std::function<ObjectRef()>;
 
+// A watch on the server process of an object of another process (see
+// watchServer). Destroying it ends the watch; its handler then never runs.
+class ServerWatch {
+ public:
+  virtual ~ServerWatch() = default;
+};
+
 // The seam to classes served by other processes.
 class ObjectActivator {
  public:
@@ -25,6 +32,14 @@ class ObjectActivator {
   // A new object of `progId` from another process; raises 429 when none can be
   // created, 462 when its server cannot be reached.
   virtual ObjectRef activate(std::string_view progId) = 0;
+  // Watches the process that serves `object` (see watchServer below); nullptr
+  // when `object` is not one of this activator's.
+  virtual std::unique_ptr<ServerWatch> watchServer(const ObjectRef& object,
+                                                   std::function<void()> onGone) {
+    (void)object;
+    (void)onGone;
+    return nullptr;
+  }
 };
 
 // Registers a class this process serves. Identifiers compare without regard to
@@ -60,5 +75,14 @@ ObjectActivator* setObjectActivator(ObjectActivator* activator);
 
 // Objects made by this process's factories that are still alive.
 size_t liveLocalObjects();
+
+// Runs `onGone` once, later, from the event loop of this process's thread,
+// when the process serving `object` has gone (ended or left the bus, however
+// it ended), or at once (still later) if it has gone already. A holder of a
+// reference learns so that no call of that server will come any more. The
+// handler never runs after the returned watch is destroyed. nullptr for an
+// object of this process, which cannot go without this process, and when no
+// activator is installed.
+std::unique_ptr<ServerWatch> watchServer(const ObjectRef& object, std::function<void()> onGone);
 
 }  // namespace oskara

@@ -5,6 +5,7 @@
 #include <QDBusMessage>
 #include <QDBusServiceWatcher>
 #include <QDBusVirtualObject>
+#include <QTimer>
 #include <limits>
 #include <map>
 #include <optional>
@@ -32,6 +33,7 @@ class BusCore : public QDBusVirtualObject {
   void sendRelease(const QString& owner, const QString& path, uint32_t count);
   void forgetProxy(const QString& key, const RemoteObject* proxy);
   ObjectRef activate(std::string_view progId);
+  std::unique_ptr<ServerWatch> watchServer(const ObjectRef& object, std::function<void()> onGone);
 
   size_t remoteReferences() const;
   size_t exportedCount() const { return exports_.size(); }
@@ -45,6 +47,14 @@ class BusCore : public QDBusVirtualObject {
   size_t activeCalls = 0;  // incoming being served plus outgoing waiting
 
  private:
+  // One watchServer handler; the watch object disarms it when destroyed.
+  struct ServerWatchState {
+    std::function<void()> onGone;
+    bool armed = true;
+  };
+  class BusServerWatch;
+  static void reportGone(const std::shared_ptr<ServerWatchState>& state);
+
   struct Export {
     ObjectRef object;                    // kept alive while any peer holds a reference
     std::map<QString, uint32_t> refs;    // peer unique name -> references counted for it
@@ -65,6 +75,7 @@ class BusCore : public QDBusVirtualObject {
   quint64 nextId_ = 1;                           // ids are never reused
   std::map<QString, std::weak_ptr<RemoteObject>> proxies_;  // "owner/path" -> proxy
   std::set<QString> watched_;                    // peers whose departure we follow
+  std::multimap<QString, std::weak_ptr<ServerWatchState>> serverWatches_;  // by peer
   QDBusServiceWatcher watcher_;
 };
 
@@ -89,6 +100,7 @@ class RemoteObject : public Dispatch {
   const QString& path() const { return path_; }
   void addReceived() { ++received_; }
   void markGone() { gone_ = true; }
+  bool gone() const { return gone_; }
 
  private:
   std::string describe(std::string_view member) const {
@@ -323,7 +335,49 @@ void BusCore::peerLeft(const QString& peer) {
   for (auto& [key, weak] : proxies_) {
     if (auto proxy = weak.lock(); proxy && proxy->owner() == peer) proxy->markGone();
   }
+  auto [first, last] = serverWatches_.equal_range(peer);
+  for (auto it = first; it != last; ++it) {
+    if (auto state = it->second.lock()) reportGone(state);
+  }
+  serverWatches_.erase(first, last);
   ending.clear();  // end-of-object code runs with the tables already consistent
+}
+
+class BusCore::BusServerWatch : public ServerWatch {
+ public:
+  explicit BusServerWatch(std::shared_ptr<ServerWatchState> state) : state_(std::move(state)) {}
+  ~BusServerWatch() override { state_->armed = false; }
+
+ private:
+  std::shared_ptr<ServerWatchState> state_;
+};
+
+void BusCore::reportGone(const std::shared_ptr<ServerWatchState>& state) {
+  // Queued, so that the handler never runs inside the bus's own bookkeeping
+  // and may release proxies or make calls of its own.
+  QTimer::singleShot(0, [state] {
+    if (!state->armed) return;
+    state->armed = false;
+    state->onGone();
+  });
+}
+
+std::unique_ptr<ServerWatch> BusCore::watchServer(const ObjectRef& object,
+                                                  std::function<void()> onGone) {
+  auto* remote = dynamic_cast<RemoteObject*>(object.get());
+  if (!remote) return nullptr;
+  auto state = std::make_shared<ServerWatchState>();
+  state->onGone = std::move(onGone);
+  auto watch = std::make_unique<BusServerWatch>(state);
+  if (remote->gone()) {
+    reportGone(state);
+  } else {
+    serverWatches_.emplace(remote->owner(), state);
+    watchPeer(remote->owner());  // reports at once when the peer has just left
+  }
+  // Watches whose holders have ended are dropped as new ones come.
+  std::erase_if(serverWatches_, [](const auto& entry) { return entry.second.expired(); });
+  return watch;
 }
 
 void BusCore::release(const QString& peer, quint64 id, uint32_t count) {
@@ -499,6 +553,10 @@ QDBusConnection Bus::defaultConnection() {
 }
 
 ObjectRef Bus::activate(std::string_view progId) { return core_->activate(progId); }
+std::unique_ptr<ServerWatch> Bus::watchServer(const ObjectRef& object,
+                                              std::function<void()> onGone) {
+  return core_->watchServer(object, std::move(onGone));
+}
 QDBusConnection Bus::connection() const { return core_->connection; }
 std::string Bus::uniqueName() const { return wire::toStd(core_->uniqueName); }
 void Bus::serveFactory(bool on) { core_->factoryServed = on; }

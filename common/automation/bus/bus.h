@@ -35,6 +35,11 @@ class Bus : public ObjectActivator {
   // a class this process serves is created here without a bus round trip.
   ObjectRef activate(std::string_view progId) override;
 
+  // For a proxy of this bus: `onGone` runs, queued to the event loop, once the
+  // proxy's serving process has left the bus (or at once if it has already).
+  std::unique_ptr<ServerWatch> watchServer(const ObjectRef& object,
+                                           std::function<void()> onGone) override;
+
   QDBusConnection connection() const;
   std::string uniqueName() const;
 

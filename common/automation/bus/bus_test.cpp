@@ -256,6 +256,32 @@ TEST_F(BusTest, PeerThatDiesFailsTheCallAtOnce) {
   EXPECT_EQ(errorNumber([&] { call(server, "Echo", {1}); }), 462);
 }
 
+TEST_F(BusTest, ServerWatchReportsAKilledServerOnceAndNotAfterItsEnd) {
+  ObjectRef server = newServer();
+  ObjectRef other = newServer();  // the same process
+  const int32_t pid = stat(server, "pid");
+  int gone = 0;
+  int cancelledGone = 0;
+  std::unique_ptr<ServerWatch> watch = watchServer(server, [&] { ++gone; });
+  ASSERT_NE(watch, nullptr);
+  std::unique_ptr<ServerWatch> cancelled = watchServer(other, [&] { ++cancelledGone; });
+  cancelled.reset();
+  // Objects of this process cannot go without it: nothing to watch.
+  EXPECT_EQ(watchServer(std::make_shared<Notifier>(), [] {}), nullptr);
+  EXPECT_FALSE(waitUntil([&] { return gone > 0; }, 300));  // alive: no report
+
+  kill(pid, SIGKILL);
+  EXPECT_TRUE(waitUntil([&] { return gone > 0; }));
+  // A watch armed after the server went reports as well.
+  int late = 0;
+  auto lateWatch = watchServer(server, [&] { ++late; });
+  EXPECT_TRUE(waitUntil([&] { return late > 0; }));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(gone, 1);
+  EXPECT_EQ(late, 1);
+  EXPECT_EQ(cancelledGone, 0);
+}
+
 TEST_F(BusTest, ServerEndsWhenIdleButNotWhileItHasWork) {
   ObjectRef server = newServer();
   const int32_t pid = stat(server, "pid");
