@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "about/about.h"
 #include "automation/class_registry.h"
 #include "core/variant.h"
 #include "presenter/message_presenter.h"
@@ -26,7 +27,8 @@ const oskara::automation::MethodTable<Application>& Application::methodTable() {
   static const oskara::automation::MethodTable<Application> table(
       "Application",
       {
-          // About takes the first place of the interface once it exists.
+          method("About", &Application::About, {},
+                 "Shows the About dialog of the Oskara Server; -1 when it was shown."),
           method("UpdateQueue", &Application::UpdateQueue,
                  {"sDTPath", "sARPath", "sSOPath", "lErr", "sError", "prompt"},
                  "Activates the Queue Processing Engine, returns \"-1\" at start of string if it "
@@ -36,6 +38,14 @@ const oskara::automation::MethodTable<Application>& Application::methodTable() {
 }
 
 void registerApplication() { oskara::registerClass<Application>("Varrick.Application"); }
+
+// The server's About dialog; its version is the varrick program's
+// (varrick/CMakeLists.txt).
+int16_t Application::About() {
+  return oskara::about::About(
+      {"About Oskara Server", "Oskara Server",
+       {OSKARA_VERSION_MAJOR, OSKARA_VERSION_MINOR, OSKARA_VERSION_REVISION}});
+}
 
 Application::~Application() {
   try {

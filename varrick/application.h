@@ -21,6 +21,10 @@ class Application : public oskara::automation::DispatchObject<Application> {
 
   // Public interface _Application, in this order.
 
+  // Shows the server's About dialog without waiting: -1 when shown, 0 when it
+  // could not be (a server without a display). Never raises.
+  int16_t About();
+
   // One complete queue scan in a fresh engine object; returns when it has
   // ended. "" on success, lErr and sError then as the caller passed them.
   // A failed scan shows a message box first when `prompt` is true.
