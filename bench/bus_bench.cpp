@@ -3,7 +3,7 @@
 // varrick -> tormel) against ProcessQueue run in this process, on demo data.
 // The servers are the build tree's programs on a private bus started here.
 //
-//   bench_bus [--customers=N] [benchmark options]   (N defaults to 100000)
+//   bus_bench [--customers=N] [benchmark options]   (N defaults to 100000)
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
                 .files;
   PrivateBus bus;
   if (!bus.ready()) {
-    std::fprintf(stderr, "bench_bus: cannot start a private bus\n");
+    std::fprintf(stderr, "bus_bench: cannot start a private bus\n");
     return 1;
   }
 
