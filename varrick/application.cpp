@@ -33,6 +33,14 @@ const oskara::automation::MethodTable<Application>& Application::methodTable() {
                  {"sDTPath", "sARPath", "sSOPath", "lErr", "sError", "prompt"},
                  "Activates the Queue Processing Engine, returns \"-1\" at start of string if it "
                  "fails, followed by the error messages."),
+          method("Logon", &Application::Logon,
+                 {"sDTPath", "sARPath", "sSOPath", "lErr", "sError"},
+                 "Logs on to the debt-tracking database, returns \"-1\" at start of string if it "
+                 "fails, followed by the error messages."),
+          method("LogOff", &Application::LogOff, {"lErr", "sError"},
+                 "Logs off from the debt-tracking database."),
+          method("ActiveUsersList", &Application::ActiveUsersList, {},
+                 "Lists the users of the debt-tracking database, separated by \";\"."),
       });
   return table;
 }

@@ -31,6 +31,23 @@ class Application : public oskara::automation::DispatchObject<Application> {
   std::string UpdateQueue(std::string sDTPath, std::string sARPath, std::string sSOPath,
                           int32_t& lErr, std::string& sError, std::optional<bool>& prompt);
 
+  // Logs the process on to the DT database: stores sDTPath (also while
+  // already logged on, when nothing else happens), opens the database and
+  // probes that tblDTLogon takes a new row. "" when logged on, lErr and
+  // sError then as the caller passed them. A read-only refusal (3027) gives
+  // "-1" and the not-available message; any other failure the "[Logon]["
+  // form. sARPath and sSOPath are accepted and not used.
+  std::string Logon(std::string sDTPath, std::string sARPath, std::string sSOPath, int32_t& lErr,
+                    std::string& sError);
+
+  // Logs the process off: drops the held recordset and the DT database.
+  // "" with lErr 0 and sError "", also when not logged on.
+  std::string LogOff(int32_t& lErr, std::string& sError);
+
+  // The users of the DT database of the last Logon, joined by ";" (see
+  // GetDbUsers); "-1" when the list cannot be had, "" on a failure here.
+  std::string ActiveUsersList();
+
   static const oskara::automation::MethodTable<Application>& methodTable();
 
  private:
@@ -40,6 +57,7 @@ class Application : public oskara::automation::DispatchObject<Application> {
   // on any failure and raise nothing.
   bool QueueProcLock();
   bool QueueProcUnlock();
+  friend struct QueueProcLockAccess;  // the lock's tests
 
   // The last asynchronous update of this object; null when none is held.
   oskara::ObjectRef m_oAsyncEngine;    // the engine object it created

@@ -1,0 +1,291 @@
+// Logon, LogOff, the end of an Application object and the queue-processing
+// lock, in-process against real DT files. Other workstations are played by
+// varrick_lock_holder processes.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "dbengine/schema.h"
+#include "varrick/application.h"
+#include "varrick/gen_routines.h"
+#include "varrick/user_list.h"
+
+extern char** environ;
+
+namespace varrick {
+
+struct QueueProcLockAccess {
+  static bool lock(Application& app) { return app.QueueProcLock(); }
+  static bool unlock(Application& app) { return app.QueueProcUnlock(); }
+};
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace schema = oskara::db::schema;
+
+const std::string kNotAvailable =
+    "Oskara is currently not available.\r\n"
+    "Perhaps the Queue Update Process is currently in progress.\r\n"
+    "Please try again later !";
+
+// A varrick_lock_holder process: another workstation that holds `table` of
+// `database` deny-write until released or killed.
+class LockHolder {
+ public:
+  LockHolder(const std::string& database, const std::string& table) {
+    int in[2], out[2];
+    if (pipe(in) != 0 || pipe(out) != 0) std::abort();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, in[1]);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    const char* argv[] = {VARRICK_LOCK_HOLDER, database.c_str(), table.c_str(), nullptr};
+    if (posix_spawn(&pid_, VARRICK_LOCK_HOLDER, &actions, nullptr, const_cast<char**>(argv),
+                    environ) != 0) {
+      std::abort();
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    stdin_ = in[1];
+    // Blocks until the holder has answered: the table is held or refused.
+    FILE* answer = fdopen(out[0], "r");
+    char line[64] = {};
+    if (fgets(line, sizeof line, answer) != nullptr) answer_ = line;
+    fclose(answer);
+    while (!answer_.empty() && answer_.back() == '\n') answer_.pop_back();
+  }
+  ~LockHolder() { release(); }
+
+  const std::string& answer() const { return answer_; }  // "held" or "refused N"
+
+  // Ends standard input: the holder closes the table and exits.
+  void release() { end(false); }
+  // kill -9: the holder gets no chance to close anything.
+  void kill() { end(true); }
+
+ private:
+  void end(bool hard) {
+    if (pid_ <= 0) return;
+    if (hard) ::kill(pid_, SIGKILL);
+    close(stdin_);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+  pid_t pid_ = -1;
+  int stdin_ = -1;
+  std::string answer_;
+};
+
+class LogonTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("logon_test_" + std::to_string(getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    dt_ = schema::createDatabaseFiles(dir_).dt.string();
+  }
+  void TearDown() override {
+    app_.reset();
+    g_rsHeld.reset();
+    g_dbDT.reset();
+    g_sDTPath.clear();
+    fs::remove_all(dir_);
+  }
+
+  std::string logon(const std::string& dt) { return app_->Logon(dt, "ar", "so", lErr_, sError_); }
+
+  fs::path dir_;
+  std::string dt_;
+  std::shared_ptr<Application> app_ = std::make_shared<Application>();
+  // Sentinels: a successful Logon leaves the pair as the caller passed it.
+  int32_t lErr_ = 77;
+  std::string sError_ = "as passed";
+};
+
+TEST_F(LogonTest, LogonHoldsTheDatabaseAndAProbeThatSavesNothing) {
+  EXPECT_EQ(logon(dt_), "");
+  EXPECT_EQ(lErr_, 77);
+  EXPECT_EQ(sError_, "as passed");
+  ASSERT_TRUE(g_rsHeld);
+  EXPECT_TRUE(g_rsHeld->isOpen());
+  ASSERT_TRUE(g_dbDT);
+  EXPECT_EQ(g_dbDT->name(), dt_);
+
+  // The pending row was cancelled, not saved.
+  schema::SqliteFile file(dt_);
+  EXPECT_EQ(file.query("SELECT COUNT(*) FROM tblDTLogon")[0][0].toInt32(), 0);
+}
+
+TEST_F(LogonTest, LogonWhileLoggedOnOnlyReplacesThePath) {
+  ASSERT_EQ(logon(dt_), "");
+  const auto database = g_dbDT;
+  const auto probe = g_rsHeld;
+
+  // Even a path that names no file: nothing is opened again.
+  EXPECT_EQ(logon("entries:anna@PC-1,,boris@PC-2"), "");
+  EXPECT_EQ(lErr_, 77);
+  EXPECT_EQ(sError_, "as passed");
+  EXPECT_EQ(g_sDTPath, "entries:anna@PC-1,,boris@PC-2");
+  EXPECT_EQ(g_dbDT, database);
+  EXPECT_EQ(g_rsHeld, probe);
+
+  // The user list follows the new path (the stand-in library reads its
+  // entries from the name).
+  const UserLibrary previous = setUserLibrary({USER_LIST_STANDIN, "LDBUser_GetUsers"});
+  EXPECT_EQ(app_->ActiveUsersList(), "anna@PC-1;boris@PC-2");
+  setUserLibrary(previous);
+}
+
+TEST_F(LogonTest, LogOffEndsTheLogonAndTheNextLogonProbesAgain) {
+  ASSERT_EQ(logon(dt_), "");
+  EXPECT_EQ(app_->LogOff(lErr_, sError_), "");
+  EXPECT_EQ(lErr_, 0);
+  EXPECT_EQ(sError_, "");
+  EXPECT_FALSE(g_rsHeld);
+  EXPECT_FALSE(g_dbDT);
+  EXPECT_EQ(g_sDTPath, dt_);
+
+  // Logged off: a LogOff again reports success all the same.
+  lErr_ = 5;
+  sError_ = "x";
+  EXPECT_EQ(app_->LogOff(lErr_, sError_), "");
+  EXPECT_EQ(lErr_, 0);
+  EXPECT_EQ(sError_, "");
+
+  // The next Logon probes again, and now meets a frozen file.
+  ASSERT_EQ(::chmod(dt_.c_str(), 0444), 0);
+  EXPECT_EQ(logon(dt_).substr(0, 2), "-1");
+  EXPECT_EQ(lErr_, 3027);
+}
+
+TEST_F(LogonTest, AReadOnlyDatabaseIsNotAvailable) {
+  ASSERT_EQ(::chmod(dt_.c_str(), 0444), 0);
+  EXPECT_EQ(logon(dt_), "-1" + kNotAvailable);
+  EXPECT_EQ(lErr_, 3027);
+  EXPECT_EQ(sError_, kNotAvailable);
+  EXPECT_FALSE(g_rsHeld);
+  EXPECT_FALSE(g_dbDT);
+
+  // Still logged off: the next Logon tries again and gets in once writable.
+  ASSERT_EQ(::chmod(dt_.c_str(), 0644), 0);
+  EXPECT_EQ(logon(dt_), "");
+  EXPECT_TRUE(g_rsHeld);
+}
+
+TEST_F(LogonTest, AMissingDatabaseIsTheTaggedFailureAndIsNotCreated) {
+  const std::string missing = (dir_ / "missing.db").string();
+  const std::string result = logon(missing);
+  EXPECT_EQ(lErr_, 3024);
+  EXPECT_FALSE(sError_.empty());
+  EXPECT_EQ(result, "-1[Logon][ 3024] " + sError_);
+  EXPECT_FALSE(fs::exists(missing));
+  EXPECT_FALSE(g_rsHeld);
+  EXPECT_FALSE(g_dbDT);
+  EXPECT_EQ(g_sDTPath, missing);
+
+  // An empty path fails the same way, with its own number and text.
+  lErr_ = 0;
+  EXPECT_EQ(logon("").substr(0, 12), "-1[Logon][ 3");
+  EXPECT_NE(lErr_, 0);
+}
+
+TEST_F(LogonTest, WithoutTheLogonTableTheAddNewOnNoRecordsetIsReported) {
+  {
+    schema::SqliteFile file(dt_);
+    file.exec("DROP TABLE tblDTLogon");
+  }
+  const std::string result = logon(dt_);
+  EXPECT_EQ(lErr_, 91);
+  EXPECT_EQ(result, "-1[Logon][ 91] " + sError_);
+  // The text still says which table could not be opened.
+  EXPECT_NE(sError_.find("tblDTLogon"), std::string::npos);
+  EXPECT_FALSE(g_rsHeld);
+  EXPECT_FALSE(g_dbDT);
+}
+
+TEST_F(LogonTest, AnObjectEndingClosesTheProbeButTheProcessStaysLoggedOn) {
+  ASSERT_EQ(logon(dt_), "");
+  const auto probe = g_rsHeld;
+  app_ = std::make_shared<Application>();  // the first object ends
+  ASSERT_TRUE(g_rsHeld);
+  EXPECT_FALSE(g_rsHeld->isOpen());
+  EXPECT_TRUE(g_dbDT);
+
+  // No probe this time, not even on a frozen file.
+  ASSERT_EQ(::chmod(dt_.c_str(), 0444), 0);
+  EXPECT_EQ(logon(dt_), "");
+  EXPECT_EQ(lErr_, 77);
+  EXPECT_EQ(g_rsHeld, probe);
+}
+
+TEST_F(LogonTest, ThisProcessCanAlwaysTakeTheLockAgain) {
+  ASSERT_EQ(logon(dt_), "");
+  const auto probe = g_rsHeld;
+  EXPECT_TRUE(QueueProcLockAccess::lock(*app_));
+  ASSERT_TRUE(g_rsHeld);
+  EXPECT_NE(g_rsHeld, probe);  // the lock replaces the logon probe
+  EXPECT_TRUE(QueueProcLockAccess::lock(*app_));
+  EXPECT_TRUE(g_rsHeld->isOpen());
+
+  EXPECT_TRUE(QueueProcLockAccess::unlock(*app_));
+  ASSERT_TRUE(g_rsHeld);  // closed, the slot still set: still logged on
+  EXPECT_FALSE(g_rsHeld->isOpen());
+  EXPECT_TRUE(QueueProcLockAccess::unlock(*app_));  // nothing left to close
+
+  // After LogOff the lock opens the database itself from the stored path.
+  ASSERT_EQ(app_->LogOff(lErr_, sError_), "");
+  EXPECT_TRUE(QueueProcLockAccess::lock(*app_));
+  EXPECT_TRUE(g_dbDT);
+}
+
+TEST_F(LogonTest, TheLockShutsOutOtherProcessesUntilReleased) {
+  ASSERT_EQ(logon(dt_), "");
+  ASSERT_TRUE(QueueProcLockAccess::lock(*app_));
+  EXPECT_EQ(LockHolder(dt_, "tblDtQueueProcLock").answer(), "refused 3262");
+
+  ASSERT_TRUE(QueueProcLockAccess::unlock(*app_));
+  EXPECT_EQ(LockHolder(dt_, "tblDtQueueProcLock").answer(), "held");
+
+  // The end of an Application object frees the lock too.
+  ASSERT_TRUE(QueueProcLockAccess::lock(*app_));
+  app_ = std::make_shared<Application>();
+  EXPECT_EQ(LockHolder(dt_, "tblDtQueueProcLock").answer(), "held");
+
+  // So does LogOff.
+  ASSERT_TRUE(QueueProcLockAccess::lock(*app_));
+  ASSERT_EQ(app_->LogOff(lErr_, sError_), "");
+  EXPECT_EQ(LockHolder(dt_, "tblDtQueueProcLock").answer(), "held");
+}
+
+TEST_F(LogonTest, AnotherProcessHoldingTheLockRefusesItUntilItDies) {
+  ASSERT_EQ(logon(dt_), "");
+  LockHolder other(dt_, "tblDtQueueProcLock");
+  ASSERT_EQ(other.answer(), "held");
+
+  EXPECT_FALSE(QueueProcLockAccess::lock(*app_));
+  // The refused lock has emptied the slot: the process is logged off.
+  EXPECT_FALSE(g_rsHeld);
+  EXPECT_FALSE(QueueProcLockAccess::lock(*app_));
+
+  other.kill();  // a crashed workstation leaves nothing behind
+  EXPECT_TRUE(QueueProcLockAccess::lock(*app_));
+  EXPECT_TRUE(g_rsHeld);
+}
+
+}  // namespace
+}  // namespace varrick
