@@ -33,6 +33,17 @@ const oskara::automation::MethodTable<Application>& Application::methodTable() {
                  {"sDTPath", "sARPath", "sSOPath", "lErr", "sError", "prompt"},
                  "Activates the Queue Processing Engine, returns \"-1\" at start of string if it "
                  "fails, followed by the error messages."),
+          method("UpdateQueueAsync", &Application::UpdateQueueAsync,
+                 {"sDTPath", "sARPath", "sSOPath", "lErr", "sError", "prompt"},
+                 "Starts the Queue Processing Engine without waiting for it, returns \"-1\" at "
+                 "start of string if it cannot be started, followed by the error messages."),
+          method("UpdQAsyncStatus", &Application::UpdQAsyncStatus, {"lErr", "sError"},
+                 "Poll for Queue Engine processing status.  Returns \"\" as Queue Engine "
+                 "Processing successfully completed.\r\nReturns \"01\" as Queue Engine still in "
+                 "processing.\r\nReturns \"-1\" as An error occurred, followed by the error "
+                 "messages."),
+          method("CallBack", &Application::CallBack, {"lErr", "sError"},
+                 "Receives the outcome of an asynchronous queue update from the engine."),
           method("Logon", &Application::Logon,
                  {"sDTPath", "sARPath", "sSOPath", "lErr", "sError"},
                  "Logs on to the debt-tracking database, returns \"-1\" at start of string if it "

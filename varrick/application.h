@@ -31,6 +31,20 @@ class Application : public oskara::automation::DispatchObject<Application> {
   std::string UpdateQueue(std::string sDTPath, std::string sARPath, std::string sSOPath,
                           int32_t& lErr, std::string& sError, std::optional<bool>& prompt);
 
+  // Starts a queue update on the engine and returns without waiting: takes the
+  // queue-processing lock ("-1" and the busy message, 1238, when another
+  // server process holds it), hands the scan to the engine with a second
+  // Application of this process as its callback object, and returns "".
+  // The outcome is polled with UpdQAsyncStatus (async_update.cpp).
+  std::string UpdateQueueAsync(std::string sDTPath, std::string sARPath, std::string sSOPath,
+                               int32_t& lErr, std::string& sError, std::optional<bool>& prompt);
+  // "01" while the update of this process runs, then its result with its
+  // number and text ("" with 0 and "" before any update).
+  std::string UpdQAsyncStatus(int32_t& lErr, std::string& sError);
+  // Called by the engine when the scan has ended: records the outcome and
+  // gives the lock back.
+  void CallBack(int32_t& lErr, std::string& sError);
+
   // Logs the process on to the DT database: stores sDTPath (also while
   // already logged on, when nothing else happens), opens the database and
   // probes that tblDTLogon takes a new row. "" when logged on, lErr and
