@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
+#include "about_command.h"
 #include "commands.h"
 #include "core/error.h"
 #include "update_queue.h"
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
   oskara::tool::addFileCommands(*db, action);
   oskara::tool::addEngineCommands(app, *db, action);
   oskara::tool::addUpdateQueueCommand(app, action);
+  oskara::tool::addAboutCommand(app, action);
 
   try {
     app.parse(argc, argv);
