@@ -146,16 +146,40 @@ bool DateTime::hasTime() const { return serial != std::floor(serial); }
 
 std::string DateTime::toIso() const {
   Parts p = parts();
+  // Every date and time value bound to a statement passes here: the digits
+  // are written by hand, snprintf only for a year outside 0 to 9999.
   char buf[32];
-  if (!hasDate()) {
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", p.hour, p.minute, p.second);
-  } else if (!hasTime() || (p.hour == 0 && p.minute == 0 && p.second == 0)) {
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", p.year, p.month, p.day);
-  } else {
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour,
-                  p.minute, p.second);
+  char* out = buf;
+  auto put = [&out](int value, int width) {
+    for (int i = width - 1; i >= 0; --i) {
+      out[i] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    }
+    out += width;
+  };
+  auto putTime = [&] {
+    put(p.hour, 2);
+    *out++ = ':';
+    put(p.minute, 2);
+    *out++ = ':';
+    put(p.second, 2);
+  };
+  const bool date = hasDate();
+  const bool time = !date || (hasTime() && (p.hour != 0 || p.minute != 0 || p.second != 0));
+  if (date) {
+    if (p.year < 0 || p.year > 9999) {
+      out += std::snprintf(buf, sizeof buf, "%04d", p.year);
+    } else {
+      put(p.year, 4);
+    }
+    *out++ = '-';
+    put(p.month, 2);
+    *out++ = '-';
+    put(p.day, 2);
+    if (time) *out++ = ' ';
   }
-  return buf;
+  if (time) putTime();
+  return std::string(buf, static_cast<size_t>(out - buf));
 }
 
 std::string_view varTypeName(VarType type) {

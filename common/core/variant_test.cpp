@@ -53,6 +53,14 @@ TEST(VariantConversion, ObjectsDoNotBecomeValues) {
   EXPECT_EQ(Variant().toObject(), nullptr);
 }
 
+TEST(DateTimeValues, IsoTextPadsEveryFieldAndDropsAMidnightTime) {
+  EXPECT_EQ(DateTime::fromParts(987, 1, 2, 3, 4, 5).toIso(), "0987-01-02 03:04:05");
+  EXPECT_EQ(DateTime::fromParts(2026, 12, 7, 0, 0, 0).toIso(), "2026-12-07");
+  EXPECT_EQ(DateTime::fromParts(0, 0, 0, 0, 0, 1).toIso(), "00:00:01");
+  EXPECT_EQ(DateTime::fromParts(0, 0, 0, 0, 0, 0).toIso(), "00:00:00");
+  EXPECT_EQ(DateTime::fromParts(12026, 1, 1, 10, 0, 0).toIso(), "12026-01-01 10:00:00");
+}
+
 TEST(DateTimeValues, IsoRoundTripsAndParts) {
   auto d = DateTime::parseIso("1968-01-01");
   ASSERT_TRUE(d);

@@ -81,9 +81,9 @@ std::vector<sql::ColumnInfo> DatabaseCatalog::columnsOf(const std::string& schem
   return columns;
 }
 
-std::optional<sql::TableInfo> DatabaseCatalog::findTable(std::string_view name) const {
+const sql::TableInfo* DatabaseCatalog::tableInfo(std::string_view name) const {
   const std::string key = lowerName(name);
-  if (auto it = tables_.find(key); it != tables_.end()) return it->second;
+  if (auto it = tables_.find(key); it != tables_.end()) return &it->second;
   loadTables();
   sql::TableInfo info;
   if (auto local = localTables_.find(key); local != localTables_.end()) {
@@ -95,12 +95,17 @@ std::optional<sql::TableInfo> DatabaseCatalog::findTable(std::string_view name) 
     info.schema = file.schema;
     info.table = link->sourceTable;
   } else {
-    return std::nullopt;
+    return nullptr;
   }
   info.columns = columnsOf(info.schema, info.table);
   // A link to a table its file does not have: there is nothing to read.
-  if (info.columns.empty()) return std::nullopt;
-  return tables_.emplace(key, std::move(info)).first->second;
+  if (info.columns.empty()) return nullptr;
+  return &tables_.emplace(key, std::move(info)).first->second;
+}
+
+std::optional<sql::TableInfo> DatabaseCatalog::findTable(std::string_view name) const {
+  if (const sql::TableInfo* info = tableInfo(name)) return *info;
+  return std::nullopt;
 }
 
 std::optional<std::string> DatabaseCatalog::findQuery(std::string_view name) const {

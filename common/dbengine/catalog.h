@@ -23,6 +23,8 @@ class DatabaseCatalog final : public sql::Catalog {
   // Local tables first, then links. A link whose file is not attached raises
   // that file's failure (3024 for a missing file).
   std::optional<sql::TableInfo> findTable(std::string_view name) const override;
+  // The same without a copy: the catalog's own entry, valid until invalidate().
+  const sql::TableInfo* tableInfo(std::string_view name) const;
   std::optional<std::string> findQuery(std::string_view name) const override;
 
   // The stored name of a query (its case as saved), when there is one.

@@ -52,13 +52,13 @@ std::shared_ptr<CompiledStatement> compileDialect(std::string_view text, const s
 }
 
 void bindShape(sqlite3* db, sqlite3_stmt* stmt, const sql::Translation& translation,
-               const sql::StatementShape& shape, const ParameterValues* values, std::string_view text) {
+               const std::vector<Variant>& literals, const ParameterValues* values, std::string_view text) {
   std::vector<std::string> missing;
   const auto& bindings = translation.bindings;
   for (size_t i = 0; i < bindings.size(); ++i) {
     const Variant* value = nullptr;
     if (bindings[i].source == sql::Binding::Source::Literal) {
-      value = &shape.literals.at(static_cast<size_t>(bindings[i].index));
+      value = &literals.at(static_cast<size_t>(bindings[i].index));
     } else {
       const std::string& name = translation.parameters.at(static_cast<size_t>(bindings[i].index)).name;
       if (values) {
@@ -136,18 +136,18 @@ void Database::Impl::exec(const std::string& sql, std::string_view table) {
 
 StatementCache::Lease Database::Impl::prepareStatement(std::string_view text, const ParameterValues* values) {
   requireOpen();
-  const sql::StatementShape shape = sql::statementShape(text);
-  StatementCache::Lease lease = statements->acquire(shape.key, text);
-  if (!lease) lease = statements->insert(shape.key, compileDialect(text, *catalog), text);
-  bindShape(db, lease.get(), lease.compiled().translation, shape, values, text);
+  const std::string& key = shapes.shapeOf(text, literals);
+  StatementCache::Lease lease = statements->acquire(key, text);
+  if (!lease) lease = statements->insert(key, compileDialect(text, *catalog), text);
+  bindShape(db, lease.get(), lease.compiled().translation, literals, values, text);
   return lease;
 }
 
 std::shared_ptr<const CompiledStatement> Database::Impl::compileStatement(std::string_view text) {
   requireOpen();
-  const sql::StatementShape shape = sql::statementShape(text);
-  StatementCache::Lease lease = statements->acquire(shape.key, text);
-  if (!lease) lease = statements->insert(shape.key, compileDialect(text, *catalog), text);
+  const std::string& key = shapes.shapeOf(text, literals);
+  StatementCache::Lease lease = statements->acquire(key, text);
+  if (!lease) lease = statements->insert(key, compileDialect(text, *catalog), text);
   return lease.compiledPtr();
 }
 
@@ -243,25 +243,25 @@ RecordsetPtr Database::openRecordset(std::string_view source, RecordsetType type
                            text.front() == '\n'))
     text.remove_prefix(1);
   RecordsetSource what;
-  what.name = std::string(source);
   std::string_view firstWord = text.substr(0, text.find_first_of(" \t\r\n("));
   if (text.starts_with("(") || sameName(firstWord, "SELECT") || sameName(firstWord, "PARAMETERS") ||
       sameName(firstWord, "TRANSFORM")) {
-    what.statement = std::string(text);
-    return makeRecordset(shared_from_this(), what, type, options);
+    what.name = std::string(source);
+    what.statement = text;
+    return makeRecordset(shared_from_this(), std::move(what), type, options);
   }
   std::string name(text);
   while (!name.empty() && (name.back() == ' ' || name.back() == ';')) name.pop_back();
   if (name.size() > 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
-  if ((what.table = impl_->catalog->findTable(name))) {
-    what.name = name;
-  } else if (auto sql = impl_->catalog->findQuery(name)) {
-    what.name = name;
-    what.statement = *sql;
-  } else {
-    throw noSuchTable(name);
+  what.table = impl_->catalog->tableInfo(name);
+  std::optional<std::string> query;  // the stored query's text, while the record set is made
+  if (!what.table) {
+    query = impl_->catalog->findQuery(name);
+    if (!query) throw noSuchTable(name);
+    what.statement = *query;
   }
-  return makeRecordset(shared_from_this(), what, type, options);
+  what.name = std::move(name);
+  return makeRecordset(shared_from_this(), std::move(what), type, options);
 }
 
 }  // namespace oskara::db

@@ -80,6 +80,8 @@ struct Database::Impl {
   Links links;
   std::unique_ptr<DatabaseCatalog> catalog;   // null when closed
   std::unique_ptr<StatementCache> statements; // null when closed
+  sql::ShapeCache shapes;                     // statement texts seen lately
+  std::vector<Variant> literals;              // of the statement being prepared
   std::unique_ptr<LockInfoFile> lockFile;     // null when it could not be joined
   std::optional<Error> lockFileFailure;       // why, raised by a deny-write open
   UserEntry me;                               // who holds the slot in the lock file
@@ -91,16 +93,16 @@ struct Database::Impl {
   bool closing = false;                   // close() is closing the record sets
 };
 
-// What a record set reads.
+// What a record set reads. Only `name` is kept; the rest is needed only
+// while the record set is made.
 struct RecordsetSource {
-  std::string name;                     // as the caller gave it, for messages
-  std::optional<sql::TableInfo> table;  // a table or link read whole
-  std::string statement;                // otherwise a SELECT of the dialect
+  std::string name;                      // as the caller gave it, for messages
+  const sql::TableInfo* table = nullptr; // a table or link read whole: the catalog's entry
+  std::string_view statement;            // otherwise a SELECT of the dialect
   const ParameterValues* values = nullptr;
 };
 
-RecordsetPtr makeRecordset(const DatabasePtr& owner, const RecordsetSource& source, RecordsetType type,
-                           int options);
+RecordsetPtr makeRecordset(const DatabasePtr& owner, RecordsetSource source, RecordsetType type, int options);
 
 // Runs an action statement of the dialect on `db`; returns the rows changed.
 int64_t executeStatement(Database::Impl& db, std::string_view text, const ParameterValues* values);

@@ -149,7 +149,7 @@ RecordsetPtr QueryDef::openRecordset(RecordsetType type, int options) {
   source.name = impl_->displayName();
   source.statement = impl_->sql;
   source.values = &impl_->values;
-  return makeRecordset(impl_->owner, source, type, options);
+  return makeRecordset(impl_->owner, std::move(source), type, options);
 }
 
 void QueryDef::close() {

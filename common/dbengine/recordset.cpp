@@ -33,9 +33,10 @@ struct Recordset::Impl {
   }
   bool hasRow() {
     start();
-    return current < rows.size();
+    return current < rowids.size();
   }
-  std::vector<Variant>& row() { return rows[current].values; }
+  size_t columnCount() const { return compiled->translation.columnNames.size(); }
+  Variant* row() { return values.data() + current * columnCount(); }  // the current row's values
   int fieldIndex(std::string_view name) const;
   const sql::UpdatableTable& writableTable() const;
   void requireOpen() const {
@@ -57,14 +58,13 @@ struct Recordset::Impl {
 
   // Changing with use.
   bool open = true;
-  struct Row {
-    std::vector<Variant> values;  // one per visible column
-    int64_t rowid = 0;            // when updatable
-  };
   StatementCache::Lease cursor;   // the running SELECT; empty once all its rows are read
   bool started = false;           // the first batch has been read
-  std::vector<Row> rows;          // the batch read ahead; rows before `current` are done with
-  size_t current = 0;             // index of the current row in `rows`
+  // The batch read ahead, row after row, one value per visible column; rows
+  // before `current` are done with.
+  std::vector<Variant> values;
+  std::vector<int64_t> rowids;    // per row of the batch (0 when not updatable)
+  size_t current = 0;             // index of the current row in the batch
   Pending pending = Pending::None;
   std::vector<Variant> pendingRow;  // the new or edited row
   std::vector<bool> changed;        // per column: assigned since AddNew or Edit
@@ -81,17 +81,17 @@ bool isReadOnlyType(RecordsetType type) {
 }  // namespace
 
 void Recordset::Impl::fill() {
-  const size_t n = compiled->translation.columnNames.size();
-  rows.clear();  // every row of the last batch has been passed
+  const size_t n = columnCount();
+  values.clear();  // every row of the last batch has been passed
+  rowids.clear();
   current = 0;
-  while (cursor && rows.size() < kBatchRows) {
+  if (values.capacity() == 0) values.reserve(n);
+  while (cursor && rowids.size() < kBatchRows) {
     sqlite3_stmt* stmt = cursor.get();
     const int rc = sqlite3_step(stmt);
     if (rc == SQLITE_ROW) {
-      Row& r = rows.emplace_back();
-      r.values.reserve(n);
-      for (size_t i = 0; i < n; ++i) r.values.push_back(readColumn(stmt, static_cast<int>(i), compiled->fieldTypes[i]));
-      if (compiled->rowidColumn >= 0) r.rowid = sqlite3_column_int64(stmt, compiled->rowidColumn);
+      for (size_t i = 0; i < n; ++i) values.push_back(readColumn(stmt, static_cast<int>(i), compiled->fieldTypes[i]));
+      rowids.push_back(compiled->rowidColumn >= 0 ? sqlite3_column_int64(stmt, compiled->rowidColumn) : 0);
     } else if (rc == SQLITE_DONE) {
       cursor.release();  // reset at once: no read lock outlives the last row
     } else {
@@ -104,7 +104,7 @@ void Recordset::Impl::fill() {
 }
 
 void Recordset::Impl::advance() {
-  if (++current == rows.size()) fill();
+  if (++current == rowids.size()) fill();
 }
 
 int Recordset::Impl::fieldIndex(std::string_view name) const {
@@ -123,71 +123,87 @@ const sql::UpdatableTable& Recordset::Impl::writableTable() const {
   return *updatable;
 }
 
+// The write statement of `cache` for the columns assigned now, made by
+// `make` at the first write of that set of columns.
+template <typename Make>
+const CompiledStatement::WriteStatement& writeStatement(std::vector<CompiledStatement::WriteStatement>& cache,
+                                                        const std::vector<bool>& assigned, Make make) {
+  for (const auto& statement : cache) {
+    if (statement.assigned == assigned) return statement;
+  }
+  cache.push_back(make());
+  return cache.back();
+}
+
 void Recordset::Impl::insertPending() {
   const sql::UpdatableTable& target = writableTable();
-  std::string columns, placeholders, key;
-  std::vector<const Variant*> values;
-  for (size_t i = 0; i < pendingRow.size(); ++i) {
-    if (!changed[i]) continue;
-    const std::string& column = target.resultColumns[i];
-    if (!columns.empty()) {
-      columns += ", ";
-      placeholders += ", ";
+  const auto& statement = writeStatement(compiled->inserts, changed, [&] {
+    std::string columns, placeholders, key;
+    int count = 0;
+    for (size_t i = 0; i < changed.size(); ++i) {
+      if (!changed[i]) continue;
+      const std::string& column = target.resultColumns[i];
+      if (count++) {
+        columns += ", ";
+        placeholders += ", ";
+      }
+      columns += quoteIdentifier(column);
+      placeholders += "?" + std::to_string(count);
+      key += column + "\x1f";
     }
-    columns += quoteIdentifier(column);
-    placeholders += "?" + std::to_string(values.size() + 1);
-    key += column + "\x1f";
-    values.push_back(&pendingRow[i]);
+    const std::string table = quoteIdentifier(target.table.schema) + "." + quoteIdentifier(target.table.table);
+    std::string sql = count == 0 ? "INSERT INTO " + table + " DEFAULT VALUES"
+                                 : "INSERT INTO " + table + " (" + columns + ") VALUES (" + placeholders + ")";
+    return CompiledStatement::WriteStatement{changed, "\x01insert\x1f" + table + "\x1f" + key, std::move(sql)};
+  });
+  StatementCache::Lease lease = db->prepareInternal(statement.key, statement.sqlite, target.table.table);
+  int index = 0;
+  for (size_t i = 0; i < changed.size(); ++i) {
+    if (changed[i]) bindValue(lease.get(), ++index, pendingRow[i], false);  // the row outlives the step
   }
-  const std::string table = quoteIdentifier(target.table.schema) + "." + quoteIdentifier(target.table.table);
-  const std::string sql = values.empty() ? "INSERT INTO " + table + " DEFAULT VALUES"
-                                         : "INSERT INTO " + table + " (" + columns + ") VALUES (" +
-                                               placeholders + ")";
-  StatementCache::Lease lease =
-      db->prepareInternal("\x01insert\x1f" + table + "\x1f" + key, sql, target.table.table);
-  for (size_t i = 0; i < values.size(); ++i) bindValue(lease.get(), static_cast<int>(i + 1), *values[i]);
   const int rc = sqlite3_step(lease.get());
   if (rc != SQLITE_DONE) throw sqliteError(db->db, rc, db->context(target.table.table, source));
 }
 
 void Recordset::Impl::updatePending() {
   const sql::UpdatableTable& target = writableTable();
-  std::string assignments, key;
-  std::vector<const Variant*> values;
-  for (size_t i = 0; i < pendingRow.size(); ++i) {
-    if (!changed[i]) continue;
-    const std::string& column = target.resultColumns[i];
-    if (!assignments.empty()) assignments += ", ";
-    assignments += quoteIdentifier(column) + " = ?" + std::to_string(values.size() + 1);
-    key += column + "\x1f";
-    values.push_back(&pendingRow[i]);
+  if (std::find(changed.begin(), changed.end(), true) == changed.end()) return;  // the row stays as it is
+  const auto& statement = writeStatement(compiled->updates, changed, [&] {
+    std::string assignments, key;
+    int count = 0;
+    for (size_t i = 0; i < changed.size(); ++i) {
+      if (!changed[i]) continue;
+      const std::string& column = target.resultColumns[i];
+      if (count++) assignments += ", ";
+      assignments += quoteIdentifier(column) + " = ?" + std::to_string(count);
+      key += column + "\x1f";
+    }
+    const std::string table = quoteIdentifier(target.table.schema) + "." + quoteIdentifier(target.table.table);
+    std::string sql = "UPDATE " + table + " SET " + assignments + " WHERE rowid = ?" + std::to_string(count + 1);
+    return CompiledStatement::WriteStatement{changed, "\x01update\x1f" + table + "\x1f" + key, std::move(sql)};
+  });
+  StatementCache::Lease lease = db->prepareInternal(statement.key, statement.sqlite, target.table.table);
+  int index = 0;
+  for (size_t i = 0; i < changed.size(); ++i) {
+    if (changed[i]) bindValue(lease.get(), ++index, pendingRow[i], false);  // the row outlives the step
   }
-  if (values.empty()) return;  // nothing assigned: the row stays as it is
-  const std::string table = quoteIdentifier(target.table.schema) + "." + quoteIdentifier(target.table.table);
-  const std::string sql =
-      "UPDATE " + table + " SET " + assignments + " WHERE rowid = ?" + std::to_string(values.size() + 1);
-  StatementCache::Lease lease =
-      db->prepareInternal("\x01update\x1f" + table + "\x1f" + key, sql, target.table.table);
-  for (size_t i = 0; i < values.size(); ++i) bindValue(lease.get(), static_cast<int>(i + 1), *values[i]);
-  sqlite3_bind_int64(lease.get(), static_cast<int>(values.size() + 1), rows[current].rowid);
+  sqlite3_bind_int64(lease.get(), index + 1, rowids[current]);
   const int rc = sqlite3_step(lease.get());
   if (rc != SQLITE_DONE) throw sqliteError(db->db, rc, db->context(target.table.table, source));
 }
 
-RecordsetPtr makeRecordset(const DatabasePtr& owner, const RecordsetSource& source, RecordsetType type,
-                           int options) {
+RecordsetPtr makeRecordset(const DatabasePtr& owner, RecordsetSource source, RecordsetType type, int options) {
   Database::Impl& db = owner->impl();
   auto impl = std::make_unique<Recordset::Impl>();
   impl->owner = owner;
   impl->db = &db;
   impl->type = type;
   impl->options = options;
-  impl->source = source.name;
   impl->cursor = source.table ? db.prepareTable(*source.table) : db.prepareStatement(source.statement, source.values);
   impl->compiled = impl->cursor.compiledPtr();
   // A statement's failures belong to its opening; a table read whole has none
   // to report early, so its reading waits until its rows are needed.
-  impl->readWhenNeeded = source.table.has_value();
+  impl->readWhenNeeded = source.table != nullptr;
   if (impl->compiled->translation.kind != sql::StatementKind::Select)
     throw invalidOperation("a record set needs a SELECT statement, not " + source.name);
 
@@ -198,6 +214,7 @@ RecordsetPtr makeRecordset(const DatabasePtr& owner, const RecordsetSource& sour
     db.lockTable(table);
     impl->lockedTable = std::move(table);
   }
+  impl->source = std::move(source.name);
   auto recordset = std::make_shared<Recordset>(std::move(impl));
   return recordset;
 }
@@ -226,7 +243,8 @@ void Recordset::close() {
   if (!impl_->open) return;
   impl_->open = false;
   impl_->pending = Impl::Pending::None;
-  impl_->rows.clear();
+  impl_->values.clear();
+  impl_->rowids.clear();
   impl_->current = 0;
   impl_->cursor.release();
   Database::Impl* db = impl_->db;
@@ -267,7 +285,7 @@ Variant Recordset::field(int index) const {
   if (index < 0 || index >= fieldCount()) throw itemNotFound("field", std::to_string(index));
   if (impl_->pending != Impl::Pending::None) return impl_->pendingRow[static_cast<size_t>(index)];
   if (!impl_->hasRow()) throw noCurrentRecord();
-  return impl_->row()[static_cast<size_t>(index)];
+  return impl_->row()[index];
 }
 
 Variant Recordset::field(std::string_view name) const {
@@ -290,7 +308,7 @@ void Recordset::setField(std::string_view name, const Variant& value) {
 void Recordset::addNew() {
   impl_->requireOpen();
   impl_->writableTable();
-  const size_t n = impl_->compiled->translation.columnNames.size();
+  const size_t n = impl_->columnCount();
   impl_->pendingRow.assign(n, Variant::null());
   impl_->changed.assign(n, false);
   impl_->pending = Impl::Pending::Adding;
@@ -300,7 +318,8 @@ void Recordset::edit() {
   impl_->requireOpen();
   impl_->writableTable();
   if (!impl_->hasRow()) throw noCurrentRecord();
-  impl_->pendingRow = impl_->row();
+  const Variant* row = impl_->row();
+  impl_->pendingRow.assign(row, row + impl_->columnCount());
   impl_->changed.assign(impl_->pendingRow.size(), false);
   impl_->pending = Impl::Pending::Editing;
 }
@@ -314,7 +333,8 @@ void Recordset::update(int) {
       break;
     case Impl::Pending::Editing:
       impl_->updatePending();
-      impl_->row() = impl_->pendingRow;
+      // The pending row is done with: the current row takes its values.
+      std::move(impl_->pendingRow.begin(), impl_->pendingRow.end(), impl_->row());
       break;
   }
   impl_->pending = Impl::Pending::None;

@@ -26,6 +26,17 @@ struct CompiledStatement {
   sql::Translation translation;       // SQLite text, bindings, result columns, updatable table
   std::vector<FieldType> fieldTypes;  // per visible result column, from its declared type
   int rowidColumn = -1;               // result column holding the rowid of translation.updatable
+
+  // The statements a dynaset writes its rows back with, one per set of
+  // assigned columns, made at the first write of that set: the queue writer
+  // adds and edits rows of the same few shapes for every customer.
+  struct WriteStatement {
+    std::vector<bool> assigned;  // per visible column
+    std::string key;             // in the statement cache
+    std::string sqlite;
+  };
+  mutable std::vector<WriteStatement> inserts;
+  mutable std::vector<WriteStatement> updates;
 };
 
 class StatementCache {

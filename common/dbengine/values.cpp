@@ -136,7 +136,7 @@ Variant convertForField(const Variant& value, FieldType type, std::string_view f
   return value;
 }
 
-int bindValue(sqlite3_stmt* stmt, int index, const Variant& value) {
+int bindValue(sqlite3_stmt* stmt, int index, const Variant& value, bool copyText) {
   switch (value.type()) {
     case VarType::Empty:
     case VarType::Null: return sqlite3_bind_null(stmt, index);
@@ -150,7 +150,8 @@ int bindValue(sqlite3_stmt* stmt, int index, const Variant& value) {
     }
     case VarType::String: {
       const std::string& s = *value.get<std::string>();
-      return sqlite3_bind_text(stmt, index, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+      return sqlite3_bind_text(stmt, index, s.data(), static_cast<int>(s.size()),
+                               copyText ? SQLITE_TRANSIENT : SQLITE_STATIC);
     }
     case VarType::Object:
     case VarType::Error: return SQLITE_MISMATCH;

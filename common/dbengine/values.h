@@ -31,6 +31,8 @@ Variant convertForField(const Variant& value, FieldType type, std::string_view f
 // Binds `value` to parameter `index` (from 1): Boolean as 1/0, Date as ISO
 // text, Integer/Long as 64-bit integers, Null and Empty as NULL. Returns the
 // SQLite result code; an object reference or error value is SQLITE_MISMATCH.
-int bindValue(sqlite3_stmt* stmt, int index, const Variant& value);
+// With `copyText` false a String's text is not copied: the value must stay
+// unchanged until the statement has run.
+int bindValue(sqlite3_stmt* stmt, int index, const Variant& value, bool copyText = true);
 
 }  // namespace oskara::db

@@ -187,6 +187,18 @@ Token Tokenizer::next() {
   return token;
 }
 
+size_t Tokenizer::literalEnd(size_t pos, TokenKind kind) const {
+  if (pos >= text_.size()) return std::string_view::npos;
+  const char c = text_[pos];
+  if (kind == TokenKind::String && (c == '"' || c == '\'')) return scanQuoted(pos, c, true);
+  if (kind == TokenKind::Number && isDigit(c)) return scanNumber(pos);
+  if (kind == TokenKind::Number && c == '&') {
+    const size_t end = scanHexOrOctal(pos);
+    return end ? end : std::string_view::npos;
+  }
+  return std::string_view::npos;
+}
+
 std::vector<Token> tokenize(std::string_view text) {
   std::vector<Token> tokens;
   tokens.reserve(text.size() / 4 + 2);

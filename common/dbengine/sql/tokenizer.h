@@ -63,6 +63,11 @@ class Tokenizer {
   explicit Tokenizer(std::string_view text) : text_(text) {}
   Token next();
 
+  // Where a text or number literal starting at `pos` ends, as next() would
+  // read it; npos when none starts there. Numbers must start with a digit or
+  // `&`: whether a `.` starts a number depends on the token before it.
+  size_t literalEnd(size_t pos, TokenKind kind) const;
+
  private:
   [[noreturn]] void fail(const char* what, size_t at) const;
   size_t scanQuoted(size_t start, char close, bool doubledCloseEscapes) const;

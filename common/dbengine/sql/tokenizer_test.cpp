@@ -1,6 +1,7 @@
 #include "dbengine/sql/tokenizer.h"
 
 #include <gmock/gmock.h>
+#include <optional>
 #include <gtest/gtest.h>
 
 #include "core/error.h"
@@ -133,6 +134,49 @@ TEST(StatementShape, LiteralsComeInOrderWithTheirTypes) {
   EXPECT_EQ(s.literals[2], Variant(2.5));
   EXPECT_EQ(s.literals[3], Variant(DateTime::fromParts(1968, 1, 1)));
   EXPECT_EQ(s.literals[4], Variant("y"));
+}
+
+// The cache must read every text exactly as statementShape does, whichever
+// earlier text a template came from; texts that only look alike around a
+// literal must fall back to reading the text whole.
+TEST(StatementShape, CachedShapesReadEveryTextLikeStatementShape) {
+  const std::vector<std::string> texts = {
+      getLogId("C1001"),
+      getLogId("C2002"),
+      getLogId("ab\"\"c"),                         // a doubled quote inside the literal
+      getLogId("C3\") OR (1=1"),                    // a literal that closes early: other tokens
+      "SELECT a FROM t WHERE x = 12 AND y = 'q'",
+      "SELECT a FROM t WHERE x = 7 AND y = \"r\"",   // the other quote
+      "SELECT a FROM t WHERE x = 12.5e3 AND y = 'q'",
+      "SELECT a FROM t WHERE x = &H1F AND y = 'q'",
+      "SELECT a FROM t WHERE x = 1e AND y = 'q'",    // no exponent: a number, then a name
+      "SELECT a FROM t WHERE x = 12.5.5 AND y = 'q'",  // two numbers
+      "SELECT a FROM t WHERE x = .5 AND y = 'q'",
+      "SELECT a FROM t WHERE x = 12abc AND y = 'q'",
+      "SELECT a FROM t WHERE d = #01/1/68#",
+      "SELECT a FROM t WHERE d = #02/1/68#",
+      "SELECT a FROM t WHERE x = 12 AND y = 'q",     // unterminated: raises like statementShape
+      "SELECT a FROM t WHERE x = 12 AND y = 'q'  ",
+      " SELECT a FROM t WHERE x = 12 AND y = 'q'",
+  };
+  ShapeCache cache(4);
+  std::vector<Variant> literals;
+  for (int pass = 0; pass < 2; ++pass) {
+    for (const std::string& text : texts) {
+      SCOPED_TRACE(text);
+      std::optional<StatementShape> expected;
+      try {
+        expected = statementShape(text);
+      } catch (const Error&) {
+      }
+      if (!expected) {
+        EXPECT_THROW(cache.shapeOf(text, literals), Error);
+        continue;
+      }
+      EXPECT_EQ(cache.shapeOf(text, literals), expected->key);
+      EXPECT_EQ(literals, expected->literals);
+    }
+  }
 }
 
 }  // namespace

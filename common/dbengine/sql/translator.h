@@ -51,6 +51,32 @@ struct StatementShape {
 // unterminated quote or date literal).
 StatementShape statementShape(std::string_view text);
 
+// Shapes of statements seen lately, each with its text around the literals,
+// so that a statement written like an earlier one apart from its literals is
+// recognised by comparing that text instead of tokenizing it. A statement of
+// the scan that differs per customer only in a customer id or a number is
+// then read in a fraction of the time.
+class ShapeCache {
+ public:
+  explicit ShapeCache(size_t capacity = 16) : capacity_(capacity) {}
+
+  // The key of statementShape(text), valid until the next call, with the
+  // literals in `literals`; throws as statementShape does.
+  const std::string& shapeOf(std::string_view text, std::vector<Variant>& literals);
+
+ private:
+  struct Template {
+    std::string key;
+    std::vector<std::string> around;  // the text before each literal, and after the last
+    std::vector<uint8_t> kinds;       // per literal: its token kind
+  };
+  static bool matches(const Template& t, std::string_view text, std::vector<Variant>& literals);
+
+  size_t capacity_;
+  std::vector<Template> templates_;  // most recently used first
+  std::string lastKey_;              // of a statement no template serves
+};
+
 enum class StatementKind { Select, Insert, Update, Delete };
 
 // A parameter of the statement: declared in PARAMETERS, or a name that
