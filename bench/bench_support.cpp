@@ -47,8 +47,8 @@ int64_t peakMemoryKiB() {
   return -1;
 }
 
-ComparingReporter::ComparingReporter(std::vector<Comparison> comparisons, double target)
-    : comparisons_(std::move(comparisons)), target_(target) {}
+ComparingReporter::ComparingReporter(std::vector<Comparison> comparisons, double target, Basis basis)
+    : comparisons_(std::move(comparisons)), target_(target), basis_(basis) {}
 
 void ComparingReporter::ReportRuns(const std::vector<Run>& runs) {
   ConsoleReporter::ReportRuns(runs);
@@ -59,6 +59,7 @@ void ComparingReporter::ReportRuns(const std::vector<Run>& runs) {
     if (!run.run_name.args.empty()) name += "/" + run.run_name.args;
     Timing& timing = timings_[name];
     timing.seconds = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+    timing.cpuSeconds = run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
     for (const auto& [name, counter] : run.counters) timing.counters[name] = counter.value;
   }
 }
@@ -70,14 +71,20 @@ void ComparingReporter::Finalize() {
     auto measured = timings_.find(c.measured);
     auto reference = timings_.find(c.reference);
     if (measured == timings_.end() || reference == timings_.end()) continue;
+    const bool cpu = basis_ == Basis::CpuTime;
     if (!header) {
-      std::printf("\n%-28s %12s %12s %8s  (target: at most %.1f)\n", "comparison", "measured s",
-                  "reference s", "ratio", target_);
+      std::printf("\n%-34s %11s %11s %7s", "comparison", "measured s", "reference s", "ratio");
+      if (cpu) std::printf(" %11s %11s %7s", "cpu s", "cpu s", "ratio");
+      std::printf("  (target: %s ratio at most %.1f)\n", cpu ? "processor-time" : "real-time", target_);
       header = true;
     }
-    const double ratio = measured->second.seconds / reference->second.seconds;
-    std::printf("%-28s %12.4f %12.4f %8.2f  %s\n", c.label.c_str(), measured->second.seconds,
-                reference->second.seconds, ratio, ratio <= target_ ? "ok" : "OVER TARGET");
+    const Timing& m = measured->second;
+    const Timing& r = reference->second;
+    const double ratio = m.seconds / r.seconds;
+    const double cpuRatio = m.cpuSeconds / r.cpuSeconds;
+    std::printf("%-34s %11.4f %11.4f %7.2f", c.label.c_str(), m.seconds, r.seconds, ratio);
+    if (cpu) std::printf(" %11.4f %11.4f %7.2f", m.cpuSeconds, r.cpuSeconds, cpuRatio);
+    std::printf("  %s\n", (cpu ? cpuRatio : ratio) <= target_ ? "ok" : "OVER TARGET");
   }
   std::fflush(stdout);
 }

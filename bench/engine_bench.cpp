@@ -310,6 +310,6 @@ int main(int argc, char** argv) {
           Comparison{"insert: engine / plain", "insert/engine", "insert/plain"},
           Comparison{"edit: engine / plain", "edit/engine", "edit/plain"},
       },
-      1.5);
+      1.5, oskara::bench::Basis::CpuTime);
   return oskara::bench::runBenchmarks(argc, argv, reporter);
 }
