@@ -1,15 +1,10 @@
 // Logon, LogOff, the end of an Application object and the queue-processing
 // lock, in-process against real DT files. Other workstations are played by
-// varrick_lock_holder processes.
-#include <fcntl.h>
+// varrick_lock_holder processes (testing/holder_process.h).
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -17,9 +12,8 @@
 #include "dbengine/schema.h"
 #include "varrick/application.h"
 #include "varrick/gen_routines.h"
+#include "varrick/testing/holder_process.h"
 #include "varrick/user_list.h"
-
-extern char** environ;
 
 namespace varrick {
 
@@ -38,57 +32,7 @@ const std::string kNotAvailable =
     "Perhaps the Queue Update Process is currently in progress.\r\n"
     "Please try again later !";
 
-// A varrick_lock_holder process: another workstation that holds `table` of
-// `database` deny-write until released or killed.
-class LockHolder {
- public:
-  LockHolder(const std::string& database, const std::string& table) {
-    int in[2], out[2];
-    if (pipe(in) != 0 || pipe(out) != 0) std::abort();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, in[1]);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    const char* argv[] = {VARRICK_LOCK_HOLDER, database.c_str(), table.c_str(), nullptr};
-    if (posix_spawn(&pid_, VARRICK_LOCK_HOLDER, &actions, nullptr, const_cast<char**>(argv),
-                    environ) != 0) {
-      std::abort();
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    close(out[1]);
-    stdin_ = in[1];
-    // Blocks until the holder has answered: the table is held or refused.
-    FILE* answer = fdopen(out[0], "r");
-    char line[64] = {};
-    if (fgets(line, sizeof line, answer) != nullptr) answer_ = line;
-    fclose(answer);
-    while (!answer_.empty() && answer_.back() == '\n') answer_.pop_back();
-  }
-  ~LockHolder() { release(); }
-
-  const std::string& answer() const { return answer_; }  // "held" or "refused N"
-
-  // Ends standard input: the holder closes the table and exits.
-  void release() { end(false); }
-  // kill -9: the holder gets no chance to close anything.
-  void kill() { end(true); }
-
- private:
-  void end(bool hard) {
-    if (pid_ <= 0) return;
-    if (hard) ::kill(pid_, SIGKILL);
-    close(stdin_);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
-  pid_t pid_ = -1;
-  int stdin_ = -1;
-  std::string answer_;
-};
+using LockHolder = testing::HolderProcess;
 
 class LogonTest : public ::testing::Test {
  protected:

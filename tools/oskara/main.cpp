@@ -7,6 +7,7 @@
 #include "about_command.h"
 #include "commands.h"
 #include "core/error.h"
+#include "logon_commands.h"
 #include "update_queue.h"
 
 int main(int argc, char** argv) {
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
   oskara::tool::addFileCommands(*db, action);
   oskara::tool::addEngineCommands(app, *db, action);
   oskara::tool::addUpdateQueueCommand(app, action);
+  oskara::tool::addLogonCommands(app, action);
   oskara::tool::addAboutCommand(app, action);
 
   try {

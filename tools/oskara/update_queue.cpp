@@ -26,8 +26,8 @@ std::string absolute(const std::string& path) {
   return path.empty() ? path : std::filesystem::absolute(path).lexically_normal().string();
 }
 
-// The result's text for a terminal: without the failure marker, CR LF as a
-// plain line break.
+}  // namespace
+
 std::string displayText(std::string_view result) {
   if (result.starts_with(kFailure)) result.remove_prefix(kFailure.size());
   std::string text;
@@ -36,8 +36,6 @@ std::string displayText(std::string_view result) {
   }
   return text;
 }
-
-}  // namespace
 
 UpdateQueueRequest withAbsolutePaths(UpdateQueueRequest request) {
   request.dt = absolute(request.dt);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "commands.h"
 
@@ -35,6 +36,10 @@ UpdateQueueRequest withAbsolutePaths(UpdateQueueRequest request);
 // paths as they are. Failures of the bus or of activation throw oskara::Error.
 UpdateQueueReply callUpdateQueue(const QDBusConnection& connection,
                                  const UpdateQueueRequest& request);
+
+// A result string's text for a terminal: without the leading "-1", CR LF as
+// a plain line break.
+std::string displayText(std::string_view result);
 
 // Prints the outcome: "Queue updated." on `out` for "", otherwise the result's
 // text and the error number on `err`. Returns the exit status: 0 for "", 1
