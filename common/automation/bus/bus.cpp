@@ -3,8 +3,11 @@
 #include <QDBusConnectionInterface>
 #include <QDBusError>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 #include <QDBusVirtualObject>
+#include <QEventLoop>
 #include <QTimer>
 #include <limits>
 #include <map>
@@ -295,7 +298,17 @@ QDBusMessage BusCore::call(const QDBusMessage& message) {
   ActiveCall active(activeCalls);
   // No time limit: a scan may run for minutes. A peer that leaves the bus
   // ends the wait at once with an error reply from the bus.
-  return connection.call(message, QDBus::BlockWithGui, std::numeric_limits<int>::max());
+  QDBusPendingCall pending = connection.asyncCall(message, std::numeric_limits<int>::max());
+  // Waits in an event loop of our own, so that incoming calls are served
+  // meanwhile. QDBus::BlockWithGui does the same, but a reply that arrives
+  // while it is still setting up its wait is never noticed and the call
+  // hangs for ever; the watcher reports a reply that came early as well.
+  QDBusPendingCallWatcher watcher(pending);
+  QEventLoop loop;
+  QObject::connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+  if (!pending.isFinished())
+    loop.exec(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+  return pending.reply();
 }
 
 void BusCore::sendRelease(const QString& owner, const QString& path, uint32_t count) {
