@@ -1,0 +1,312 @@
+// The asynchronous update end to end, between workstations: each workstation
+// is a private bus of its own with its own varrick and tormel, started by bus
+// activation from the build tree, and all of them use the same DT file, as
+// the users of a shared network folder do. Only the queue-processing lock in
+// that file keeps a second workstation out.
+//
+// A request waits 2000 ms in the engine before its scan starts, so a poll
+// right after the start sees "01" without any help; every other wait is a
+// poll with a deadline.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <sstream>
+
+#include "automation/bus/bus.h"
+#include "dbengine/schema.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace schema = oskara::db::schema;
+using oskara::ObjectRef;
+using oskara::Variant;
+
+constexpr const char* kVarrick = "Varrick.Application";
+constexpr const char* kTormel = "Tormel.QueueEngine";
+const std::string kBusy =
+    "-1Another user is performing Queue Processing.\r\n\rPlease try again later !";
+
+bool waitUntil(const std::function<bool()>& done, int ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+bool processGone(qint64 pid) {
+  if (kill(static_cast<pid_t>(pid), 0) != 0) return true;
+  QFile status(QStringLiteral("/proc/%1/stat").arg(pid));
+  if (!status.open(QIODevice::ReadOnly)) return true;
+  const QByteArray line = status.readAll();
+  const qsizetype close = line.lastIndexOf(')');
+  return close > 0 && line.mid(close + 2, 1) == "Z";
+}
+
+// Whether process `pid` has `file` open: the engine opens the DT file only
+// inside its scan.
+bool hasOpen(qint64 pid, const fs::path& file) {
+  const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+  for (const QFileInfo& fd : fds.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
+    if (fd.symLinkTarget().toStdString() == file.string()) return true;
+  }
+  return false;
+}
+
+std::string readFile(const fs::path& file) {
+  std::ifstream in(file);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+struct Reply {
+  std::string result;
+  int32_t lErr = 0;
+  std::string sError;
+};
+
+// One workstation: its own bus, servers and client connection.
+class Workstation {
+ public:
+  Workstation(const std::string& name, const fs::path& log) : name_(QString::fromStdString(name)), log_(log) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* var : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_STARTER_ADDRESS",
+                            "DBUS_STARTER_BUS_TYPE"})
+      env.remove(QString::fromLatin1(var));  // headless servers, on this bus only
+    daemon_.setProcessEnvironment(env);
+    daemon_.setStandardErrorFile(QString::fromStdString(log.string()));
+    daemon_.start(QStringLiteral("dbus-daemon"),
+                  {QStringLiteral("--config-file=" OSKARA_TEST_BUS_CONFIG),
+                   QStringLiteral("--print-address=1"), QStringLiteral("--nofork")});
+    if (!daemon_.waitForStarted(5000) || !daemon_.waitForReadyRead(5000)) return;
+    const QString address = QString::fromUtf8(daemon_.readLine().trimmed());
+    bus_ = std::make_unique<oskara::automation::Bus>(
+        QDBusConnection::connectToBus(address, name_));
+  }
+
+  ~Workstation() {
+    std::vector<qint64> servers;
+    for (const char* name : {kVarrick, kTormel}) {
+      if (qint64 pid = bus_ ? pidOf(name) : 0) servers.push_back(pid);
+    }
+    app.reset();
+    bus_.reset();
+    QDBusConnection::disconnectFromBus(name_);
+    daemon_.terminate();
+    daemon_.waitForFinished(5000);
+    // Without their bus the servers end at once.
+    for (qint64 pid : servers) {
+      EXPECT_TRUE(waitUntil([pid] { return processGone(pid); }, 5000)) << "server " << pid;
+    }
+    const std::string log = readFile(log_);
+    EXPECT_EQ(log.find("Sanitizer"), std::string::npos) << log;
+  }
+
+  bool connected() const { return bus_ && bus_->connection().isConnected(); }
+
+  qint64 pidOf(const char* name) const {
+    auto reply = bus_->connection().interface()->servicePid(QString::fromLatin1(name));
+    return reply.isValid() ? static_cast<qint64>(reply.value()) : 0;
+  }
+
+  ObjectRef newApplication() { return bus_->activate(kVarrick); }
+
+  Reply logon(const schema::DatabaseFiles& files) {
+    return call("Logon", {files.dt.string(), files.ar.string(), files.so.string(), int32_t{0},
+                          std::string()}, 3);
+  }
+  Reply logOff() { return call("LogOff", {int32_t{0}, std::string()}, 0); }
+  Reply start(const schema::DatabaseFiles& files) {
+    return call("UpdateQueueAsync", {files.dt.string(), files.ar.string(), files.so.string(),
+                                     int32_t{77}, std::string("as passed")}, 3);
+  }
+  Reply poll() { return call("UpdQAsyncStatus", {int32_t{77}, std::string("as passed")}, 0); }
+
+  // Polls until the update is no longer running.
+  std::optional<Reply> pollUntilDone(int ms = 10000) {
+    Reply last;
+    if (!waitUntil([&] { return (last = poll()).result != "01"; }, ms)) return std::nullopt;
+    return last;
+  }
+
+  // Starts again and again until the lock is had.
+  bool startWhenFree(const schema::DatabaseFiles& files, int ms = 5000) {
+    return waitUntil([&] { return start(files).result.empty(); }, ms);
+  }
+
+  ObjectRef app;  // the client's Application object
+
+ private:
+  Reply call(std::string_view member, std::vector<Variant> args, size_t pairAt) {
+    Reply reply;
+    reply.result = app->invoke(member, args).toString();
+    reply.lErr = args[pairAt].toInt32();
+    reply.sError = args[pairAt + 1].toString();
+    return reply;
+  }
+
+  QString name_;
+  fs::path log_;
+  QProcess daemon_;
+  std::unique_ptr<oskara::automation::Bus> bus_;
+};
+
+class AsyncBusTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "varrick_async_bus_test";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(temp_.isValid());
+    dir_ = temp_.path().toStdString();
+    files_ = schema::createDatabaseFiles(dir_ / "shared");
+    first_ = std::make_unique<Workstation>("async-first", dir_ / "first.log");
+    second_ = std::make_unique<Workstation>("async-second", dir_ / "second.log");
+    ASSERT_TRUE(first_->connected());
+    ASSERT_TRUE(second_->connected());
+    for (Workstation* ws : {first_.get(), second_.get()}) {
+      ws->app = ws->newApplication();
+      ASSERT_EQ(ws->logon(files_).result, "");
+    }
+  }
+
+  void TearDown() override {
+    second_.reset();
+    first_.reset();
+  }
+
+  Variant lastQueueProc() const {
+    return schema::SqliteFile(files_.dt).query("SELECT LastQueueProc FROM tblDTOptions")[0][0];
+  }
+
+  // The first workstation starts an update; the second is refused while it runs.
+  void firstHoldsTheLock() {
+    const Reply started = first_->start(files_);
+    ASSERT_EQ(started.result, "");
+    EXPECT_EQ(started.lErr, 77);  // left as passed
+    EXPECT_EQ(first_->poll().result, "01");
+
+    const Reply busy = second_->start(files_);
+    EXPECT_EQ(busy.result, kBusy);
+    EXPECT_EQ(busy.lErr, 1238);
+    EXPECT_EQ(busy.sError, kBusy.substr(2));
+    const Reply polled = second_->poll();  // the refusal is the second's status now
+    EXPECT_EQ(polled.result, kBusy);
+    EXPECT_EQ(polled.lErr, 1238);
+  }
+
+  // The second gets in without waiting for the first's scan, and its own
+  // update runs to the end.
+  void secondGetsInAndFinishes() {
+    ASSERT_TRUE(second_->startWhenFree(files_));
+    EXPECT_EQ(second_->poll().result, "01");
+    const std::optional<Reply> done = second_->pollUntilDone();
+    ASSERT_TRUE(done);
+    EXPECT_EQ(done->result, "");
+  }
+
+  QTemporaryDir temp_;
+  fs::path dir_;
+  schema::DatabaseFiles files_;
+  std::unique_ptr<Workstation> first_;
+  std::unique_ptr<Workstation> second_;
+};
+
+TEST_F(AsyncBusTest, SecondWorkstationIsLetInOnceTheFirstsUpdateHasCalledBack) {
+  firstHoldsTheLock();
+  EXPECT_TRUE(lastQueueProc().isNull());  // no scan yet: the request is armed
+  const std::optional<Reply> done = first_->pollUntilDone();
+  ASSERT_TRUE(done);
+  EXPECT_EQ(done->result, "");
+  EXPECT_EQ(done->lErr, 0);
+  EXPECT_EQ(done->sError, "");
+  EXPECT_FALSE(lastQueueProc().isNull());
+  // Given back by CallBack: the next start succeeds at the first try.
+  EXPECT_EQ(second_->start(files_).result, "");
+  const std::optional<Reply> second = second_->pollUntilDone();
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->result, "");
+}
+
+TEST_F(AsyncBusTest, LogOffOfTheFirstFreesTheLockWhileItsScanIsPending) {
+  firstHoldsTheLock();
+  EXPECT_EQ(first_->logOff().result, "");
+  secondGetsInAndFinishes();
+}
+
+TEST_F(AsyncBusTest, ReleasingTheStartingObjectFreesTheLock) {
+  firstHoldsTheLock();
+  first_->app.reset();
+  secondGetsInAndFinishes();
+}
+
+TEST_F(AsyncBusTest, KilledApplicationServerFreesTheLock) {
+  firstHoldsTheLock();
+  const qint64 varrick = first_->pidOf(kVarrick);
+  ASSERT_NE(varrick, 0);
+  kill(static_cast<pid_t>(varrick), SIGKILL);
+  ASSERT_TRUE(waitUntil([&] { return processGone(varrick); }, 5000));
+  first_->app.reset();
+  secondGetsInAndFinishes();
+}
+
+TEST_F(AsyncBusTest, FailingScanIsReportedWithTheEnginesNumberAndText) {
+  schema::SqliteFile(files_.ar).exec("DROP TABLE tblArCustHist");
+  ASSERT_EQ(first_->start(files_).result, "");
+  EXPECT_EQ(first_->poll().result, "01");
+  const std::optional<Reply> done = first_->pollUntilDone();
+  ASSERT_TRUE(done);
+  EXPECT_TRUE(done->sError.starts_with("[ProcessQueue]")) << done->sError;
+  EXPECT_GT(done->lErr, 0);
+  EXPECT_EQ(done->result, "-1Error in Queue Engine Object !\r\n[ " + std::to_string(done->lErr) +
+                              "] " + done->sError);
+  // The lock went back with the report.
+  EXPECT_EQ(second_->start(files_).result, "");
+}
+
+TEST_F(AsyncBusTest, EngineKilledDuringTheScanIsReportedAsGoneAndFreesTheLock) {
+  ASSERT_EQ(first_->start(files_).result, "");
+  const qint64 tormel = first_->pidOf(kTormel);
+  ASSERT_NE(tormel, 0);
+  {
+    // Another writer's transaction holds the scan at its first read of the
+    // DT file, for as long as this block lasts.
+    schema::SqliteFile writer(files_.dt);
+    writer.exec("BEGIN EXCLUSIVE");
+    ASSERT_TRUE(waitUntil([&] { return hasOpen(tormel, files_.dt); }, 8000));
+    EXPECT_EQ(first_->poll().result, "01");
+    kill(static_cast<pid_t>(tormel), SIGKILL);
+    ASSERT_TRUE(waitUntil([&] { return processGone(tormel); }, 5000));
+    writer.exec("ROLLBACK");
+  }
+  const std::optional<Reply> done = first_->pollUntilDone(5000);
+  ASSERT_TRUE(done) << "still running after its engine was killed";
+  EXPECT_EQ(done->lErr, 462);
+  EXPECT_NE(done->sError.find(kTormel), std::string::npos) << done->sError;
+  EXPECT_EQ(done->result, "-1Error in Queue Engine Object !\r\n[ 462] " + done->sError);
+  EXPECT_TRUE(lastQueueProc().isNull());  // the killed scan committed nothing
+  EXPECT_EQ(second_->start(files_).result, "");
+}
+
+}  // namespace
