@@ -14,6 +14,7 @@
 #include "automation/bus/bus.h"
 #include "automation/class_registry.h"
 #include "core/error.h"
+#include "update_queue_async.h"
 
 namespace oskara::tool {
 namespace {
@@ -122,8 +123,15 @@ void addUpdateQueueCommand(CLI::App& app, Action& action) {
   command->add_option("SO", request->so, "Sales-order database file (may be left out)");
   command->add_flag("--prompt", request->prompt,
                     "Ask the server to show its message box when the scan fails");
-  command->callback([&action, request] {
-    action = [request] { return runUpdateQueue(*request, std::cout, std::cerr); };
+  auto async = std::make_shared<bool>(false);
+  command->add_flag("--async", *async,
+                    "Log on and start the update in the background, then poll until it has "
+                    "ended (the elapsed time shows on a terminal), and log off");
+  command->callback([&action, request, async] {
+    action = [request, async] {
+      return *async ? runUpdateQueueAsync(*request, std::cout, std::cerr)
+                    : runUpdateQueue(*request, std::cout, std::cerr);
+    };
   });
 }
 

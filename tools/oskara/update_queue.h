@@ -51,7 +51,7 @@ int reportUpdate(const UpdateQueueReply& reply, std::ostream& out, std::ostream&
 // call itself (the server cannot be started, ...) throw oskara::Error.
 int runUpdateQueue(const UpdateQueueRequest& request, std::ostream& out, std::ostream& err);
 
-// Adds "update-queue DT AR [SO] [--prompt]".
+// Adds "update-queue DT AR [SO] [--prompt] [--async]" (--async: update_queue_async.h).
 void addUpdateQueueCommand(CLI::App& app, Action& action);
 
 }  // namespace oskara::tool

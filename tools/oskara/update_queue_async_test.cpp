@@ -1,0 +1,196 @@
+// The client side of update-queue --async against a scripted Application in
+// this process: the order of the calls, when LogOff comes, and what the wait
+// shows on a terminal and elsewhere.
+#include "update_queue_async.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <filesystem>
+
+#include "automation/method_table.h"
+#include "core/testing/scoped_env.h"
+#include "dbengine/schema.h"
+
+namespace oskara::tool {
+namespace {
+
+using automation::DispatchObject;
+using automation::MethodTable;
+using automation::method;
+
+class ScriptedApplication : public DispatchObject<ScriptedApplication> {
+ public:
+  std::string logonResult;
+  std::string startResult;
+  std::deque<std::string> polls;  // the status answers in turn; the last one repeats
+  int32_t pollErr = 0;
+  std::string pollText;
+  std::vector<std::string> calls;  // member names, "UpdateQueueAsync+prompt" when prompted
+
+  std::string Logon(std::string dt, std::string, std::string, int32_t& lErr, std::string& sError) {
+    calls.push_back("Logon " + dt);
+    if (!logonResult.empty()) {
+      lErr = 3027;
+      sError = logonResult.substr(2);
+    }
+    return logonResult;
+  }
+  std::string UpdateQueueAsync(std::string, std::string, std::string, int32_t& lErr,
+                               std::string& sError, std::optional<bool>& prompt) {
+    calls.push_back(prompt.value_or(false) ? "UpdateQueueAsync+prompt" : "UpdateQueueAsync");
+    if (!startResult.empty()) {
+      lErr = 1238;
+      sError = startResult.substr(2);
+    }
+    return startResult;
+  }
+  std::string UpdQAsyncStatus(int32_t& lErr, std::string& sError) {
+    calls.push_back("UpdQAsyncStatus");
+    std::string result = polls.front();
+    if (polls.size() > 1) polls.pop_front();
+    if (result != "01") {
+      lErr = pollErr;
+      sError = pollText;
+    }
+    return result;
+  }
+  std::string LogOff(int32_t& lErr, std::string& sError) {
+    calls.push_back("LogOff");
+    lErr = 0;
+    sError.clear();
+    return "";
+  }
+
+  static const MethodTable<ScriptedApplication>& methodTable() {
+    static const MethodTable<ScriptedApplication> table(
+        "Application",
+        {method("UpdateQueueAsync", &ScriptedApplication::UpdateQueueAsync,
+                {"sDTPath", "sARPath", "sSOPath", "lErr", "sError", "prompt"}),
+         method("UpdQAsyncStatus", &ScriptedApplication::UpdQAsyncStatus, {"lErr", "sError"}),
+         method("Logon", &ScriptedApplication::Logon,
+                {"sDTPath", "sARPath", "sSOPath", "lErr", "sError"}),
+         method("LogOff", &ScriptedApplication::LogOff, {"lErr", "sError"})});
+    return table;
+  }
+};
+
+class AsyncClientTest : public ::testing::Test {
+ protected:
+  UpdateQueueReply run(bool terminal, bool prompt = false) {
+    AsyncUpdateOptions options;
+    options.terminal = terminal;
+    options.wait = [this](std::chrono::milliseconds interval) {
+      waited_.push_back(interval.count());
+    };
+    return runAsyncUpdate(app_, {"/d/dt.db", "/d/ar.db", "", prompt}, options, progress_);
+  }
+
+  std::shared_ptr<ScriptedApplication> app_ = std::make_shared<ScriptedApplication>();
+  std::ostringstream progress_;
+  std::vector<long> waited_;
+};
+
+TEST_F(AsyncClientTest, PollsWhileRunningShowingTheElapsedTimeOnATerminal) {
+  app_->polls = {"01", "01", "01", ""};
+  app_->pollText = "scan done";
+  const UpdateQueueReply reply = run(true, true);
+  EXPECT_EQ(reply.result, "");
+  EXPECT_EQ(reply.lErr, 0);
+  EXPECT_EQ(reply.sError, "scan done");
+  EXPECT_EQ(app_->calls,
+            (std::vector<std::string>{"Logon /d/dt.db", "UpdateQueueAsync+prompt", "UpdQAsyncStatus",
+                                      "UpdQAsyncStatus", "UpdQAsyncStatus", "UpdQAsyncStatus",
+                                      "LogOff"}));
+  EXPECT_EQ(waited_, (std::vector<long>{250, 250, 250}));  // one wait after each "01"
+  // One line rewritten in place, ended once the update is over.
+  const std::string shown = progress_.str();
+  EXPECT_TRUE(shown.starts_with("\rQueue update running: 0 s")) << shown;
+  EXPECT_TRUE(shown.ends_with(" s\n")) << shown;
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 1);
+}
+
+TEST_F(AsyncClientTest, PlainOutputElsewhereAndTheFailureComesBackWithItsNumber) {
+  app_->polls = {"01", "-1Error in Queue Engine Object !\r\n[ 462] gone"};
+  app_->pollErr = 462;
+  app_->pollText = "gone";
+  const UpdateQueueReply reply = run(false);
+  EXPECT_EQ(reply.result, "-1Error in Queue Engine Object !\r\n[ 462] gone");
+  EXPECT_EQ(reply.lErr, 462);
+  EXPECT_EQ(reply.sError, "gone");
+  EXPECT_EQ(progress_.str(), "");
+  EXPECT_EQ(app_->calls.back(), "LogOff");
+  EXPECT_EQ(app_->calls[1], "UpdateQueueAsync");  // no prompt asked for
+}
+
+TEST_F(AsyncClientTest, RefusalsEndTheConversationAndOnlyALogonIsLoggedOff) {
+  app_->startResult = "-1Another user is performing Queue Processing.\r\n\rPlease try again later !";
+  const UpdateQueueReply busy = run(false);
+  EXPECT_EQ(busy.result, app_->startResult);
+  EXPECT_EQ(busy.lErr, 1238);
+  EXPECT_EQ(app_->calls,
+            (std::vector<std::string>{"Logon /d/dt.db", "UpdateQueueAsync", "LogOff"}));
+
+  app_->calls.clear();
+  app_->logonResult = "-1Oskara is currently not available.";
+  const UpdateQueueReply refused = run(false);
+  EXPECT_EQ(refused.result, app_->logonResult);
+  EXPECT_EQ(refused.lErr, 3027);
+  EXPECT_EQ(app_->calls, std::vector<std::string>{"Logon /d/dt.db"});
+}
+
+// The command against the real servers on a private bus.
+TEST(UpdateQueueAsyncOnBusTest, UpdatesTheQueueThenReportsLikeTheSynchronousForm) {
+  static int argc = 1;
+  static char name[] = "update_queue_async_test";
+  static char* argv[] = {name, nullptr};
+  if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  QProcess daemon;
+  daemon.setStandardErrorFile(QProcess::nullDevice());
+  daemon.start(QStringLiteral("dbus-daemon"),
+               {QStringLiteral("--config-file=" OSKARA_TEST_BUS_CONFIG),
+                QStringLiteral("--print-address=1"), QStringLiteral("--nofork")});
+  ASSERT_TRUE(daemon.waitForStarted(5000));
+  ASSERT_TRUE(daemon.waitForReadyRead(5000));
+  const std::string address = daemon.readLine().trimmed().toStdString();
+  test_support::ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", address.c_str());
+
+  const std::filesystem::path books = dir.filePath("books").toStdString();
+  const db::schema::DatabaseFiles files = db::schema::createDatabaseFiles(books);
+  {
+    db::schema::SqliteFile ar(files.ar);
+    ar.insert("tblArCust", {{"CustId", "C1"}});
+    ar.insert("tblArCustHist", {{"CustId", "C1"}, {"BalAge2", 80.0}});
+  }
+  std::ostringstream out, err;
+  EXPECT_EQ(runUpdateQueueAsync({files.dt.string(), files.ar.string(), "", false}, out, err), 0)
+      << err.str();
+  EXPECT_TRUE(out.str().ends_with("Queue updated.\n")) << out.str();
+  const auto rows = db::schema::SqliteFile(files.dt).query("SELECT TransType FROM tblDTQueue");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][0].toInt32(), 3);  // 60 days overdue
+
+  // A DT file that does not exist: Logon refuses, nothing is started.
+  std::ostringstream out2, err2;
+  EXPECT_EQ(runUpdateQueueAsync({(books / "none.db").string(), files.ar.string(), "", false},
+                                out2, err2),
+            1);
+  EXPECT_NE(err2.str().find("Queue update failed: [Logon]["), std::string::npos) << err2.str();
+  daemon.terminate();
+  daemon.waitForFinished(5000);
+}
+
+}  // namespace
+}  // namespace oskara::tool
