@@ -77,7 +77,7 @@ Application::~Application() {
   }
   // The slot stays set: the process still counts as logged on.
   try {
-    if (g_rsHeld) g_rsHeld->close();
+    if (g_rsHeld && ClosesHeldRecordsetAtEnd()) g_rsHeld->close();
   } catch (...) {
   }
 }

@@ -73,9 +73,19 @@ class Application : public oskara::automation::DispatchObject<Application> {
   bool QueueProcUnlock();
   friend struct QueueProcLockAccess;  // the lock's tests
 
+  // Whether the end of this object closes the held recordset: always, except
+  // for a callback object whose update has been reported or replaced by a
+  // later one (async_update.cpp). Such an object may end long after, when the
+  // engine lets go of it, and would otherwise close a later update's lock.
+  bool ClosesHeldRecordsetAtEnd() const;
+
   // The last asynchronous update of this object; null when none is held.
   oskara::ObjectRef m_oAsyncEngine;    // the engine object it created
   oskara::ObjectRef m_oAsyncCallBack;  // the Application it passed as the callback object
+  // Set on the callback object of an update: it was created for that, and
+  // whether its CallBack has come.
+  bool m_bIsAsyncCallBack = false;
+  bool m_bCalledBack = false;
 };
 
 // Registers "Varrick.Application" with this process's class registry.

@@ -285,6 +285,25 @@ TEST_F(AsyncBusTest, FailingScanIsReportedWithTheEnginesNumberAndText) {
   EXPECT_EQ(second_->start(files_).result, "");
 }
 
+TEST_F(AsyncBusTest, SecondUpdateOfTheSameWorkstationKeepsItsLock) {
+  ASSERT_EQ(first_->start(files_).result, "");
+  ASSERT_TRUE(first_->pollUntilDone());
+  // The engine lets go of the first update's callback object when it takes
+  // the second request; that object's end must leave the new lock alone.
+  ASSERT_EQ(first_->start(files_).result, "");
+  const qint64 tormel = first_->pidOf(kTormel);
+  ASSERT_NE(tormel, 0);
+  EXPECT_EQ(first_->poll().result, "01");
+  // The second request has reached the engine; the release of the old
+  // callback object went out before its reply. One more round trip to the
+  // first workstation's server lets that release be served there.
+  EXPECT_EQ(first_->poll().result, "01");
+  EXPECT_EQ(second_->start(files_).result, kBusy);
+  const std::optional<Reply> done = first_->pollUntilDone();
+  ASSERT_TRUE(done);
+  EXPECT_EQ(done->result, "");
+}
+
 TEST_F(AsyncBusTest, EngineKilledDuringTheScanIsReportedAsGoneAndFreesTheLock) {
   ASSERT_EQ(first_->start(files_).result, "");
   const qint64 tormel = first_->pidOf(kTormel);

@@ -35,6 +35,10 @@ std::unique_ptr<oskara::ServerWatch>& engineWatch() {
   return *watch;
 }
 
+// The callback object of the latest update of the process; only it stands
+// for the lock at its end (ClosesHeldRecordsetAtEnd).
+const Application* g_currentCallBack = nullptr;
+
 // "Another user is performing Queue Processing." CR LF CR "Please try again later !"
 std::string busyMessage() {
   return "Another user is performing Queue Processing.\r\n\rPlease try again later !";
@@ -60,6 +64,11 @@ std::string Application::UpdateQueueAsync(std::string sDTPath, std::string sARPa
   bool running = false;  // this call has set the status to running
   try {
     g_bAsyncPrompt = prompt.value_or(false);
+    // The last update's references go before the lock is taken: should one
+    // of them be the last reference to its callback object, that object's
+    // end must not meet the new lock.
+    m_oAsyncEngine.reset();
+    m_oAsyncCallBack.reset();
 
     if (!QueueProcLock()) {
       const std::string message = busyMessage();
@@ -72,6 +81,10 @@ std::string Application::UpdateQueueAsync(std::string sDTPath, std::string sARPa
 
     m_oAsyncEngine = oskara::createObject(kEngineClass);
     m_oAsyncCallBack = oskara::createObject(kApplicationClass);  // in this process
+    if (auto* callBack = dynamic_cast<Application*>(m_oAsyncCallBack.get())) {
+      callBack->m_bIsAsyncCallBack = true;
+      g_currentCallBack = callBack;
+    }
 
     g_bAsyncRunning = true;
     g_lAsyncErr = 0;
@@ -143,7 +156,16 @@ std::string Application::UpdQAsyncStatus(int32_t& lErr, std::string& sError) {
   return result;
 }
 
+bool Application::ClosesHeldRecordsetAtEnd() const {
+  if (!m_bIsAsyncCallBack) return true;
+  // The callback object of a refused or abandoned update still holds the
+  // lock it was made for; one whose update has been reported (the lock went
+  // back with the report) or replaced by a later update's does not.
+  return this == g_currentCallBack && !m_bCalledBack;
+}
+
 void Application::CallBack(int32_t& lErr, std::string& sError) {
+  m_bCalledBack = true;
   // The engine has reported: nothing more to watch for.
   try {
     engineWatch().reset();

@@ -227,6 +227,26 @@ TEST_F(AsyncUpdateTest, RunningUntilTheEngineCallsBackThenFinishedAndTheLockFree
   EXPECT_EQ(server_.onGone, nullptr);
 }
 
+TEST_F(AsyncUpdateTest, EarlierCallBackObjectEndingLaterLeavesTheNextUpdatesLockAlone) {
+  ASSERT_EQ(start().result, "");
+  engineCallsBack(0, "");
+  // Started again before any poll: the object still holds the first
+  // update's references, and the engine the first callback object.
+  ASSERT_EQ(start().result, "");
+  EXPECT_FALSE(lockFree());
+  // The engine lets go of the first callback object only now (the second
+  // request replaced it): its end must not close the second update's lock.
+  ObjectRef second = server_.callBack;
+  ASSERT_EQ(start().result, "");  // and a third, while the second still runs
+  EXPECT_FALSE(lockFree());
+  second.reset();
+  EXPECT_FALSE(lockFree());
+  // The starting object's end frees it.
+  server_.callBack.reset();
+  app_.reset();
+  EXPECT_TRUE(lockFree());
+}
+
 TEST_F(AsyncUpdateTest, FailedScanIsReportedInTheEngineFailureFormAfterTheBox) {
   ASSERT_EQ(start(true).result, "");
   // While the box is up the update still counts as running and holds the lock.
