@@ -1,19 +1,15 @@
 #include "update_queue.h"
 
 #include <CLI/CLI.hpp>
-#include <QCoreApplication>
 #include <QDBusConnection>
-#include <QDBusError>
-#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <memory>
-#include <optional>
 #include <vector>
 
-#include "automation/bus/bus.h"
 #include "automation/class_registry.h"
 #include "core/error.h"
+#include "session_bus.h"
 #include "update_queue_async.h"
 
 namespace oskara::tool {
@@ -47,13 +43,7 @@ UpdateQueueRequest withAbsolutePaths(UpdateQueueRequest request) {
 
 UpdateQueueReply callUpdateQueue(const QDBusConnection& connection,
                                  const UpdateQueueRequest& request) {
-  automation::Bus bus(connection);
-  ObjectActivator* previous = setObjectActivator(&bus);
-  struct Restore {
-    ObjectActivator* previous;
-    ~Restore() { setObjectActivator(previous); }
-  } restore{previous};
-
+  ClientBus bus(connection);
   ObjectRef application = createObject(kApplicationClass);
   std::vector<Variant> args{request.dt, request.ar, request.so, int32_t{0}, std::string()};
   if (request.prompt) args.emplace_back(true);  // left out, it counts as false
@@ -79,37 +69,12 @@ int reportUpdate(const UpdateQueueReply& reply, std::ostream& out, std::ostream&
 }
 
 int runUpdateQueue(const UpdateQueueRequest& request, std::ostream& out, std::ostream& err) {
-  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-  if (address == nullptr || *address == '\0') {
-    err << "oskara: no session bus: DBUS_SESSION_BUS_ADDRESS is not set. Log in to a desktop "
-           "session, or run the command under scripts/with-bus.\n";
-    return 2;
-  }
-  // The bus layer waits for replies, and serves the bus meanwhile, in Qt's
-  // event loop; it lives for this one command.
-  static int argc = 1;
-  static char name[] = "oskara";
-  static char* argv[] = {name, nullptr};
-  std::optional<QCoreApplication> app;
-  if (!QCoreApplication::instance()) app.emplace(argc, argv);
   UpdateQueueReply reply;
-  {
-    QDBusConnection connection = QDBusConnection::connectToBus(address, kConnectionName);
-    if (!connection.isConnected()) {
-      err << "oskara: cannot reach the session bus at " << address << ": "
-          << connection.lastError().message().toStdString() << '\n';
-      QDBusConnection::disconnectFromBus(kConnectionName);
-      return 2;
-    }
-    try {
-      reply = callUpdateQueue(connection, withAbsolutePaths(request));
-    } catch (...) {
-      QDBusConnection::disconnectFromBus(kConnectionName);
-      throw;
-    }
-  }
-  QDBusConnection::disconnectFromBus(kConnectionName);
-  return reportUpdate(reply, out, err);
+  const int status = onSessionBus(kConnectionName, err, [&](const QDBusConnection& connection) {
+    reply = callUpdateQueue(connection, withAbsolutePaths(request));
+    return 0;
+  });
+  return status != 0 ? status : reportUpdate(reply, out, err);
 }
 
 void addUpdateQueueCommand(CLI::App& app, Action& action) {
