@@ -20,9 +20,13 @@
 #include <sstream>
 
 #include "automation/bus/bus.h"
+#include "automation/bus/testing/event_wait.h"
 #include "dbengine/schema.h"
 
 namespace {
+
+using oskara::test_support::processGone;
+using oskara::test_support::waitUntil;
 
 namespace fs = std::filesystem;
 namespace schema = oskara::db::schema;
@@ -32,26 +36,6 @@ using oskara::Variant;
 constexpr const char* kVarrick = "Varrick.Application";
 constexpr const char* kTormel = "Tormel.QueueEngine";
 constexpr const char* kBoxLine = "Oskara: Error in Queue Engine Object !";
-
-bool waitUntil(const std::function<bool()>& done, int ms) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
-}
-
-bool processGone(qint64 pid) {
-  if (kill(static_cast<pid_t>(pid), 0) != 0) return true;
-  // A server whose parent has not reaped it yet counts as ended.
-  QFile status(QStringLiteral("/proc/%1/stat").arg(pid));
-  if (!status.open(QIODevice::ReadOnly)) return true;
-  const QByteArray line = status.readAll();
-  const qsizetype close = line.lastIndexOf(')');
-  return close > 0 && line.mid(close + 2, 1) == "Z";
-}
 
 std::string readFile(const fs::path& file) {
   std::ifstream in(file);

@@ -26,9 +26,13 @@
 #include <sstream>
 
 #include "automation/bus/bus.h"
+#include "automation/bus/testing/event_wait.h"
 #include "dbengine/schema.h"
 
 namespace {
+
+using oskara::test_support::processGone;
+using oskara::test_support::waitUntil;
 
 namespace fs = std::filesystem;
 namespace schema = oskara::db::schema;
@@ -39,25 +43,6 @@ constexpr const char* kVarrick = "Varrick.Application";
 constexpr const char* kTormel = "Tormel.QueueEngine";
 const std::string kBusy =
     "-1Another user is performing Queue Processing.\r\n\rPlease try again later !";
-
-bool waitUntil(const std::function<bool()>& done, int ms) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
-}
-
-bool processGone(qint64 pid) {
-  if (kill(static_cast<pid_t>(pid), 0) != 0) return true;
-  QFile status(QStringLiteral("/proc/%1/stat").arg(pid));
-  if (!status.open(QIODevice::ReadOnly)) return true;
-  const QByteArray line = status.readAll();
-  const qsizetype close = line.lastIndexOf(')');
-  return close > 0 && line.mid(close + 2, 1) == "Z";
-}
 
 // Whether process `pid` has `file` open: the engine opens the DT file only
 // inside its scan.

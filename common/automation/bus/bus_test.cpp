@@ -12,9 +12,13 @@
 #include <functional>
 
 #include "automation/method_table.h"
+#include "automation/bus/testing/event_wait.h"
 
 namespace oskara::automation {
 namespace {
+
+using oskara::test_support::processGone;
+using oskara::test_support::waitUntil;
 
 int g_notifiersEnded = 0;
 
@@ -34,16 +38,6 @@ class Notifier : public DispatchObject<Notifier> {
   std::vector<std::string> received;
 };
 
-bool waitUntil(const std::function<bool()>& done, int ms = 5000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
-}
-
 Variant call(const ObjectRef& object, std::string_view member, std::vector<Variant> args = {}) {
   return object->invoke(member, args);
 }
@@ -59,15 +53,6 @@ int32_t errorNumber(const std::function<void()>& f) {
 
 int32_t stat(const ObjectRef& server, const char* what) {
   return call(server, "Stats", {what}).toInt32();
-}
-
-bool processGone(int32_t pid) {
-  if (kill(pid, 0) != 0) return true;
-  QFile status(QStringLiteral("/proc/%1/stat").arg(pid));
-  if (!status.open(QIODevice::ReadOnly)) return true;
-  const QByteArray line = status.readAll();
-  const qsizetype close = line.lastIndexOf(')');
-  return close > 0 && line.mid(close + 2, 1) == "Z";
 }
 
 class BusTest : public ::testing::Test {
