@@ -6,13 +6,16 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <optional>
 #include <sstream>
 
+#include "automation/bus/testing/private_bus.h"
 #include "core/testing/scoped_env.h"
 
 namespace oskara::tool {
 namespace {
 
+using oskara::test_support::PrivateBus;
 using oskara::test_support::ScopedEnv;
 
 struct Printed {
@@ -86,8 +89,7 @@ class AboutOnBusTest : public ::testing::Test {
 
   void TearDown() override {
     // Without their bus the servers end, an open dialog and all.
-    daemon_.terminate();
-    daemon_.waitForFinished(5000);
+    daemon_.reset();
   }
 
   // Starts the bus; with `display`, its servers get a display that Qt draws
@@ -102,18 +104,14 @@ class AboutOnBusTest : public ::testing::Test {
       env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":0"));
       env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     }
-    daemon_.setProcessEnvironment(env);
-    daemon_.setStandardErrorFile(dir_.filePath(QStringLiteral("bus.log")));
-    daemon_.start(QStringLiteral("dbus-daemon"),
-                  {QStringLiteral("--config-file=" OSKARA_TEST_BUS_CONFIG),
-                   QStringLiteral("--print-address=1"), QStringLiteral("--nofork")});
-    ASSERT_TRUE(daemon_.waitForStarted(5000));
-    ASSERT_TRUE(daemon_.waitForReadyRead(5000));
-    address_ = daemon_.readLine().trimmed().toStdString();
+    daemon_.emplace(QStringLiteral(OSKARA_TEST_BUS_CONFIG), env,
+                    dir_.filePath(QStringLiteral("bus.log")));
+    ASSERT_TRUE(daemon_->started());
+    address_ = daemon_->address();
   }
 
   QTemporaryDir dir_;
-  QProcess daemon_;
+  std::optional<PrivateBus> daemon_;
   std::string address_;
 };
 

@@ -7,9 +7,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <sstream>
 
+#include "automation/bus/testing/private_bus.h"
 #include "core/testing/scoped_env.h"
 #include "dbengine/dbengine.h"
 #include "dbengine/schema.h"
@@ -20,6 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using oskara::test_support::PrivateBus;
 using oskara::test_support::ScopedEnv;
 using varrick::testing::HolderProcess;
 
@@ -106,13 +109,9 @@ class LogonOnBusTest : public ::testing::Test {
     static char* argv[] = {name, nullptr};
     if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
     ASSERT_TRUE(dir_.isValid());
-    daemon_.setStandardErrorFile(QProcess::nullDevice());
-    daemon_.start(QStringLiteral("dbus-daemon"),
-                  {QStringLiteral("--config-file=" OSKARA_TEST_BUS_CONFIG),
-                   QStringLiteral("--print-address=1"), QStringLiteral("--nofork")});
-    ASSERT_TRUE(daemon_.waitForStarted(5000));
-    ASSERT_TRUE(daemon_.waitForReadyRead(5000));
-    address_ = daemon_.readLine().trimmed().toStdString();
+    daemon_.emplace(QStringLiteral(OSKARA_TEST_BUS_CONFIG), std::nullopt, QProcess::nullDevice());
+    ASSERT_TRUE(daemon_->started());
+    address_ = daemon_->address();
     previousDir_ = fs::current_path();
     fs::current_path(dir_.path().toStdString());
     db::schema::createDatabaseFiles("books");
@@ -120,12 +119,11 @@ class LogonOnBusTest : public ::testing::Test {
   }
   void TearDown() override {
     fs::current_path(previousDir_);
-    daemon_.terminate();
-    daemon_.waitForFinished(5000);
+    daemon_.reset();
   }
 
   QTemporaryDir dir_;
-  QProcess daemon_;
+  std::optional<PrivateBus> daemon_;
   std::string address_;
   fs::path previousDir_;
   std::string dt_;

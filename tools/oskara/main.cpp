@@ -11,7 +11,9 @@
 #include "update_queue.h"
 
 int main(int argc, char** argv) {
-  CLI::App app{"Creates, fills and queries the database files of the collection system.", "oskara"};
+  CLI::App app{"The collection system's command: makes and queries its database files, and runs queue\n"
+                "updates, logons, the user list and the About dialogs through the servers.",
+               "oskara"};
   app.require_subcommand(1);
   CLI::App* db = app.add_subcommand("db", "Database files: create empty or demo files, run a statement.");
   db->require_subcommand(1);

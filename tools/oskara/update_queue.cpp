@@ -81,8 +81,8 @@ void addUpdateQueueCommand(CLI::App& app, Action& action) {
   auto request = std::make_shared<UpdateQueueRequest>();
   CLI::App* command = app.add_subcommand(
       "update-queue",
-      "Rebuild the collection queue: one synchronous queue update through the application server "
-      "on the session bus.");
+      "Rebuild the collection queue through the application server on the session bus: waiting "
+      "for the scan, or with --async in the background under the queue-processing lock.");
   command->add_option("DT", request->dt, "Debt-tracking database file")->required();
   command->add_option("AR", request->ar, "Accounts-receivable database file")->required();
   command->add_option("SO", request->so, "Sales-order database file (may be left out)");

@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <filesystem>
 
+#include "automation/bus/testing/private_bus.h"
 #include "automation/method_table.h"
 #include "core/testing/scoped_env.h"
 #include "dbengine/schema.h"
@@ -157,15 +158,10 @@ TEST(UpdateQueueAsyncOnBusTest, UpdatesTheQueueThenReportsLikeTheSynchronousForm
   if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
-  QProcess daemon;
-  daemon.setStandardErrorFile(QProcess::nullDevice());
-  daemon.start(QStringLiteral("dbus-daemon"),
-               {QStringLiteral("--config-file=" OSKARA_TEST_BUS_CONFIG),
-                QStringLiteral("--print-address=1"), QStringLiteral("--nofork")});
-  ASSERT_TRUE(daemon.waitForStarted(5000));
-  ASSERT_TRUE(daemon.waitForReadyRead(5000));
-  const std::string address = daemon.readLine().trimmed().toStdString();
-  test_support::ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", address.c_str());
+  const test_support::PrivateBus daemon(QStringLiteral(OSKARA_TEST_BUS_CONFIG), std::nullopt,
+                                        QProcess::nullDevice());
+  ASSERT_TRUE(daemon.started());
+  test_support::ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", daemon.address().c_str());
 
   const std::filesystem::path books = dir.filePath("books").toStdString();
   const db::schema::DatabaseFiles files = db::schema::createDatabaseFiles(books);
@@ -188,8 +184,6 @@ TEST(UpdateQueueAsyncOnBusTest, UpdatesTheQueueThenReportsLikeTheSynchronousForm
                                 out2, err2),
             1);
   EXPECT_NE(err2.str().find("Queue update failed: [Logon]["), std::string::npos) << err2.str();
-  daemon.terminate();
-  daemon.waitForFinished(5000);
 }
 
 }  // namespace
