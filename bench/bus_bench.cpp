@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "automation/bus/bus.h"
+#include "automation/bus/testing/private_bus.h"
 #include "demo_data.h"
 #include "tormel/queue_engine.h"
 
@@ -97,31 +98,26 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::map<std::string, double> seconds;
 };
 
-// A private bus whose service folder holds the build tree's servers.
-class PrivateBus {
+// A private bus whose service folder holds the build tree's servers, with
+// this process connected to it.
+class BenchBus {
  public:
-  PrivateBus() {
-    daemon_.setStandardErrorFile(QProcess::nullDevice());
-    daemon_.start(QStringLiteral("dbus-daemon"),
-                  {QStringLiteral("--config-file=" OSKARA_BENCH_BUS_CONFIG),
-                   QStringLiteral("--print-address=1"), QStringLiteral("--nofork")});
-    if (!daemon_.waitForStarted(5000) || !daemon_.waitForReadyRead(5000)) return;
-    const QString address = QString::fromUtf8(daemon_.readLine().trimmed());
-    bus_ = std::make_unique<oskara::automation::Bus>(
-        QDBusConnection::connectToBus(address, QStringLiteral("bench")));
+  BenchBus()
+      : daemon_(QStringLiteral(OSKARA_BENCH_BUS_CONFIG), std::nullopt, QProcess::nullDevice()) {
+    if (!daemon_.started()) return;
+    bus_ = std::make_unique<oskara::automation::Bus>(QDBusConnection::connectToBus(
+        QString::fromStdString(daemon_.address()), QStringLiteral("bench")));
     if (bus_->connection().isConnected()) oskara::setObjectActivator(bus_.get());
   }
-  ~PrivateBus() {
+  ~BenchBus() {
     oskara::setObjectActivator(nullptr);
     bus_.reset();
     QDBusConnection::disconnectFromBus(QStringLiteral("bench"));
-    daemon_.terminate();
-    daemon_.waitForFinished(5000);
   }
   bool ready() const { return bus_ && bus_->connection().isConnected(); }
 
  private:
-  QProcess daemon_;
+  oskara::test_support::PrivateBus daemon_;
   std::unique_ptr<oskara::automation::Bus> bus_;
 };
 
@@ -140,7 +136,7 @@ int main(int argc, char** argv) {
   g_files = oskara::tool::createDemoDatabases(dir.path().toStdString(),
                                               {.customers = g_customers, .seed = 1})
                 .files;
-  PrivateBus bus;
+  BenchBus bus;
   if (!bus.ready()) {
     std::fprintf(stderr, "bus_bench: cannot start a private bus\n");
     return 1;

@@ -21,10 +21,12 @@
 
 #include "automation/bus/bus.h"
 #include "automation/bus/testing/event_wait.h"
+#include "automation/bus/testing/private_bus.h"
 #include "dbengine/schema.h"
 
 namespace {
 
+using oskara::test_support::PrivateBus;
 using oskara::test_support::processGone;
 using oskara::test_support::waitUntil;
 
@@ -77,8 +79,7 @@ class ServersTest : public ::testing::Test {
     oskara::setObjectActivator(nullptr);
     bus_.reset();
     QDBusConnection::disconnectFromBus(QStringLiteral("servers-test"));
-    daemon_->terminate();
-    daemon_->waitForFinished(5000);
+    daemon_.reset();
     // Without their bus the servers end at once, leaving nothing behind.
     for (qint64 pid : servers) {
       EXPECT_TRUE(waitUntil([pid] { return processGone(pid); }, 5000)) << "server " << pid;
@@ -93,15 +94,10 @@ class ServersTest : public ::testing::Test {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_STARTER_ADDRESS",
                              "DBUS_STARTER_BUS_TYPE"})
       env.remove(QString::fromLatin1(name));  // headless servers, on this bus only
-    daemon_ = std::make_unique<QProcess>();
-    daemon_->setProcessEnvironment(env);
-    daemon_->setStandardErrorFile(QString::fromStdString((dir_ / "bus.log").string()));
-    daemon_->start(QStringLiteral("dbus-daemon"),
-                   {QStringLiteral("--config-file=") + config, QStringLiteral("--print-address=1"),
-                    QStringLiteral("--nofork")});
-    ASSERT_TRUE(daemon_->waitForStarted(5000));
-    ASSERT_TRUE(daemon_->waitForReadyRead(5000));
-    address_ = QString::fromUtf8(daemon_->readLine().trimmed());
+    daemon_ = std::make_unique<PrivateBus>(config, env,
+                                           QString::fromStdString((dir_ / "bus.log").string()));
+    ASSERT_TRUE(daemon_->started());
+    address_ = QString::fromStdString(daemon_->address());
     bus_ = std::make_unique<oskara::automation::Bus>(
         QDBusConnection::connectToBus(address_, QStringLiteral("servers-test")));
     ASSERT_TRUE(bus_->connection().isConnected());
@@ -170,7 +166,7 @@ class ServersTest : public ::testing::Test {
   QTemporaryDir temp_;
   fs::path dir_;
   schema::DatabaseFiles files_;
-  std::unique_ptr<QProcess> daemon_;
+  std::unique_ptr<PrivateBus> daemon_;
   QString address_;
   std::unique_ptr<oskara::automation::Bus> bus_;
 };

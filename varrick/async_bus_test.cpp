@@ -27,10 +27,12 @@
 
 #include "automation/bus/bus.h"
 #include "automation/bus/testing/event_wait.h"
+#include "automation/bus/testing/private_bus.h"
 #include "dbengine/schema.h"
 
 namespace {
 
+using oskara::test_support::PrivateBus;
 using oskara::test_support::processGone;
 using oskara::test_support::waitUntil;
 
@@ -75,13 +77,10 @@ class Workstation {
     for (const char* var : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_STARTER_ADDRESS",
                             "DBUS_STARTER_BUS_TYPE"})
       env.remove(QString::fromLatin1(var));  // headless servers, on this bus only
-    daemon_.setProcessEnvironment(env);
-    daemon_.setStandardErrorFile(QString::fromStdString(log.string()));
-    daemon_.start(QStringLiteral("dbus-daemon"),
-                  {QStringLiteral("--config-file=" OSKARA_TEST_BUS_CONFIG),
-                   QStringLiteral("--print-address=1"), QStringLiteral("--nofork")});
-    if (!daemon_.waitForStarted(5000) || !daemon_.waitForReadyRead(5000)) return;
-    const QString address = QString::fromUtf8(daemon_.readLine().trimmed());
+    daemon_.emplace(QStringLiteral(OSKARA_TEST_BUS_CONFIG), env,
+                    QString::fromStdString(log.string()));
+    if (!daemon_->started()) return;
+    const QString address = QString::fromStdString(daemon_->address());
     bus_ = std::make_unique<oskara::automation::Bus>(
         QDBusConnection::connectToBus(address, name_));
   }
@@ -94,8 +93,7 @@ class Workstation {
     app.reset();
     bus_.reset();
     QDBusConnection::disconnectFromBus(name_);
-    daemon_.terminate();
-    daemon_.waitForFinished(5000);
+    daemon_.reset();
     // Without their bus the servers end at once.
     for (qint64 pid : servers) {
       EXPECT_TRUE(waitUntil([pid] { return processGone(pid); }, 5000)) << "server " << pid;
@@ -149,7 +147,7 @@ class Workstation {
 
   QString name_;
   fs::path log_;
-  QProcess daemon_;
+  std::optional<PrivateBus> daemon_;
   std::unique_ptr<oskara::automation::Bus> bus_;
 };
 

@@ -13,10 +13,12 @@
 
 #include "automation/method_table.h"
 #include "automation/bus/testing/event_wait.h"
+#include "automation/bus/testing/private_bus.h"
 
 namespace oskara::automation {
 namespace {
 
+using oskara::test_support::PrivateBus;
 using oskara::test_support::processGone;
 using oskara::test_support::waitUntil;
 
@@ -62,13 +64,9 @@ class BusTest : public ::testing::Test {
     static char name[] = "bus_test";
     static char* argv[] = {name, nullptr};
     if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-    daemon_ = new QProcess;
-    daemon_->start(QStringLiteral("dbus-daemon"),
-                   {QStringLiteral("--config-file=" OSKARA_TEST_BUS_CONFIG),
-                    QStringLiteral("--print-address=1"), QStringLiteral("--nofork")});
-    ASSERT_TRUE(daemon_->waitForStarted(5000));
-    ASSERT_TRUE(daemon_->waitForReadyRead(5000));
-    address_ = QString::fromUtf8(daemon_->readLine().trimmed());
+    daemon_ = new PrivateBus(QStringLiteral(OSKARA_TEST_BUS_CONFIG));
+    ASSERT_TRUE(daemon_->started());
+    address_ = QString::fromStdString(daemon_->address());
     qputenv("DBUS_SESSION_BUS_ADDRESS", address_.toUtf8());  // for the peer program
     bus_ = new Bus(QDBusConnection::connectToBus(address_, QStringLiteral("bus-test")));
     ASSERT_TRUE(bus_->connection().isConnected());
@@ -79,14 +77,12 @@ class BusTest : public ::testing::Test {
     setObjectActivator(nullptr);
     delete bus_;
     QDBusConnection::disconnectFromBus(QStringLiteral("bus-test"));
-    daemon_->terminate();
-    daemon_->waitForFinished(5000);
     delete daemon_;
   }
 
   static ObjectRef newServer() { return createObject("OskaraTest.Server"); }
 
-  static inline QProcess* daemon_ = nullptr;
+  static inline PrivateBus* daemon_ = nullptr;
   static inline QString address_;
   static inline Bus* bus_ = nullptr;
 };
