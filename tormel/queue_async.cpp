@@ -1,6 +1,5 @@
 #include "tormel/queue_async.h"
 
-#include <new>
 #include <utility>
 #include <vector>
 
@@ -17,22 +16,6 @@ using oskara::Variant;
 namespace {
 
 constexpr const char* kEngineClass = "Tormel.QueueEngine";
-
-// The failure being handled, with a number and text whatever was thrown.
-// Call only inside a catch block.
-Error currentFailure() {
-  try {
-    throw;
-  } catch (const Error& e) {
-    return e;
-  } catch (const std::bad_alloc&) {
-    return Error(7, "Out of memory.");
-  } catch (const std::exception& e) {
-    return Error(51, std::string("Internal error: ") + e.what());
-  } catch (...) {
-    return Error(51, "Internal error: unknown failure.");
-  }
-}
 
 frmQueueAsync* g_window = nullptr;  // made on first load; lives as long as the process
 
@@ -110,7 +93,7 @@ void frmQueueAsync::Timer1_Timer() {
     lErr = args[3].toInt32();
     sError = args[4].toString();
   } catch (...) {
-    const Error failure = currentFailure();
+    const Error failure = oskara::currentFailure();
     callBack(m_oCallBack, failure.number(), failure.text());
     m_oEngine.reset();
     return;  // the window stays loaded, its timer stopped
@@ -137,7 +120,7 @@ bool QueueEngine::UpdQueueAsync(std::string DT_UNCPath, std::string AR_UNCPath,
     window.SetTimer1Interval(kAsyncScanDelayMs);
     return true;
   } catch (...) {
-    const Error failure = currentFailure();
+    const Error failure = oskara::currentFailure();
     lErr = failure.number();
     sError = "[UpdQueueAsync]" + failure.text();
     return false;

@@ -20,9 +20,6 @@ using oskara::db::RecordsetType;
 
 namespace {
 
-constexpr int32_t kErrOutOfMemory = 7;
-constexpr int32_t kErrInternal = 51;
-
 // Runs a private procedure of the engine: any failure inside it is raised
 // again unchanged (same number, same text) with the procedure's own name as
 // its source.
@@ -30,12 +27,8 @@ template <class Body>
 auto raisingAs(const char* procedure, Body&& body) -> decltype(body()) {
   try {
     return body();
-  } catch (const Error& e) {
-    throw e.withSource(procedure);
-  } catch (const std::bad_alloc&) {
-    throw Error(kErrOutOfMemory, "Out of memory.", procedure);
-  } catch (const std::exception& e) {
-    throw Error(kErrInternal, std::string("Internal error: ") + e.what(), procedure);
+  } catch (...) {
+    throw oskara::currentFailure().withSource(procedure);
   }
 }
 
@@ -215,15 +208,10 @@ bool QueueEngine::ProcessQueue(std::string DT_UNCPath, std::string AR_UNCPath,
     dbEngine().commitTrans(0);
     g_bInTrans = false;
     return true;
-  } catch (const Error& e) {
-    lErr = e.number();
-    sError = "[ProcessQueue]" + e.text();
-  } catch (const std::bad_alloc&) {
-    lErr = kErrOutOfMemory;
-    sError = "[ProcessQueue]Out of memory.";
-  } catch (const std::exception& e) {
-    lErr = kErrInternal;
-    sError = std::string("[ProcessQueue]Internal error: ") + e.what();
+  } catch (...) {
+    const Error failure = oskara::currentFailure();
+    lErr = failure.number();
+    sError = "[ProcessQueue]" + failure.text();
   }
   if (g_bInTrans) rollBackQuietly();
   return false;

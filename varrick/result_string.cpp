@@ -9,8 +9,6 @@ namespace varrick {
 
 namespace {
 
-constexpr int32_t kErrOutOfMemory = 7;
-constexpr int32_t kErrInternal = 51;
 
 std::string numberTextOf(int32_t number) { return oskara::numberText(int64_t{number}); }
 
@@ -42,20 +40,6 @@ std::string messageResult(std::string_view message) {
 }
 
 bool isFailureResult(std::string_view result) { return result.starts_with(kResultFailure); }
-
-oskara::Error currentFailure() {
-  try {
-    throw;
-  } catch (const oskara::Error& e) {
-    return e;
-  } catch (const std::bad_alloc&) {
-    return oskara::Error(kErrOutOfMemory, "Out of memory.");
-  } catch (const std::exception& e) {
-    return oskara::Error(kErrInternal, std::string("Internal error: ") + e.what());
-  } catch (...) {
-    return oskara::Error(kErrInternal, "Internal error: an unknown failure.");
-  }
-}
 
 std::string trapFailure(std::string_view tag, int32_t& lErr, std::string& sError) {
   const oskara::Error failure = currentFailure();

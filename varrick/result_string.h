@@ -54,10 +54,8 @@ std::string messageResult(std::string_view message);
 
 bool isFailureResult(std::string_view result);
 
-// The failure being handled, as an Error: an oskara::Error unchanged, anything
-// else under a number of the runtime (7 out of memory, 51 internal error).
-// Call only inside a catch block.
-oskara::Error currentFailure();
+// The failure being handled, as an Error (core/error.h).
+using oskara::currentFailure;
 
 // The failure path shared by the methods: writes the number and text of the
 // failure being handled into lErr and sError and returns the trapped-failure

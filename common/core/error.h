@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <new>
 #include <string>
 
 namespace oskara {
@@ -34,6 +35,25 @@ namespace runtime_error {
 inline constexpr int32_t kOverflow = 6;
 inline constexpr int32_t kTypeMismatch = 13;
 inline constexpr int32_t kInvalidUseOfNull = 94;
+inline constexpr int32_t kOutOfMemory = 7;
+inline constexpr int32_t kInternal = 51;
 }  // namespace runtime_error
+
+// The failure being handled, as an Error whatever was thrown: memory running
+// out is 7, any other exception 51 with its text. Call only inside a catch
+// block.
+inline Error currentFailure() {
+  try {
+    throw;
+  } catch (const Error& e) {
+    return e;
+  } catch (const std::bad_alloc&) {
+    return Error(runtime_error::kOutOfMemory, "Out of memory.");
+  } catch (const std::exception& e) {
+    return Error(runtime_error::kInternal, std::string("Internal error: ") + e.what());
+  } catch (...) {
+    return Error(runtime_error::kInternal, "Internal error: an unknown failure.");
+  }
+}
 
 }  // namespace oskara
