@@ -175,8 +175,23 @@ class AsyncBusTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    scanGate_.reset();
     second_.reset();
     first_.reset();
+  }
+
+  // Holds every scan at its first use of the AR file, which the application
+  // servers never touch, until releaseScans: an update that has started
+  // stays running however slowly the test's own steps go on a loaded
+  // machine (the engine waits out a locked file for up to ten seconds).
+  void holdScans() {
+    scanGate_.emplace(files_.ar);
+    scanGate_->exec("BEGIN EXCLUSIVE");
+  }
+  void releaseScans() {
+    if (!scanGate_) return;
+    scanGate_->exec("ROLLBACK");
+    scanGate_.reset();
   }
 
   Variant lastQueueProc() const {
@@ -185,6 +200,7 @@ class AsyncBusTest : public ::testing::Test {
 
   // The first workstation starts an update; the second is refused while it runs.
   void firstHoldsTheLock() {
+    holdScans();
     const Reply started = first_->start(files_);
     ASSERT_EQ(started.result, "");
     EXPECT_EQ(started.lErr, 77);  // left as passed
@@ -204,6 +220,7 @@ class AsyncBusTest : public ::testing::Test {
   void secondGetsInAndFinishes() {
     ASSERT_TRUE(second_->startWhenFree(files_));
     EXPECT_EQ(second_->poll().result, "01");
+    releaseScans();
     const std::optional<Reply> done = second_->pollUntilDone();
     ASSERT_TRUE(done);
     EXPECT_EQ(done->result, "");
@@ -214,11 +231,13 @@ class AsyncBusTest : public ::testing::Test {
   schema::DatabaseFiles files_;
   std::unique_ptr<Workstation> first_;
   std::unique_ptr<Workstation> second_;
+  std::optional<schema::SqliteFile> scanGate_;
 };
 
 TEST_F(AsyncBusTest, SecondWorkstationIsLetInOnceTheFirstsUpdateHasCalledBack) {
   firstHoldsTheLock();
-  EXPECT_TRUE(lastQueueProc().isNull());  // no scan yet: the request is armed
+  EXPECT_TRUE(lastQueueProc().isNull());  // the scan has not committed
+  releaseScans();
   const std::optional<Reply> done = first_->pollUntilDone();
   ASSERT_TRUE(done);
   EXPECT_EQ(done->result, "");
@@ -273,6 +292,7 @@ TEST_F(AsyncBusTest, SecondUpdateOfTheSameWorkstationKeepsItsLock) {
   ASSERT_TRUE(first_->pollUntilDone());
   // The engine lets go of the first update's callback object when it takes
   // the second request; that object's end must leave the new lock alone.
+  holdScans();
   ASSERT_EQ(first_->start(files_).result, "");
   const qint64 tormel = first_->pidOf(kTormel);
   ASSERT_NE(tormel, 0);
@@ -282,6 +302,7 @@ TEST_F(AsyncBusTest, SecondUpdateOfTheSameWorkstationKeepsItsLock) {
   // first workstation's server lets that release be served there.
   EXPECT_EQ(first_->poll().result, "01");
   EXPECT_EQ(second_->start(files_).result, kBusy);
+  releaseScans();
   const std::optional<Reply> done = first_->pollUntilDone();
   ASSERT_TRUE(done);
   EXPECT_EQ(done->result, "");
