@@ -27,7 +27,7 @@
 #include "core/clock.h"
 #include "dbengine/dbengine.h"
 #include "dbengine/schema.h"
-#include "dbengine/sql/functions.h"
+#include "dbengine/sql/sqlite_functions.h"
 #include "dbengine/sql/translator.h"
 
 namespace oskara::bench {
@@ -389,7 +389,7 @@ void translateEngine(benchmark::State& state) {
 void translatePlain(benchmark::State& state) {
   static const BenchCatalog catalog;
   std::vector<std::string> translated;
-  for (const std::string& text : scanStatements(catalog)) translated.push_back(db::sql::translate(text, catalog).sqlite);
+  for (const std::string& text : scanStatements(catalog)) translated.push_back(db::sql::translate(text, catalog).sql);
   for (auto _ : state) {
     for (int i = 0; i < kTranslations; ++i) {
       for (const std::string& text : translated) {

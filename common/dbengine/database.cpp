@@ -6,7 +6,7 @@
 #include "dbengine/engine_internal.h"
 #include "dbengine/errors.h"
 #include "dbengine/names.h"
-#include "dbengine/sql/functions.h"
+#include "dbengine/sql/sqlite_functions.h"
 
 namespace oskara::db {
 namespace {
@@ -36,8 +36,8 @@ std::shared_ptr<CompiledStatement> compileTableRead(const sql::TableInfo& table)
     compiled->fieldTypes.push_back(fieldTypeOf(column.declType));
     updatable.resultColumns.push_back(column.name);
   }
-  t.sqlite = "SELECT " + columns + "rowid AS oskara_rowid FROM " + quoteIdentifier(table.schema) + "." +
-             quoteIdentifier(table.table);
+  t.sql = "SELECT " + columns + "rowid AS oskara_rowid FROM " + quoteIdentifier(table.schema) + "." +
+          quoteIdentifier(table.table);
   t.updatable = std::move(updatable);
   return compiled;
 }
@@ -165,7 +165,7 @@ StatementCache::Lease Database::Impl::prepareInternal(const std::string& key, co
   StatementCache::Lease lease = statements->acquire(key, table);
   if (!lease) {
     auto compiled = std::make_shared<CompiledStatement>();
-    compiled->translation.sqlite = sqlite;
+    compiled->translation.sql = sqlite;
     lease = statements->insert(key, std::move(compiled), sqlite);
   }
   return lease;
