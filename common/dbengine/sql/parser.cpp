@@ -37,6 +37,7 @@
 #include <algorithm>
 #include <string>
 
+#include "dbengine/sql/classify.h"
 #include "dbengine/sql/errors.h"
 #include "dbengine/sql/tokenizer.h"
 #include "dbengine/sql/walker.h"
@@ -209,20 +210,14 @@ Statement Parser::statement() {
   if (atKeyword("PARAMETERS")) parametersDeclaration(result);
 
   clauseError_ = errc::kInvalidStatement;
-  if (atKeyword("SELECT")) {
-    result.kind = StatementKind::Select;
-    result.select = select();
-  } else if (atKeyword("INSERT")) {
-    result.kind = StatementKind::Insert;
-    result.insert = insert();
-  } else if (atKeyword("UPDATE")) {
-    result.kind = StatementKind::Update;
-    result.update = update();
-  } else if (atKeyword("DELETE")) {
-    result.kind = StatementKind::Delete;
-    result.remove = remove();
-  } else {
-    fail(errc::kInvalidStatement, "expected SELECT, INSERT, UPDATE or DELETE");
+  const std::optional<StatementKind> kind = statementKindOf(peek());
+  if (!kind) fail(errc::kInvalidStatement, "expected SELECT, INSERT, UPDATE or DELETE");
+  result.kind = *kind;
+  switch (*kind) {
+    case StatementKind::Select: result.select = select(); break;
+    case StatementKind::Insert: result.insert = insert(); break;
+    case StatementKind::Update: result.update = update(); break;
+    case StatementKind::Delete: result.remove = remove(); break;
   }
 
   if (accept(TokenKind::Semicolon)) {
