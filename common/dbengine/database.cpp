@@ -6,7 +6,8 @@
 #include "dbengine/engine_internal.h"
 #include "dbengine/errors.h"
 #include "dbengine/names.h"
-#include "dbengine/sql/functions.h"
+#include "dbengine/sql/classify.h"
+#include "dbengine/sql/sqlite_functions.h"
 
 namespace oskara::db {
 namespace {
@@ -36,8 +37,8 @@ std::shared_ptr<CompiledStatement> compileTableRead(const sql::TableInfo& table)
     compiled->fieldTypes.push_back(fieldTypeOf(column.declType));
     updatable.resultColumns.push_back(column.name);
   }
-  t.sqlite = "SELECT " + columns + "rowid AS oskara_rowid FROM " + quoteIdentifier(table.schema) + "." +
-             quoteIdentifier(table.table);
+  t.sql = "SELECT " + columns + "rowid AS oskara_rowid FROM " + quoteIdentifier(table.schema) + "." +
+          quoteIdentifier(table.table);
   t.updatable = std::move(updatable);
   return compiled;
 }
@@ -165,7 +166,7 @@ StatementCache::Lease Database::Impl::prepareInternal(const std::string& key, co
   StatementCache::Lease lease = statements->acquire(key, table);
   if (!lease) {
     auto compiled = std::make_shared<CompiledStatement>();
-    compiled->translation.sqlite = sqlite;
+    compiled->translation.sql = sqlite;
     lease = statements->insert(key, std::move(compiled), sqlite);
   }
   return lease;
@@ -238,21 +239,15 @@ void Database::execute(std::string_view sql, int) {
 
 RecordsetPtr Database::openRecordset(std::string_view source, RecordsetType type, int options) {
   impl_->requireOpen();
-  std::string_view text = source;
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\r' ||
-                           text.front() == '\n'))
-    text.remove_prefix(1);
+  const sql::TextClass text = sql::classifyText(source);
   RecordsetSource what;
-  std::string_view firstWord = text.substr(0, text.find_first_of(" \t\r\n("));
-  if (text.starts_with("(") || sameName(firstWord, "SELECT") || sameName(firstWord, "PARAMETERS") ||
-      sameName(firstWord, "TRANSFORM")) {
+  if (text.isStatement()) {
     what.name = std::string(source);
-    what.statement = text;
+    what.statement = source;
     return makeRecordset(shared_from_this(), std::move(what), type, options);
   }
-  std::string name(text);
-  while (!name.empty() && (name.back() == ' ' || name.back() == ';')) name.pop_back();
-  if (name.size() > 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
+  // A name the grammar cannot read (one with blanks, say) is taken as written.
+  std::string name(text.kind == sql::TextKind::Name ? text.name : source);
   what.table = impl_->catalog->tableInfo(name);
   std::optional<std::string> query;  // the stored query's text, while the record set is made
   if (!what.table) {

@@ -177,6 +177,9 @@ TEST_F(TableRecordsets, MisuseGivesTheEngineNumbers) {
   EXPECT_EQ(errorNumberOf([&] { rs->field("NoSuchField"); }), errc::kItemNotFound);
   EXPECT_EQ(errorNumberOf([&] { rs->field(9); }), errc::kItemNotFound);
   EXPECT_EQ(errorNumberOf([&] { db->openRecordset("tblNoSuchTable"); }), errc::kNoSuchTable);
+  // An action statement is no record set's source, and does not run.
+  EXPECT_EQ(errorNumberOf([&] { db->openRecordset("DELETE FROM tblQueue"); }), errc::kInvalidOperation);
+  EXPECT_FALSE(db->openRecordset("tblQueue")->eof());
   EXPECT_EQ(errorNumberOf([&] { db->openRecordset("tblQueue", RecordsetType::Dynaset, kReadOnly)->edit(); }),
             errc::kReadOnly);
   rs->close();

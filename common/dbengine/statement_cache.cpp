@@ -54,7 +54,7 @@ StatementCache::StatementCache(sqlite3* db, size_t capacity) : db_(db), capacity
 StatementCache::~StatementCache() { clear(); }
 
 sqlite3_stmt* StatementCache::prepare(const CompiledStatement& compiled, std::string_view statement) {
-  const std::string& text = compiled.translation.sqlite;
+  const std::string& text = compiled.translation.sql;
   sqlite3_stmt* stmt = nullptr;
   int rc = sqlite3_prepare_v3(db_, text.data(), static_cast<int>(text.size()), SQLITE_PREPARE_PERSISTENT,
                               &stmt, nullptr);
