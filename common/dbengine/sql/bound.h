@@ -196,7 +196,7 @@ enum class TruthUse : uint8_t {
 struct TruthExpr : Expr {
   TruthExpr(TruthUse u, ExprPtr x, bool anyNonZero);
   TruthUse use;
-  ExprPtr operand;  // of type Boolean
+  ExprPtr operand;  // a yes/no value; for Stored also a number
   // The operand may hold any non-zero number for Yes (a stored field, or
   // what passes one on); otherwise it is a truth value of the target.
   bool anyNonZero;

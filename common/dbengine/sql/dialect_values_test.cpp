@@ -136,7 +136,8 @@ TEST_F(DialectValues, ComputedTextKeepsItsCaseInsensitivity) {
 TEST_F(DialectValues, NumbersAsTextHaveFifteenSignificantDigits) {
   check({
       {"SELECT CStr(1 / 3), CStr(0.1 + 0.2), \"x\" & (0.1 + 0.2), Len(0.1 + 0.2)", "0.333333333333333|0.3|x0.3|3"},
-      {"SELECT CStr(10 ^ 15), CStr(123456789012345), CStr(2 ^ 0.5), CStr(-2.5)", "1E+15|123456789012345|1.4142135623731|-2.5"},
+      {"SELECT CStr(10 ^ 15), CStr(123456789012345), CStr(2 ^ 0.5), CStr(-2.5)",
+       "1E+15|123456789012345|1.4142135623731|-2.5"},
       {"SELECT CStr(1E+300 * 1E+300)", "#6"},
   });
 }
@@ -149,7 +150,8 @@ TEST_F(DialectValues, SmallerMeaningsOfOperatorsAndFunctions) {
       {"SELECT 0 / 0", "#6"},
       {"SELECT 5 \\ 0", "#11"},
       {"SELECT 5 Mod 0", "#11"},
-      {"SELECT Replace(\"a-b-c\", \"-\", \"+\"), Replace(\"aXbxc\", \"x\", \"\"), Replace(\"aXbxc\", \"x\", \"\", 1, -1, 0)",
+      {"SELECT Replace(\"a-b-c\", \"-\", \"+\"), Replace(\"aXbxc\", \"x\", \"\"), "
+       "Replace(\"aXbxc\", \"x\", \"\", 1, -1, 0)",
        "a+b+c|abc|aXbc"},
       {"SELECT Replace(\"abcabc\", \"b\", \"B\", 3), Replace(\"aaa\", \"a\", \"b\", 1, 2), Replace(Null, \"a\", \"b\")",
        "caBc|bba|Null"},

@@ -102,11 +102,13 @@ void Emitter::select(const bound::Select& s, bool withRowid) {
   }
 }
 
+// A constant key orders and groups nothing; as text it is never read as
+// the number of a result column, whatever its type.
 void Emitter::key(const bound::Expr& e, bool noCase) {
   if (!isConstant(e)) return collated(e, noCase, kAny);
   out_ += "CAST(";
   expr(e);
-  out_ += " AS NUMERIC)";
+  out_ += " AS TEXT)";
 }
 
 void Emitter::selectCore(const bound::Select& s, bool withRowid, bool rankedColumns) {

@@ -19,7 +19,7 @@ inline constexpr int32_t kSyntaxFrom = 3131;
 inline constexpr int32_t kSyntaxInsert = 3134;
 inline constexpr int32_t kCharactersAfterEnd = 3142;  // text after the closing ";": no clause is at fault
 inline constexpr int32_t kSyntaxUpdate = 3144;
-inline constexpr int32_t kSyntaxSelect = 3141;        // a SELECT's own words: TOP, ORDER BY, GROUP BY, its result columns
+inline constexpr int32_t kSyntaxSelect = 3141;        // a SELECT's own words: TOP, its keys, its result columns
 inline constexpr int32_t kSubqueryFields = 3306;      // a subquery giving one value asks for more than one field
 
 // The runtime's numbers that the dialect's functions raise when they run,

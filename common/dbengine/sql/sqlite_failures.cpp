@@ -56,7 +56,8 @@ std::optional<Error> statementFailure(int rc, std::string_view message, std::str
   const std::string quoted = statement.empty() ? "" : " in statement '" + std::string(statement) + "'";
   switch (rc & 0xff) {
     case SQLITE_TOOBIG:
-      return Error(errc::kOutOfStringSpace, "Out of string space: a value is longer than the engine allows" + quoted + ".");
+      return Error(errc::kOutOfStringSpace,
+                   "Out of string space: a value is longer than the engine allows" + quoted + ".");
     case SQLITE_NOMEM: return Error(runtime_error::kOutOfMemory, "Out of memory" + quoted + ".");
     case SQLITE_ERROR: break;
     default: return std::nullopt;

@@ -622,7 +622,8 @@ void fnCDbl(sqlite3_context* ctx, int, sqlite3_value** argv) {
 void fnCCur(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (anyNull(ctx, 1, argv)) return;
   const double scaled = std::nearbyint(numberOf(argv[0], "CCur") * 10000.0);
-  if (!(std::fabs(scaled) <= 9223372036854775807.0)) overflow("CCur", displayText(argv[0]) + " does not fit a Currency");
+  if (!(std::fabs(scaled) <= 9223372036854775807.0))
+    overflow("CCur", displayText(argv[0]) + " does not fit a Currency");
   resultNumber(ctx, scaled / 10000.0, "CCur");
 }
 
@@ -701,7 +702,8 @@ void fnSubtract(sqlite3_context* ctx, int, sqlite3_value** argv) {
   resultSum(ctx, argv[0], argv[1], true);
 }
 
-// a / b. Division by zero fails, and 0 / 0 overflows, as in the runtime.
+// a / b, always a real number (4 / 2 is 2.0). Division by zero fails, and
+// 0 / 0 overflows, as in the runtime.
 void fnDivide(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (anyNull(ctx, 2, argv)) return;
   const double a = numberOf(argv[0], "/"), b = numberOf(argv[1], "/");
@@ -709,7 +711,9 @@ void fnDivide(sqlite3_context* ctx, int, sqlite3_value** argv) {
     if (a == 0) overflow("/", "0 / 0 has no value");
     fail(errc::kDivisionByZero, "Division by zero.");
   }
-  resultNumber(ctx, a / b, "/");
+  const double q = a / b;
+  if (std::isinf(q)) overflow("/", "the result is beyond the range of numbers");
+  sqlite3_result_double(ctx, q);
 }
 
 void fnIntDiv(sqlite3_context* ctx, int, sqlite3_value** argv) {

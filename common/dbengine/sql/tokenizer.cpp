@@ -206,8 +206,8 @@ size_t Tokenizer::literalEnd(size_t pos, TokenKind kind) const {
   size_t end = std::string_view::npos;
   if (kind == TokenKind::Number && isDigit(c)) end = scanNumber(pos);
   if (kind == TokenKind::Number && c == '&') end = scanHexOrOctal(pos);
-  if (end == 0 || end == std::string_view::npos || !numberFits(text_.substr(pos, end - pos))) return std::string_view::npos;
-  return end;
+  if (end == 0 || end == std::string_view::npos) return std::string_view::npos;
+  return numberFits(text_.substr(pos, end - pos)) ? end : std::string_view::npos;
 }
 
 std::vector<Token> tokenize(std::string_view text) {
@@ -263,7 +263,8 @@ std::optional<int32_t> radixNumber(std::string_view digits, int radix) {
   while (!digits.empty() && digits.front() == '0') digits.remove_prefix(1);
   uint64_t v = 0;
   auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v, radix);
-  if (ec != std::errc() || ptr != digits.data() + digits.size()) return digits.empty() ? std::optional<int32_t>(0) : std::nullopt;
+  if (digits.empty()) return 0;
+  if (ec != std::errc() || ptr != digits.data() + digits.size()) return std::nullopt;
   if (v <= 0xFFFF) return static_cast<int32_t>(static_cast<int16_t>(static_cast<uint16_t>(v)));
   if (v <= 0xFFFFFFFF) return static_cast<int32_t>(static_cast<uint32_t>(v));
   return std::nullopt;

@@ -34,10 +34,19 @@ bool exactTruth(const bound::Expr& e) {
     case ExprKind::InSelect:
     case ExprKind::Exists: return true;
     case ExprKind::Unary: return static_cast<const bound::UnaryExpr&>(e).op == bound::UnaryOp::Not;
-    case ExprKind::Binary: {
-      const bound::BinaryOp op = static_cast<const bound::BinaryExpr&>(e).op;
-      return op <= bound::BinaryOp::GreaterEqual || op == bound::BinaryOp::Like;  // logic and comparisons
-    }
+    case ExprKind::Binary:
+      switch (static_cast<const bound::BinaryExpr&>(e).op) {
+        case bound::BinaryOp::Or:
+        case bound::BinaryOp::And:
+        case bound::BinaryOp::Equal:
+        case bound::BinaryOp::NotEqual:
+        case bound::BinaryOp::Less:
+        case bound::BinaryOp::LessEqual:
+        case bound::BinaryOp::Greater:
+        case bound::BinaryOp::GreaterEqual:
+        case bound::BinaryOp::Like: return true;
+        default: return false;
+      }
     case ExprKind::Call: return static_cast<const bound::CallExpr&>(e).function == Function::CBool;
     case ExprKind::Case: {
       const auto& c = static_cast<const bound::CaseExpr&>(e);
@@ -86,7 +95,8 @@ bound::ExprPtr asArithmetic(bound::ExprPtr e) {
 
 void makeComparable(const std::vector<bound::ExprPtr*>& values, ValueType other) {
   auto any = [&](auto test) {
-    return test(other) || std::any_of(values.begin(), values.end(), [&](bound::ExprPtr* v) { return test((*v)->type); });
+    return test(other) ||
+           std::any_of(values.begin(), values.end(), [&](bound::ExprPtr* v) { return test((*v)->type); });
   };
   const bool dates = any([](ValueType t) { return t == ValueType::Date; });
   const bool numbers = any([](ValueType t) { return numeric(t); });

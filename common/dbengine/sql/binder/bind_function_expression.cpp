@@ -82,7 +82,7 @@ bound::ExprPtr Binder::call(const ast::CallExpr& e, const Scope& scope) {
       // Int and Fix of a date give a date: the whole days of its day count.
       const bool ofDate = (f->function == Function::Int || f->function == Function::Fix) &&
                           args[0]->type == ValueType::Date;
-      auto c = std::make_unique<bound::CallExpr>(f->function, ofDate ? ValueType::Number : t);
+      auto c = std::make_unique<bound::CallExpr>(f->function, t);
       c->aggregate = f->form == FunctionForm::Aggregate;
       c->args = std::move(args);
       if (!ofDate) return c;
