@@ -1,6 +1,6 @@
 #include "dbengine/catalog.h"
 
-#include "dbengine/names.h"
+#include "dbengine/identifiers.h"
 #include "dbengine/sqlite_errors.h"
 
 namespace oskara::db {

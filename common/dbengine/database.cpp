@@ -5,7 +5,7 @@
 #include "dbengine/connection.h"
 #include "dbengine/engine_internal.h"
 #include "dbengine/errors.h"
-#include "dbengine/names.h"
+#include "dbengine/identifiers.h"
 #include "dbengine/sql/functions.h"
 
 namespace oskara::db {

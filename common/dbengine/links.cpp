@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "dbengine/connection.h"
-#include "dbengine/names.h"
+#include "dbengine/identifiers.h"
 #include "dbengine/sqlite_errors.h"
 
 namespace oskara::db {

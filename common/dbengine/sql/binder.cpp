@@ -4,7 +4,7 @@
 #include <string>
 
 #include "dbengine/errors.h"
-#include "dbengine/names.h"
+#include "dbengine/identifiers.h"
 #include "dbengine/sql/functions.h"
 #include "dbengine/sql/parser.h"
 
