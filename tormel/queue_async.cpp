@@ -1,9 +1,9 @@
 #include "tormel/queue_async.h"
 
 #include <utility>
-#include <vector>
 
-#include "automation/class_registry.h"
+#include "clients/application_client.h"
+#include "clients/queue_engine_client.h"
 #include "core/error.h"
 #include "tormel/queue_engine.h"
 
@@ -11,11 +11,10 @@ namespace tormel {
 
 using oskara::Error;
 using oskara::ObjectRef;
-using oskara::Variant;
+using oskara::clients::ApplicationClient;
+using oskara::clients::QueueEngineClient;
 
 namespace {
-
-constexpr const char* kEngineClass = "Tormel.QueueEngine";
 
 frmQueueAsync* g_window = nullptr;  // made on first load; lives as long as the process
 
@@ -23,9 +22,7 @@ frmQueueAsync* g_window = nullptr;  // made on first load; lives as long as the 
 // object, its server gone) is ignored: the run ends as usual.
 void callBack(ObjectRef callBack, int32_t lErr, const std::string& sError) {
   try {
-    if (!callBack) throw Error(91, "Object variable not set: no callback object.");
-    std::vector<Variant> args{Variant(lErr), Variant(sError)};
-    callBack->invoke("CallBack", args);
+    ApplicationClient(std::move(callBack)).CallBack(lErr, sError);
   } catch (...) {
   }
 }
@@ -86,12 +83,9 @@ void frmQueueAsync::Timer1_Timer() {
   std::string sError;
   try {
     SetTimer1Interval(0);  // once per request
-    m_oEngine = oskara::createObject(kEngineClass);
-    std::vector<Variant> args{Variant(m_sDTPath), Variant(m_sARPath), Variant(m_sSOPath),
-                              Variant(lErr), Variant(sError)};
-    m_oEngine->invoke("ProcessQueue", args);  // its result is not looked at
-    lErr = args[3].toInt32();
-    sError = args[4].toString();
+    m_oEngine = QueueEngineClient::create().object();
+    // Its result is not looked at: the error pair tells the outcome.
+    QueueEngineClient(m_oEngine).ProcessQueue(m_sDTPath, m_sARPath, m_sSOPath, lErr, sError);
   } catch (...) {
     const Error failure = oskara::currentFailure();
     callBack(m_oCallBack, failure.number(), failure.text());

@@ -4,10 +4,11 @@
 //
 // UpdQueueAsync loads it, stores the request's paths and callback object and
 // arms Timer1 for 2000 ms. The timer event (on the server's thread, from its
-// event loop) creates a fresh "Tormel.QueueEngine", runs ProcessQueue on it by
-// name, calls CallBack by name on the callback object with the scan's error
-// number and text, and unloads the window. A request that arrives while one is
-// armed replaces its paths and callback object and restarts the 2000 ms.
+// event loop) creates a fresh engine object by its identifier, runs
+// ProcessQueue on it by name, calls CallBack by name on the callback object
+// with the scan's error number and text, and unloads the window. A request
+// that arrives while one is armed replaces its paths and callback object and
+// restarts the 2000 ms.
 //
 // The process stays alive while a request is armed or running: the window
 // keeps a ServerHold for that time, even when no client holds an engine.
