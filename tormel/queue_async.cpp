@@ -41,19 +41,19 @@ frmQueueAsync::~frmQueueAsync() = default;
 
 frmQueueAsync& frmQueueAsync::Load() {
   if (!g_window) g_window = new frmQueueAsync;
-  g_window->m_bLoaded = true;
+  g_window->loaded_ = true;
   return *g_window;
 }
 
 frmQueueAsync* frmQueueAsync::Loaded() {
-  return g_window && g_window->m_bLoaded ? g_window : nullptr;
+  return g_window && g_window->loaded_ ? g_window : nullptr;
 }
 
 void frmQueueAsync::Unload() {
   if (frmQueueAsync* window = Loaded()) {
     window->Form_Unload();
     window->SetTimer1Interval(0);
-    window->m_bLoaded = false;
+    window->loaded_ = false;
   }
 }
 
@@ -65,15 +65,15 @@ void frmQueueAsync::Form_Unload() {
 }
 
 void frmQueueAsync::SetTimer1Interval(int ms) {
-  m_iTimer1Interval = ms;
+  timer1Interval_ = ms;
   if (ms <= 0) {
-    m_iTimer1Interval = 0;
+    timer1Interval_ = 0;
     Timer1.stop();
-    m_armed.reset();
+    armed_.reset();
     return;
   }
   Timer1.start(ms);
-  if (!m_armed) m_armed.emplace();
+  if (!armed_) armed_.emplace();
 }
 
 void frmQueueAsync::Timer1_Timer() {
@@ -99,7 +99,7 @@ void frmQueueAsync::Timer1_Timer() {
   // A request that arrived while CallBack was in progress (the call serves
   // incoming calls while it waits) has armed the timer again; unloading now
   // would drop it.
-  if (m_iTimer1Interval == 0) Unload();
+  if (timer1Interval_ == 0) Unload();
 }
 
 bool QueueEngine::UpdQueueAsync(std::string DT_UNCPath, std::string AR_UNCPath,

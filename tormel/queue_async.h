@@ -50,7 +50,7 @@ class frmQueueAsync : public QObject {
   // Timer1's interval in milliseconds; 0 means stopped. Setting a non-zero
   // interval (re)starts the count.
   void SetTimer1Interval(int ms);
-  int Timer1Interval() const { return m_iTimer1Interval; }
+  int Timer1Interval() const { return timer1Interval_; }
 
   frmQueueAsync(const frmQueueAsync&) = delete;
   frmQueueAsync& operator=(const frmQueueAsync&) = delete;
@@ -62,10 +62,10 @@ class frmQueueAsync : public QObject {
   void Timer1_Timer();
   void Form_Unload();
 
-  QTimer Timer1;               // enabled; fires every m_iTimer1Interval ms while non-zero
-  int m_iTimer1Interval = 0;
-  bool m_bLoaded = false;
-  std::optional<oskara::ServerHold> m_armed;  // set exactly while Timer1 counts
+  QTimer Timer1;               // enabled; fires every timer1Interval_ ms while non-zero
+  int timer1Interval_ = 0;
+  bool loaded_ = false;
+  std::optional<oskara::ServerHold> armed_;  // set exactly while Timer1 counts
 };
 
 }  // namespace tormel

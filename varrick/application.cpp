@@ -9,7 +9,7 @@
 #include "contract/tables.h"
 #include "dbengine/dbengine.h"
 #include "presenter/message_presenter.h"
-#include "varrick/gen_routines.h"
+#include "varrick/process_state.h"
 #include "varrick/result_string.h"
 
 namespace varrick {

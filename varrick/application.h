@@ -84,8 +84,8 @@ class Application : public oskara::automation::DispatchObject<Application> {
   oskara::ObjectRef m_oAsyncCallBack;  // the Application it passed as the callback object
   // Set on the callback object of an update: it was created for that, and
   // whether its CallBack has come.
-  bool m_bIsAsyncCallBack = false;
-  bool m_bCalledBack = false;
+  bool isAsyncCallBack_ = false;
+  bool calledBack_ = false;
 };
 
 // Registers the application's class (contract::kApplicationClass) with this

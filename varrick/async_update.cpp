@@ -2,7 +2,7 @@
 // engine's runner and returns at once, the engine reports the end through
 // CallBack on a second Application of this process, and any Application of
 // the process polls the outcome with UpdQAsyncStatus. The status lives in
-// modGenRoutines (gen_routines.h); the queue-processing lock keeps other
+// modGenRoutines (process_state.h); the queue-processing lock keeps other
 // server processes on the same DT database out while an update runs.
 #include <memory>
 
@@ -13,7 +13,7 @@
 #include "core/variant.h"
 #include "presenter/message_presenter.h"
 #include "varrick/application.h"
-#include "varrick/gen_routines.h"
+#include "varrick/process_state.h"
 #include "varrick/result_string.h"
 
 namespace varrick {
@@ -82,7 +82,7 @@ std::string Application::UpdateQueueAsync(std::string sDTPath, std::string sARPa
     m_oAsyncEngine = QueueEngineClient::create().object();
     m_oAsyncCallBack = ApplicationClient::create().object();  // in this process
     if (auto* callBack = dynamic_cast<Application*>(m_oAsyncCallBack.get())) {
-      callBack->m_bIsAsyncCallBack = true;
+      callBack->isAsyncCallBack_ = true;
       g_currentCallBack = callBack;
     }
 
@@ -155,15 +155,15 @@ std::string Application::UpdQAsyncStatus(int32_t& lErr, std::string& sError) {
 }
 
 bool Application::ClosesHeldRecordsetAtEnd() const {
-  if (!m_bIsAsyncCallBack) return true;
+  if (!isAsyncCallBack_) return true;
   // The callback object of a refused or abandoned update still holds the
   // lock it was made for; one whose update has been reported (the lock went
   // back with the report) or replaced by a later update's does not.
-  return this == g_currentCallBack && !m_bCalledBack;
+  return this == g_currentCallBack && !calledBack_;
 }
 
 void Application::CallBack(int32_t& lErr, std::string& sError) {
-  m_bCalledBack = true;
+  calledBack_ = true;
   // The engine has reported: nothing more to watch for.
   try {
     engineWatch().reset();

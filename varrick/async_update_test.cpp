@@ -20,7 +20,7 @@
 #include "dbengine/dbengine.h"
 #include "presenter/message_presenter.h"
 #include "varrick/application.h"
-#include "varrick/gen_routines.h"
+#include "varrick/process_state.h"
 
 namespace varrick {
 namespace {

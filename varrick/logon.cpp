@@ -8,7 +8,7 @@
 #include "dbengine/dbengine.h"
 #include "dbengine/errors.h"
 #include "varrick/application.h"
-#include "varrick/gen_routines.h"
+#include "varrick/process_state.h"
 #include "varrick/result_string.h"
 #include "varrick/user_list.h"
 

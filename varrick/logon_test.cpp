@@ -13,7 +13,7 @@
 #include "contract/tables.h"
 #include "directdb/sqlite_file.h"
 #include "varrick/application.h"
-#include "varrick/gen_routines.h"
+#include "varrick/process_state.h"
 #include "varrick/testing/holder_process.h"
 #include "varrick/user_list.h"
 
