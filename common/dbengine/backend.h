@@ -127,7 +127,7 @@ class Store {
   virtual Connection& connection() = 0;
 
   // The schema of the database's own tables on its connection (TableInfo::schema).
-  virtual const std::string& schema() const = 0;
+  virtual std::string_view schema() const = 0;
 
   virtual bool isReadOnly() const = 0;  // this process may not write the database
   // Whether the tables of `schema` (TableInfo::schema: the database's own or

@@ -36,7 +36,7 @@ const sql::TableInfo* DatabaseCatalog::tableInfo(std::string_view name) const {
   loadTables();
   sql::TableInfo info;
   if (auto local = localTables_.find(key); local != localTables_.end()) {
-    info.schema = store_.schema();
+    info.schema = std::string(store_.schema());
     info.table = local->second;
   } else if (const Link* link = store_.links().find(name)) {
     const LinkedDatabase& linked = store_.links().databases[link->database];

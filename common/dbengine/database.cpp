@@ -60,7 +60,7 @@ void bindShape(backend::Statement& stmt, const sql::Translation& translation, co
         continue;
       }
     }
-    if (value->type() == VarType::Object || value->type() == VarType::Error)
+    if (value->get<ObjectRef>() || value->get<Variant::ErrorValue>())
       throw conversionError("parameter " + std::to_string(i + 1), value->debugString());
     stmt.bind(static_cast<int>(i + 1), *value, false, {{}, {}, text});
   }
@@ -72,12 +72,6 @@ void bindShape(backend::Statement& stmt, const sql::Translation& translation, co
 }
 
 }  // namespace
-
-std::string internalKey(std::string_view kind, std::string_view a, std::string_view b) {
-  std::string key = "\x01";
-  key.append(kind).append("\x1f").append(a).append("\x1f").append(b);
-  return key;
-}
 
 // ---- Database::Impl ----
 

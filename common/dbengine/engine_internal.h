@@ -106,7 +106,11 @@ RecordsetPtr makeRecordset(const DatabasePtr& owner, RecordsetSource source, Rec
 
 // The statement cache's key of a statement of our own: it starts with a byte
 // no dialect text has.
-std::string internalKey(std::string_view kind, std::string_view a, std::string_view b);
+inline std::string internalKey(std::string_view kind, std::string_view a, std::string_view b) {
+  std::string key = "\x01";
+  key.append(kind).append("\x1f").append(a).append("\x1f").append(b);
+  return key;
+}
 
 // Runs an action statement of the dialect on `db`; returns the rows changed.
 int64_t executeStatement(Database::Impl& db, std::string_view text, const ParameterValues* values);

@@ -98,10 +98,10 @@ void Recordset::Impl::fill() {
   if (values.capacity() == 0) values.reserve(columnCount());
   if (!cursor) return;
   const auto& updatable = compiled->translation.updatable;
+  const std::string_view table = updatable ? std::string_view(updatable->table.table) : std::string_view();
   try {
     const std::span<const FieldType> types(compiled->fieldTypes.data(), columnCount());
-    if (!cursor.get().fetch(kBatchRows, types, compiled->rowidColumn, values, rowIds,
-                            db->context(updatable ? updatable->table.table : "", source)))
+    if (!cursor.get().fetch(kBatchRows, types, compiled->rowidColumn, values, rowIds, db->context(table, source)))
       cursor.release();  // reset at once: nothing of the statement outlives the last row
   } catch (...) {
     cursor.release();

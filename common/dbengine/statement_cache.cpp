@@ -29,13 +29,17 @@ std::shared_ptr<const CompiledStatement> StatementCache::Lease::compiledPtr() co
 }
 
 void StatementCache::Lease::release() {
-  if (stmt_) giveBack(*slot_, std::move(stmt_));
+  if (stmt_) giveBack(*slot_, stmt_);
   slot_.reset();
 }
 
-void StatementCache::giveBack(Slot& slot, std::unique_ptr<backend::Statement> stmt) {
+void StatementCache::giveBack(Slot& slot, std::unique_ptr<backend::Statement>& stmt) {
   stmt->reset();
-  if (!slot.evicted && slot.idle.size() < kIdlePerShape) slot.idle.push_back(std::move(stmt));
+  if (!slot.evicted && slot.idle.size() < kIdlePerShape) {
+    slot.idle.push_back(std::move(stmt));
+  } else {
+    stmt.reset();
+  }
 }
 
 StatementCache::StatementCache(backend::Connection& connection, size_t capacity)

@@ -96,7 +96,7 @@ class StatementCache {
     bool evicted = false;  // no longer in the cache: finalize on return
     std::list<std::string>::iterator recency;
   };
-  static void giveBack(Slot& slot, std::unique_ptr<backend::Statement> stmt);
+  static void giveBack(Slot& slot, std::unique_ptr<backend::Statement>& stmt);  // leaves `stmt` empty
   std::unique_ptr<backend::Statement> prepare(const CompiledStatement& compiled, std::string_view statement);
   void evict(std::string key);  // a copy: callers pass keys owned by recency_
 

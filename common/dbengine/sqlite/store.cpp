@@ -146,11 +146,6 @@ std::unique_ptr<SqliteStore> SqliteStore::open(const std::string& path, const Us
   return store;
 }
 
-const std::string& SqliteStore::schema() const {
-  static const std::string main = "main";
-  return main;
-}
-
 bool SqliteStore::isReadOnlySchema(std::string_view schema) const {
   return schema == this->schema() ? isReadOnly() : links_.isReadOnlySchema(schema);
 }

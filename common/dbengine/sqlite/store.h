@@ -28,7 +28,7 @@ class SqliteStore final : public backend::Store {
   sqlite3* handle() const { return connection_->handle(); }
 
   backend::Connection& connection() override { return *connection_; }
-  const std::string& schema() const override;  // "main"
+  std::string_view schema() const override { return "main"; }
   bool isReadOnly() const override { return connection_->isReadOnly(); }
   bool isReadOnlySchema(std::string_view schema) const override;
   std::vector<std::string> tableNames() override;
