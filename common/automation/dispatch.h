@@ -47,9 +47,14 @@ struct MemberInfo {
 struct ClassInfo {
   std::string name;                 // class name, e.g. "QueueEngine"
   std::vector<MemberInfo> members;  // in interface order
+  // Events the class raises (raiseEvent in class_registry.h): name, by-value
+  // parameters and help, result Void. On the bus each is a signal of the
+  // class's typed interface; the late-bound TypeInfo does not list them.
+  std::vector<MemberInfo> events;
 
-  // The member of that name, compared without regard to case; nullptr if none.
+  // The member or event of that name, compared without regard to case; nullptr if none.
   const MemberInfo* findMember(std::string_view member) const;
+  const MemberInfo* findEvent(std::string_view event) const;
 };
 
 // A late-bound automation object. Objects are shared through ObjectRef; an

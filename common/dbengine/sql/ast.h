@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/variant.h"
-#include "dbengine/sql/translator.h"
+#include "dbengine/sql/statement_kind.h"
 
 namespace oskara::db::sql::ast {
 

@@ -1,9 +1,12 @@
 // Stage 3 output: the bound form of a statement. Every name is resolved: to
 // a column of a source in a FROM clause, to a parameter, or (in a select
-// list) expanded from * and t.*. Every operator is decided: the emitter
-// writes what it finds here and makes no choices about meaning.
+// list) expanded from * and t.*. Every operator and function is decided, with
+// the type of what it gives, where text must compare without regard to case,
+// and what identifies a row: an emitter writes what it finds here in its
+// target's SQL and makes no choices about meaning.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -13,7 +16,10 @@
 
 #include "core/variant.h"
 #include "dbengine/sql/ast.h"
-#include "dbengine/sql/translator.h"
+#include "dbengine/sql/catalog.h"
+#include "dbengine/sql/function_catalog.h"
+#include "dbengine/sql/statement_kind.h"
+#include "dbengine/sql/translation.h"
 
 namespace oskara::db::sql::bound {
 
@@ -23,6 +29,10 @@ namespace oskara::db::sql::bound {
 enum class ValueType : uint8_t { Unknown, Text, Number, Boolean, Date, Null };
 
 ValueType valueTypeOfDeclared(std::string_view declType);
+
+// The numbers the dialect's True and False are in expressions and results.
+inline constexpr int kTrueNumber = 1;
+inline constexpr int kFalseNumber = 0;
 
 struct Select;
 struct Source;
@@ -34,7 +44,7 @@ enum class ExprKind : uint8_t {
   Parameter,  // a named parameter
   Unary,
   Binary,
-  Call,       // a function, aggregate or helper call
+  Call,       // a function or aggregate of the dialect
   Case,       // IIf
   IsNull,
   Between,
@@ -42,6 +52,7 @@ enum class ExprKind : uint8_t {
   InSelect,
   Exists,
   Subquery,
+  RowId,      // what identifies a row of a table source (DISTINCTROW's grouping)
 };
 
 enum class ConstantValue : uint8_t { True, False, Null, EmptyText };
@@ -49,10 +60,18 @@ enum class UnaryOp : uint8_t { Negate, Not };
 enum class BinaryOp : uint8_t {
   Or, And,
   Equal, NotEqual, Less, LessEqual, Greater, GreaterEqual,
-  Add, Subtract, Multiply,
-  RealDivide,  // a / b with a taken as a real number
-  TextConcat,  // ||, both sides known to be text
+  Add, Subtract, Multiply,  // of numbers
+  RealDivide,   // a / b with a taken as a real number
+  TextConcat,   // + of two values known to be text
+  Concat,       // a & b: text of both, Null only when both are Null
+  AddAny,       // a + b decided by the values when they run: numbers add, texts join, a date moves by days
+  SubtractAny,  // a - b decided by the values: numbers, a date less days, days between two dates
+  IntDivide,    // a \ b
+  Mod,
+  Power,        // a ^ b
+  Like,         // a Like pattern, with the dialect's wildcards: 1, 0 or Null
 };
+inline constexpr size_t kBinaryOpCount = static_cast<size_t>(BinaryOp::Like) + 1;  // the last above
 
 struct Expr {
   Expr(ExprKind k, ValueType t) : kind(k), type(t) {}
@@ -101,11 +120,11 @@ struct BinaryExpr : Expr {
 };
 
 struct CallExpr : Expr {
-  CallExpr(std::string_view f, ValueType t) : Expr(ExprKind::Call, t), function(f) {}
-  std::string_view function;  // SQLite function name (static storage)
-  std::vector<ExprPtr> args;
+  CallExpr(Function f, ValueType t) : Expr(ExprKind::Call, t), function(f) {}
+  Function function;
+  std::vector<ExprPtr> args;  // Nz always has two: a Null reads as its second
   bool aggregate = false;
-  bool star = false;  // count(*)
+  bool star = false;  // Count(*)
 };
 
 struct CaseExpr : Expr {
@@ -158,6 +177,11 @@ struct SubqueryExpr : Expr {
   std::unique_ptr<Select> select;
 };
 
+struct RowIdExpr : Expr {
+  explicit RowIdExpr(const Source* s) : Expr(ExprKind::RowId, ValueType::Number), source(s) {}
+  const Source* source;  // a table or link
+};
+
 // ---- FROM clauses ----
 
 // One table, link or query that a FROM clause lists.
@@ -201,8 +225,10 @@ struct OrderItem {
 struct Select {
   FromClause from;
   bool distinct = false;
-  // DISTINCTROW: one result row per combination of rows of these sources.
-  std::vector<const Source*> distinctRowSources;
+  // DISTINCTROW: one result row per combination of rows of the sources whose
+  // fields are shown, so the rows are grouped by these: the row identity of
+  // each such table, and every field of each such query (which has none).
+  std::vector<ExprPtr> distinctRowKeys;
   ExprPtr top;
   std::vector<SelectItem> items;
   ExprPtr where;

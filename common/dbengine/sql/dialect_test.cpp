@@ -6,7 +6,7 @@
 
 #include "core/clock.h"
 #include "core/error.h"
-#include "dbengine/errors.h"
+#include "dbengine/sql/errors.h"
 #include "dbengine/sql/parser.h"
 #include "dbengine/sql/test_database.h"
 #include "dbengine/sql/translator.h"
@@ -205,7 +205,7 @@ TEST_F(Dialect, LinksReadTheirSourceTableUnderTheLinkName) {
   db_.exec("INSERT INTO ar.tblArCust (CustId, CreditLimit) VALUES ('L1', 50)");
   RunResult r = db_.run("SELECT tblArCust.CustId, [tblArCust].CreditLimit FROM tblArCust");
   EXPECT_THAT(r.rows, ElementsAre("L1|50"));
-  EXPECT_THAT(r.translation.sqlite, HasSubstr("\"ar\".\"tblArCust\" AS \"tblArCust\""));
+  EXPECT_THAT(r.translation.sql, HasSubstr("\"ar\".\"tblArCust\" AS \"tblArCust\""));
   ASSERT_TRUE(r.translation.updatable);
   EXPECT_EQ(r.translation.updatable->table.schema, "ar");
 
@@ -361,8 +361,8 @@ TEST_F(Dialect, EachKindOfSyntaxErrorHasItsNumberAndQuotesTheStatement) {
       {"UPDATE Customers SET Name 1", errc::kSyntaxUpdate},
       {"UPDATE Customers SET Name = 1 City = 2", errc::kSyntaxUpdate},
       {"UPDATE SET Name = 1", errc::kSyntaxUpdate},
-      {"SELECT Name FROM Customers; SELECT 1", kCharactersAfterEnd},
-      {"DELETE * FROM Orders;;", kCharactersAfterEnd},
+      {"SELECT Name FROM Customers; SELECT 1", errc::kCharactersAfterEnd},
+      {"DELETE * FROM Orders;;", errc::kCharactersAfterEnd},
   };
   for (const Case& c : cases) {
     Error e = errorOf([&] { translate(c.text, db_); });

@@ -5,7 +5,7 @@
 
 #include "contract/schema.h"
 #include "contract/tables.h"
-#include "dbengine/sql/functions.h"
+#include "dbengine/sql/sqlite_functions.h"
 
 namespace oskara::db::sql::testdb {
 namespace {
@@ -124,8 +124,8 @@ RunResult TestDatabase::run(std::string_view dialect, const std::map<std::string
   result.translation = translate(dialect, *this);
   StatementShape shape = statementShape(dialect);
   sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db_, result.translation.sqlite.c_str(), -1, &st, nullptr) != SQLITE_OK)
-    throw std::runtime_error("SQLite refused " + result.translation.sqlite + ": " + sqlite3_errmsg(db_));
+  if (sqlite3_prepare_v2(db_, result.translation.sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
+    throw std::runtime_error("SQLite refused " + result.translation.sql + ": " + sqlite3_errmsg(db_));
   for (size_t i = 0; i < result.translation.bindings.size(); ++i) {
     const Binding& b = result.translation.bindings[i];
     Variant value;
@@ -154,7 +154,7 @@ RunResult TestDatabase::run(std::string_view dialect, const std::map<std::string
   }
   std::string error = rc == SQLITE_DONE ? "" : sqlite3_errmsg(db_);
   sqlite3_finalize(st);
-  if (!error.empty()) throw std::runtime_error("SQLite failed on " + result.translation.sqlite + ": " + error);
+  if (!error.empty()) throw std::runtime_error("SQLite failed on " + result.translation.sql + ": " + error);
   result.changes = sqlite3_changes(db_);
   return result;
 }

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "dbengine/errors.h"
+#include "dbengine/sql/errors.h"
 #include "dbengine/sql/datetext.h"
 
 namespace oskara::db::sql {

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "core/error.h"
-#include "dbengine/errors.h"
+#include "dbengine/sql/errors.h"
 #include "dbengine/sql/translator.h"
 
 namespace oskara::db::sql {

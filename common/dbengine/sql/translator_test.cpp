@@ -165,7 +165,7 @@ TEST_F(SystemStatements, CustomerIdsWithQuotesNeitherBreakNorInject) {
   EXPECT_THAT(db_.run(getLogId("x\"\")) OR ((1=1")).rows, IsEmpty());
   // The same statement shape serves every id.
   EXPECT_EQ(statementShape(getLogId("ab\"\"c")).key, statementShape(getLogId("Z")).key);
-  EXPECT_EQ(db_.run(getLogId("Z")).translation.sqlite, db_.run(getLogId("ab\"\"c")).translation.sqlite);
+  EXPECT_EQ(db_.run(getLogId("Z")).translation.sql, db_.run(getLogId("ab\"\"c")).translation.sql);
 }
 
 TEST_F(SystemStatements, QueueLookupsAreUpdatableRowsOfTheQueue) {
@@ -353,8 +353,8 @@ TEST_F(SystemStatements, TruncatedStatementsFailWithAnEngineErrorOrStillPrepare)
       try {
         Translation t = translate(text, db_);
         sqlite3_stmt* st = nullptr;
-        EXPECT_EQ(sqlite3_prepare_v2(db_.handle(), t.sqlite.c_str(), -1, &st, nullptr), SQLITE_OK)
-            << text << "\n" << t.sqlite << "\n" << sqlite3_errmsg(db_.handle());
+        EXPECT_EQ(sqlite3_prepare_v2(db_.handle(), t.sql.c_str(), -1, &st, nullptr), SQLITE_OK)
+            << text << "\n" << t.sql << "\n" << sqlite3_errmsg(db_.handle());
         sqlite3_finalize(st);
       } catch (const Error& e) {
         EXPECT_GE(e.number(), 3000) << text;

@@ -1,5 +1,7 @@
 // Stage 3 of the translator: resolves the names of a parsed statement
-// against the catalog and decides the meaning of every operator (bound.h).
+// against the catalog and decides the meaning of every operator and function
+// (bound.h). One file per statement kind and per kind of expression that
+// needs more than a few lines; bind_context.h holds what they share.
 //
 //  - A table name is a table or link of the catalog, else a stored query that
 //    stands as a subquery; anything else is 3078.
@@ -15,7 +17,7 @@
 
 #include "dbengine/sql/ast.h"
 #include "dbengine/sql/bound.h"
-#include "dbengine/sql/translator.h"
+#include "dbengine/sql/catalog.h"
 
 namespace oskara::db::sql {
 

@@ -1,4 +1,4 @@
-#include "dbengine/sql/functions.h"
+#include "dbengine/sql/sqlite_functions.h"
 
 #include <sqlite3.h>
 
@@ -10,91 +10,17 @@
 #include <string>
 
 #include "core/clock.h"
+#include "core/text.h"
 #include "core/variant.h"
-#include "dbengine/errors.h"
+#include "dbengine/sql/date_arithmetic.h"
 #include "dbengine/sql/datetext.h"
+#include "dbengine/sql/enum_table.h"
+#include "dbengine/sql/errors.h"
 
 namespace oskara::db::sql {
 namespace {
 
-using R = FunctionResult;
-using F = FunctionForm;
-
-constexpr DialectFunction kFunctions[] = {
-    // Special forms.
-    {"IIf", "", 3, 3, R::Unknown, F::IIf},
-    {"IsNull", "", 1, 1, R::Boolean, F::IsNull},
-    {"Nz", "", 1, 2, R::FirstArgument, F::Nz},
-    // Aggregates.
-    {"Count", "count", 1, 1, R::Number, F::Aggregate},
-    {"Sum", "sum", 1, 1, R::Number, F::Aggregate},
-    {"Avg", "avg", 1, 1, R::Number, F::Aggregate},
-    {"Min", "min", 1, 1, R::FirstArgument, F::Aggregate},
-    {"Max", "max", 1, 1, R::FirstArgument, F::Aggregate},
-    {"First", "osk_first", 1, 1, R::FirstArgument, F::Aggregate},
-    {"Last", "osk_last", 1, 1, R::FirstArgument, F::Aggregate},
-    // Clock.
-    {"Date", "osk_date", 0, 0, R::Date, F::Call},
-    {"Time", "osk_time", 0, 0, R::Date, F::Call},
-    {"Now", "osk_now", 0, 0, R::Date, F::Call},
-    // Dates.
-    {"DateDiff", "osk_datediff", 3, 5, R::Number, F::Call},
-    {"DateAdd", "osk_dateadd", 3, 3, R::Date, F::Call},
-    {"DatePart", "osk_datepart", 2, 4, R::Number, F::Call},
-    {"DateSerial", "osk_dateserial", 3, 3, R::Date, F::Call},
-    {"TimeSerial", "osk_timeserial", 3, 3, R::Date, F::Call},
-    {"DateValue", "osk_datevalue", 1, 1, R::Date, F::Call},
-    {"TimeValue", "osk_timevalue", 1, 1, R::Date, F::Call},
-    {"Year", "osk_year", 1, 1, R::Number, F::Call},
-    {"Month", "osk_month", 1, 1, R::Number, F::Call},
-    {"Day", "osk_day", 1, 1, R::Number, F::Call},
-    {"Hour", "osk_hour", 1, 1, R::Number, F::Call},
-    {"Minute", "osk_minute", 1, 1, R::Number, F::Call},
-    {"Second", "osk_second", 1, 1, R::Number, F::Call},
-    {"Weekday", "osk_weekday", 1, 2, R::Number, F::Call},
-    // Text.
-    {"Len", "osk_len", 1, 1, R::Number, F::Call},
-    {"Left", "osk_left", 2, 2, R::Text, F::Call},
-    {"Right", "osk_right", 2, 2, R::Text, F::Call},
-    {"Mid", "osk_mid", 2, 3, R::Text, F::Call},
-    {"UCase", "osk_ucase", 1, 1, R::Text, F::Call},
-    {"LCase", "osk_lcase", 1, 1, R::Text, F::Call},
-    {"Trim", "osk_trim", 1, 1, R::Text, F::Call},
-    {"LTrim", "osk_ltrim", 1, 1, R::Text, F::Call},
-    {"RTrim", "osk_rtrim", 1, 1, R::Text, F::Call},
-    {"InStr", "osk_instr", 2, 4, R::Number, F::Call},
-    {"Space", "osk_space", 1, 1, R::Text, F::Call},
-    // Numbers.
-    {"Abs", "osk_abs", 1, 1, R::Number, F::Call},
-    {"Int", "osk_int", 1, 1, R::Number, F::Call},
-    {"Fix", "osk_fix", 1, 1, R::Number, F::Call},
-    {"Sgn", "osk_sgn", 1, 1, R::Number, F::Call},
-    {"Round", "osk_round", 1, 2, R::Number, F::Call},
-    {"Sqr", "osk_sqr", 1, 1, R::Number, F::Call},
-    {"Val", "osk_val", 1, 1, R::Number, F::Call},
-    // Conversions.
-    {"CStr", "osk_cstr", 1, 1, R::Text, F::Call},
-    {"CInt", "osk_cint", 1, 1, R::Number, F::Call},
-    {"CLng", "osk_clng", 1, 1, R::Number, F::Call},
-    {"CDbl", "osk_cdbl", 1, 1, R::Number, F::Call},
-    {"CSng", "osk_cdbl", 1, 1, R::Number, F::Call},
-    {"CCur", "osk_cdbl", 1, 1, R::Number, F::Call},
-    {"CDate", "osk_cdate", 1, 1, R::Date, F::Call},
-    {"CVDate", "osk_cdate", 1, 1, R::Date, F::Call},
-    {"CBool", "osk_cbool", 1, 1, R::Boolean, F::Call},
-    {"StrComp", "osk_strcomp", 2, 3, R::Number, F::Call},
-};
-
-char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (asciiLower(a[i]) != asciiLower(b[i])) return false;
-  }
-  return true;
-}
 
 // ---- Reading arguments ----
 
@@ -191,107 +117,10 @@ void resultNumber(sqlite3_context* ctx, double d) {
 
 // ---- Dates ----
 
-int64_t dayNumber(DateTime d) { return static_cast<int64_t>(std::floor(d.serial)); }
-
-// Seconds since the day serial epoch, to the nearest second.
-int64_t secondNumber(DateTime d) { return std::llround(d.serial * 86400.0); }
-
-int64_t floorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
-
-// Day serial 1 (31 December 1899) was a Sunday: 1 Sunday .. 7 Saturday.
-int weekdayOf(int64_t day, int firstDay) {
-  int sundayBased = static_cast<int>(((day + 6) % 7 + 7) % 7) + 1;
-  if (firstDay < 1 || firstDay > 7) firstDay = 1;
-  return (sundayBased - firstDay + 7) % 7 + 1;
-}
-
-int daysInMonth(int year, int month) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return kDays[month - 1] + (month == 2 && leap ? 1 : 0);
-}
-
-DateTime addMonths(DateTime d, int64_t months) {
-  DateTime::Parts p = d.parts();
-  int64_t total = static_cast<int64_t>(p.year) * 12 + (p.month - 1) + months;
-  int year = static_cast<int>(floorDiv(total, 12));
-  int month = static_cast<int>(total - static_cast<int64_t>(year) * 12) + 1;
-  if (year < 100 || year > 9999) failWith("DateAdd: the result is outside the range of dates");
-  int day = std::min(p.day, daysInMonth(year, month));
-  return DateTime::fromParts(year, month, day, p.hour, p.minute, p.second);
-}
-
-enum class Interval { Year, Quarter, Month, DayOfYear, Day, Weekday, Week, Hour, Minute, Second };
-
 Interval intervalOf(sqlite3_value* v, const char* function) {
   std::string_view s = textOf(v);
-  struct Name {
-    std::string_view text;
-    Interval interval;
-  };
-  static constexpr Name kNames[] = {{"yyyy", Interval::Year}, {"q", Interval::Quarter},
-                                    {"m", Interval::Month},   {"y", Interval::DayOfYear},
-                                    {"d", Interval::Day},     {"w", Interval::Weekday},
-                                    {"ww", Interval::Week},   {"h", Interval::Hour},
-                                    {"n", Interval::Minute},  {"s", Interval::Second}};
-  for (const Name& n : kNames) {
-    if (equalsIgnoreCase(s, n.text)) return n.interval;
-  }
+  if (auto interval = intervalNamed(s)) return *interval;
   failWith(std::string(function) + ": '" + std::string(s) + "' is not a date interval");
-}
-
-// DateDiff counts the boundaries of the interval crossed from a to b.
-int64_t dateDiff(Interval interval, DateTime a, DateTime b, int firstDay) {
-  DateTime::Parts pa = a.parts(), pb = b.parts();
-  switch (interval) {
-    case Interval::Year: return pb.year - pa.year;
-    case Interval::Quarter: return (pb.year * 4 + (pb.month - 1) / 3) - (pa.year * 4 + (pa.month - 1) / 3);
-    case Interval::Month: return (pb.year * 12 + pb.month) - (pa.year * 12 + pa.month);
-    case Interval::DayOfYear:
-    case Interval::Day: return dayNumber(b) - dayNumber(a);
-    case Interval::Weekday: return (dayNumber(b) - dayNumber(a)) / 7;
-    case Interval::Week: {
-      auto weekStart = [&](int64_t day) { return day - (weekdayOf(day, firstDay) - 1); };
-      return (weekStart(dayNumber(b)) - weekStart(dayNumber(a))) / 7;
-    }
-    case Interval::Hour: return floorDiv(secondNumber(b), 3600) - floorDiv(secondNumber(a), 3600);
-    case Interval::Minute: return floorDiv(secondNumber(b), 60) - floorDiv(secondNumber(a), 60);
-    case Interval::Second: return secondNumber(b) - secondNumber(a);
-  }
-  return 0;
-}
-
-DateTime dateAdd(Interval interval, int64_t n, DateTime d) {
-  switch (interval) {
-    case Interval::Year: return addMonths(d, n * 12);
-    case Interval::Quarter: return addMonths(d, n * 3);
-    case Interval::Month: return addMonths(d, n);
-    case Interval::DayOfYear:
-    case Interval::Day:
-    case Interval::Weekday: return DateTime{d.serial + static_cast<double>(n)};
-    case Interval::Week: return DateTime{d.serial + static_cast<double>(n) * 7};
-    case Interval::Hour: return DateTime{d.serial + static_cast<double>(n) / 24};
-    case Interval::Minute: return DateTime{d.serial + static_cast<double>(n) / 1440};
-    case Interval::Second: return DateTime{d.serial + static_cast<double>(n) / 86400};
-  }
-  return d;
-}
-
-int64_t datePart(Interval interval, DateTime d, int firstDay) {
-  DateTime::Parts p = d.parts();
-  switch (interval) {
-    case Interval::Year: return p.year;
-    case Interval::Quarter: return (p.month - 1) / 3 + 1;
-    case Interval::Month: return p.month;
-    case Interval::DayOfYear: return dayNumber(d) - dayNumber(DateTime::fromParts(p.year, 1, 1)) + 1;
-    case Interval::Day: return p.day;
-    case Interval::Weekday: return weekdayOf(dayNumber(d), firstDay);
-    case Interval::Week: return dateDiff(Interval::Week, DateTime::fromParts(p.year, 1, 1), d, firstDay) + 1;
-    case Interval::Hour: return p.hour;
-    case Interval::Minute: return p.minute;
-    case Interval::Second: return p.second;
-  }
-  return 0;
 }
 
 int firstDayArg(int argc, sqlite3_value** argv, int index, const char* function) {
@@ -349,7 +178,7 @@ bool matchSet(std::string_view pattern, size_t& pi, std::string_view ch) {
   bool negate = i < pattern.size() && pattern[i] == '!';
   if (negate) ++i;
   bool matched = false;
-  const char c = asciiLower(ch.size() == 1 ? ch[0] : '\0');
+  const char c = lowerAscii(ch.size() == 1 ? ch[0] : '\0');
   while (i < pattern.size() && pattern[i] != ']') {
     size_t len = charBytes(pattern, i);
     std::string_view lo = pattern.substr(i, len);
@@ -359,7 +188,7 @@ bool matchSet(std::string_view pattern, size_t& pi, std::string_view ch) {
       std::string_view hi = pattern.substr(i + 1, hiLen);
       i += 1 + hiLen;
       if (ch.size() == 1 && lo.size() == 1 && hi.size() == 1) {
-        char l = asciiLower(lo[0]), h = asciiLower(hi[0]);
+        char l = lowerAscii(lo[0]), h = lowerAscii(hi[0]);
         if ((c >= l && c <= h) || (ch[0] >= lo[0] && ch[0] <= hi[0])) matched = true;
       } else if (ch >= lo && ch <= hi) {
         matched = true;
@@ -472,20 +301,14 @@ void fnDateSerial(sqlite3_context* ctx, int, sqlite3_value** argv) {
   int64_t year = roundToInteger(numberOf(argv[0], "DateSerial"), "DateSerial");
   int64_t month = roundToInteger(numberOf(argv[1], "DateSerial"), "DateSerial");
   int64_t day = roundToInteger(numberOf(argv[2], "DateSerial"), "DateSerial");
-  if (year >= 0 && year < 100) year = expandTwoDigitYear(static_cast<int>(year));
-  int64_t total = year * 12 + (month - 1);
-  int64_t y = floorDiv(total, 12);
-  if (y < 100 || y > 9999) failWith("DateSerial: the year is outside the range of dates");
-  DateTime first = DateTime::fromParts(static_cast<int>(y), static_cast<int>(total - y * 12) + 1, 1);
-  resultDate(ctx, DateTime{first.serial + static_cast<double>(day - 1)});
+  resultDate(ctx, dateSerial(year, month, day));
 }
 
 void fnTimeSerial(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (anyNull(ctx, 3, argv)) return;
-  int64_t seconds = roundToInteger(numberOf(argv[0], "TimeSerial"), "TimeSerial") * 3600 +
-                    roundToInteger(numberOf(argv[1], "TimeSerial"), "TimeSerial") * 60 +
-                    roundToInteger(numberOf(argv[2], "TimeSerial"), "TimeSerial");
-  resultDate(ctx, DateTime{static_cast<double>(seconds) / 86400.0});
+  resultDate(ctx, timeSerial(roundToInteger(numberOf(argv[0], "TimeSerial"), "TimeSerial"),
+                             roundToInteger(numberOf(argv[1], "TimeSerial"), "TimeSerial"),
+                             roundToInteger(numberOf(argv[2], "TimeSerial"), "TimeSerial")));
 }
 
 void fnDateValue(sqlite3_context* ctx, int, sqlite3_value** argv) {
@@ -589,8 +412,8 @@ void fnStrComp(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   std::string a = displayText(argv[0]), b = displayText(argv[1]);
   bool binary = argc == 3 && !isNull(argv[2]) && numberOf(argv[2], "StrComp") == 0;
   if (!binary) {
-    for (char& c : a) c = asciiLower(c);
-    for (char& c : b) c = asciiLower(c);
+    for (char& c : a) c = lowerAscii(c);
+    for (char& c : b) c = lowerAscii(c);
   }
   int cmp = a.compare(b);
   sqlite3_result_int(ctx, cmp < 0 ? -1 : cmp > 0 ? 1 : 0);
@@ -787,63 +610,90 @@ void keepFinal(sqlite3_context* ctx) {
   kept->value = nullptr;
 }
 
-struct Registration {
-  const char* name;
-  int args;  // -1: any number
-  Body body;
+// Every dialect function as SQLite computes it, in the order of Function
+// (checked below): the SQLite function the emitter writes, and the body
+// registered under that name.
+struct SqliteFunction {
+  Function function;
+  const char* name;  // SQLite's own function, or one registered here; "" for the forms written as expressions
+  int args;          // -1: any number
+  Body body;         // registered under `name`; null where SQLite has it, another entry registers it, or
+                     // it is an aggregate (First, Last: registered on their own)
   bool deterministic;
 };
 
-constexpr Registration kRegistrations[] = {
-    {"osk_date", 0, guarded<fnDate>, false},
-    {"osk_time", 0, guarded<fnTime>, false},
-    {"osk_now", 0, guarded<fnNow>, false},
-    {"osk_datediff", -1, guarded<fnDateDiff>, true},
-    {"osk_dateadd", 3, guarded<fnDateAdd>, true},
-    {"osk_datepart", -1, guarded<fnDatePart>, true},
-    {"osk_dateserial", 3, guarded<fnDateSerial>, true},
-    {"osk_timeserial", 3, guarded<fnTimeSerial>, true},
-    {"osk_datevalue", 1, guarded<fnDateValue>, true},
-    {"osk_timevalue", 1, guarded<fnTimeValue>, true},
-    {"osk_year", 1, guarded<fnDateField<&DateTime::Parts::year>>, true},
-    {"osk_month", 1, guarded<fnDateField<&DateTime::Parts::month>>, true},
-    {"osk_day", 1, guarded<fnDateField<&DateTime::Parts::day>>, true},
-    {"osk_hour", 1, guarded<fnDateField<&DateTime::Parts::hour>>, true},
-    {"osk_minute", 1, guarded<fnDateField<&DateTime::Parts::minute>>, true},
-    {"osk_second", 1, guarded<fnDateField<&DateTime::Parts::second>>, true},
-    {"osk_weekday", -1, guarded<fnWeekday>, true},
-    {"osk_len", 1, guarded<fnLen>, true},
-    {"osk_left", 2, guarded<fnLeft>, true},
-    {"osk_right", 2, guarded<fnRight>, true},
-    {"osk_mid", -1, guarded<fnMid>, true},
-    {"osk_ucase", 1, guarded<fnCase<asciiUpper>>, true},
-    {"osk_lcase", 1, guarded<fnCase<asciiLower>>, true},
-    {"osk_trim", 1, guarded<fnTrim<true, true>>, true},
-    {"osk_ltrim", 1, guarded<fnTrim<true, false>>, true},
-    {"osk_rtrim", 1, guarded<fnTrim<false, true>>, true},
-    {"osk_instr", -1, guarded<fnInStr>, true},
-    {"osk_space", 1, guarded<fnSpace>, true},
-    {"osk_strcomp", -1, guarded<fnStrComp>, true},
-    {"osk_abs", 1, guarded<fnNumeric<absOf>>, true},
-    {"osk_int", 1, guarded<fnNumeric<intOf>>, true},
-    {"osk_fix", 1, guarded<fnNumeric<fixOf>>, true},
-    {"osk_sgn", 1, guarded<fnNumeric<sgnOf>>, true},
-    {"osk_sqr", 1, guarded<fnNumeric<sqrOf, false>>, true},
-    {"osk_round", -1, guarded<fnRound>, true},
-    {"osk_val", 1, guarded<fnVal>, true},
-    {"osk_cstr", 1, guarded<fnCStr>, true},
-    {"osk_cint", 1, guarded<fnCInteger<-32768, 32767>>, true},
-    {"osk_clng", 1, guarded<fnCInteger<-2147483648LL, 2147483647LL>>, true},
-    {"osk_cdbl", 1, guarded<fnCDbl>, true},
-    {"osk_cdate", 1, guarded<fnCDate>, true},
-    {"osk_cbool", 1, guarded<fnCBool>, true},
-    {"osk_like", 2, guarded<fnLike>, true},
-    {"osk_concat", 2, guarded<fnConcat>, true},
-    {"osk_add", 2, guarded<fnAdd>, true},
-    {"osk_subtract", 2, guarded<fnSubtract>, true},
-    {"osk_intdiv", 2, guarded<fnIntDiv>, true},
-    {"osk_mod", 2, guarded<fnMod>, true},
-    {"osk_pow", 2, guarded<fnPow>, true},
+constexpr SqliteFunction kSqliteFunctions[] = {
+    {Function::IIf, "", 0, nullptr, false},     // CASE WHEN
+    {Function::IsNull, "", 0, nullptr, false},  // IS NULL
+    {Function::Nz, "coalesce", 2, nullptr, false},
+    {Function::Count, "count", 1, nullptr, false},
+    {Function::Sum, "sum", 1, nullptr, false},
+    {Function::Avg, "avg", 1, nullptr, false},
+    {Function::Min, "min", 1, nullptr, false},
+    {Function::Max, "max", 1, nullptr, false},
+    {Function::First, "osk_first", 1, nullptr, false},
+    {Function::Last, "osk_last", 1, nullptr, false},
+    {Function::Date, "osk_date", 0, guarded<fnDate>, false},
+    {Function::Time, "osk_time", 0, guarded<fnTime>, false},
+    {Function::Now, "osk_now", 0, guarded<fnNow>, false},
+    {Function::DateDiff, "osk_datediff", -1, guarded<fnDateDiff>, true},
+    {Function::DateAdd, "osk_dateadd", 3, guarded<fnDateAdd>, true},
+    {Function::DatePart, "osk_datepart", -1, guarded<fnDatePart>, true},
+    {Function::DateSerial, "osk_dateserial", 3, guarded<fnDateSerial>, true},
+    {Function::TimeSerial, "osk_timeserial", 3, guarded<fnTimeSerial>, true},
+    {Function::DateValue, "osk_datevalue", 1, guarded<fnDateValue>, true},
+    {Function::TimeValue, "osk_timevalue", 1, guarded<fnTimeValue>, true},
+    {Function::Year, "osk_year", 1, guarded<fnDateField<&DateTime::Parts::year>>, true},
+    {Function::Month, "osk_month", 1, guarded<fnDateField<&DateTime::Parts::month>>, true},
+    {Function::Day, "osk_day", 1, guarded<fnDateField<&DateTime::Parts::day>>, true},
+    {Function::Hour, "osk_hour", 1, guarded<fnDateField<&DateTime::Parts::hour>>, true},
+    {Function::Minute, "osk_minute", 1, guarded<fnDateField<&DateTime::Parts::minute>>, true},
+    {Function::Second, "osk_second", 1, guarded<fnDateField<&DateTime::Parts::second>>, true},
+    {Function::Weekday, "osk_weekday", -1, guarded<fnWeekday>, true},
+    {Function::Len, "osk_len", 1, guarded<fnLen>, true},
+    {Function::Left, "osk_left", 2, guarded<fnLeft>, true},
+    {Function::Right, "osk_right", 2, guarded<fnRight>, true},
+    {Function::Mid, "osk_mid", -1, guarded<fnMid>, true},
+    {Function::UCase, "osk_ucase", 1, guarded<fnCase<asciiUpper>>, true},
+    {Function::LCase, "osk_lcase", 1, guarded<fnCase<lowerAscii>>, true},
+    {Function::Trim, "osk_trim", 1, guarded<fnTrim<true, true>>, true},
+    {Function::LTrim, "osk_ltrim", 1, guarded<fnTrim<true, false>>, true},
+    {Function::RTrim, "osk_rtrim", 1, guarded<fnTrim<false, true>>, true},
+    {Function::InStr, "osk_instr", -1, guarded<fnInStr>, true},
+    {Function::Space, "osk_space", 1, guarded<fnSpace>, true},
+    {Function::Abs, "osk_abs", 1, guarded<fnNumeric<absOf>>, true},
+    {Function::Int, "osk_int", 1, guarded<fnNumeric<intOf>>, true},
+    {Function::Fix, "osk_fix", 1, guarded<fnNumeric<fixOf>>, true},
+    {Function::Sgn, "osk_sgn", 1, guarded<fnNumeric<sgnOf>>, true},
+    {Function::Round, "osk_round", -1, guarded<fnRound>, true},
+    {Function::Sqr, "osk_sqr", 1, guarded<fnNumeric<sqrOf, false>>, true},
+    {Function::Val, "osk_val", 1, guarded<fnVal>, true},
+    {Function::CStr, "osk_cstr", 1, guarded<fnCStr>, true},
+    {Function::CInt, "osk_cint", 1, guarded<fnCInteger<-32768, 32767>>, true},
+    {Function::CLng, "osk_clng", 1, guarded<fnCInteger<-2147483648LL, 2147483647LL>>, true},
+    {Function::CDbl, "osk_cdbl", 1, guarded<fnCDbl>, true},
+    {Function::CSng, "osk_cdbl", 1, nullptr, false},
+    {Function::CCur, "osk_cdbl", 1, nullptr, false},
+    {Function::CDate, "osk_cdate", 1, guarded<fnCDate>, true},
+    {Function::CVDate, "osk_cdate", 1, nullptr, false},
+    {Function::CBool, "osk_cbool", 1, guarded<fnCBool>, true},
+    {Function::StrComp, "osk_strcomp", -1, guarded<fnStrComp>, true},
+};
+
+static_assert(inEnumOrder<&SqliteFunction::function>(kSqliteFunctions, kFunctionCount),
+              "kSqliteFunctions lists every Function, in the order of the enum");
+
+// The functions written for operators.
+struct OperatorFunction {
+  const char* name;
+  Body body;
+};
+
+constexpr OperatorFunction kOperatorFunctions[] = {
+    {sqlite_operator::kLike, guarded<fnLike>},           {sqlite_operator::kConcat, guarded<fnConcat>},
+    {sqlite_operator::kAdd, guarded<fnAdd>},             {sqlite_operator::kSubtract, guarded<fnSubtract>},
+    {sqlite_operator::kIntDivide, guarded<fnIntDiv>},    {sqlite_operator::kMod, guarded<fnMod>},
+    {sqlite_operator::kPower, guarded<fnPow>},
 };
 
 void check(sqlite3* db, int rc, const char* name) {
@@ -854,24 +704,23 @@ void check(sqlite3* db, int rc, const char* name) {
 
 }  // namespace
 
-const DialectFunction* findDialectFunction(std::string_view name) {
-  for (const DialectFunction& f : kFunctions) {
-    if (equalsIgnoreCase(f.name, name)) return &f;
-  }
-  return nullptr;
-}
+std::string_view sqliteFunctionName(Function f) { return kSqliteFunctions[static_cast<int>(f)].name; }
 
 void registerDialectFunctions(sqlite3* db) {
-  for (const Registration& r : kRegistrations) {
-    int flags = SQLITE_UTF8 | (r.deterministic ? SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS : 0);
-    check(db, sqlite3_create_function_v2(db, r.name, r.args, flags, nullptr, r.body, nullptr, nullptr, nullptr),
-          r.name);
+  auto add = [&](const char* name, int args, Body body, bool deterministic) {
+    int flags = SQLITE_UTF8 | (deterministic ? SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS : 0);
+    check(db, sqlite3_create_function_v2(db, name, args, flags, nullptr, body, nullptr, nullptr, nullptr), name);
+  };
+  for (const SqliteFunction& f : kSqliteFunctions) {
+    if (f.body) add(f.name, f.args, f.body, f.deterministic);
   }
+  for (const OperatorFunction& f : kOperatorFunctions) add(f.name, 2, f.body, true);
+  // The aggregates First and Last keep one value of their group.
   const int flags = SQLITE_UTF8 | SQLITE_INNOCUOUS;
-  check(db, sqlite3_create_function_v2(db, "osk_first", 1, flags, nullptr, nullptr, keepStep<false>, keepFinal, nullptr),
-        "osk_first");
-  check(db, sqlite3_create_function_v2(db, "osk_last", 1, flags, nullptr, nullptr, keepStep<true>, keepFinal, nullptr),
-        "osk_last");
+  const char* first = kSqliteFunctions[static_cast<int>(Function::First)].name;
+  const char* last = kSqliteFunctions[static_cast<int>(Function::Last)].name;
+  check(db, sqlite3_create_function_v2(db, first, 1, flags, nullptr, nullptr, keepStep<false>, keepFinal, nullptr), first);
+  check(db, sqlite3_create_function_v2(db, last, 1, flags, nullptr, nullptr, keepStep<true>, keepFinal, nullptr), last);
 }
 
 }  // namespace oskara::db::sql
