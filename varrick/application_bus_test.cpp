@@ -24,7 +24,12 @@
 #include "automation/bus/bus.h"
 #include "automation/bus/testing/event_wait.h"
 #include "automation/bus/testing/private_bus.h"
-#include "dbengine/schema.h"
+#include "clients/application_client.h"
+#include "contract/classes.h"
+#include "contract/schema.h"
+#include "contract/tables.h"
+#include "contract/testing/table_rows.h"
+#include "directdb/sqlite_file.h"
 #include "tormel/queue_engine.h"
 #include "varrick/application.h"
 
@@ -35,12 +40,13 @@ using oskara::test_support::processGone;
 using oskara::test_support::waitUntil;
 
 namespace fs = std::filesystem;
-namespace schema = oskara::db::schema;
+namespace contract = oskara::contract;
+using oskara::directdb::SqliteFile;
 using oskara::ObjectRef;
-using oskara::Variant;
 
-constexpr const char* kVarrick = "Varrick.Application";
-constexpr const char* kTormel = "Tormel.QueueEngine";
+// The servers' bus names; string literals underneath, so terminated.
+constexpr const char* kVarrick = oskara::contract::kApplicationClass.data();
+constexpr const char* kTormel = oskara::contract::kQueueEngineClass.data();
 constexpr const char* kBoxLine = "Oskara: Error in Queue Engine Object !";
 
 std::string readFile(const fs::path& file) {
@@ -58,8 +64,8 @@ size_t occurrences(const std::string& text, const std::string& part) {
 
 struct Update {
   std::string result;
-  Variant lErr;
-  Variant sError;
+  int32_t lErr = 77;
+  std::string sError = "as the caller passed it";
 };
 
 // The methods of each interface in introspection data, each written as
@@ -136,7 +142,7 @@ class ServersTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(temp_.isValid());
     dir_ = temp_.path().toStdString();
-    files_ = schema::createDatabaseFiles(dir_ / "data");
+    files_ = contract::createDatabaseFiles(dir_ / "data");
   }
 
   void TearDown() override {
@@ -175,8 +181,8 @@ class ServersTest : public ::testing::Test {
     const fs::path services = dir_ / "services";
     fs::create_directories(services);
     const fs::path builtServices = fs::path(OSKARA_TEST_BUS_CONFIG).parent_path() / "services";
-    fs::copy_file(builtServices / "Varrick.Application.service",
-                  services / "Varrick.Application.service");
+    const std::string varrickService = std::string(kVarrick) + ".service";
+    fs::copy_file(builtServices / varrickService, services / varrickService);
     std::string config = readFile(OSKARA_TEST_BUS_CONFIG);
     const size_t open = config.find("<servicedir>");
     const size_t close = config.find("</servicedir>");
@@ -225,33 +231,23 @@ class ServersTest : public ::testing::Test {
   }
 
   Update updateQueue(const ObjectRef& app, const std::string& dt, std::optional<bool> prompt = {}) {
-    std::vector<Variant> args{dt, files_.ar.string(), files_.so.string(), int32_t{77},
-                              "as the caller passed it"};
-    if (prompt) args.emplace_back(*prompt);
-    Variant result = app->invoke("UpdateQueue", args);
-    return Update{result.toString(), args[3], args[4]};
+    Update update;
+    update.result = oskara::clients::ApplicationClient(app).UpdateQueue(
+        dt, files_.ar.string(), files_.so.string(), update.lErr, update.sError, prompt);
+    return update;
   }
 
-  // Customers and balances in AR; `hist` names balance columns.
-  void addCustomer(const std::string& id, std::map<std::string, double> hist) {
-    schema::SqliteFile ar(files_.ar);
-    ar.insert("tblArCust", {{"CustId", id}, {"CustName", id + " Ltd"}});
-    ar.insert("tblArCustHist", {{"CustId", id}});
-    for (const auto& [column, amount] : hist)
-      ar.exec("UPDATE tblArCustHist SET " + column + " = ?1 WHERE CustId = ?2", {amount, id});
+  // Customers and balances in AR; `balances` names balance fields.
+  void addCustomer(const std::string& id, contract::testing::Fields balances) {
+    contract::testing::addCustomer(files_.ar, id, std::move(balances),
+                                   {{contract::arcust::kCustName, id + " Ltd"}});
   }
 
-  std::map<std::string, int> queue() const {
-    schema::SqliteFile dt(files_.dt);
-    std::map<std::string, int> rows;
-    for (const auto& row : dt.query("SELECT CustID, TransType FROM tblDTQueue"))
-      rows[row[0].toString()] = row[1].toInt32();
-    return rows;
-  }
+  std::map<std::string, int> queue() const { return contract::testing::queueReasons(files_.dt); }
 
   QTemporaryDir temp_;
   fs::path dir_;
-  schema::DatabaseFiles files_;
+  contract::DatabaseFiles files_;
   std::unique_ptr<PrivateBus> daemon_;
   QString address_;
   std::unique_ptr<oskara::automation::Bus> bus_;
@@ -260,7 +256,7 @@ class ServersTest : public ::testing::Test {
 TEST_F(ServersTest, UpdateRunsThroughBothActivatedServersWhichThenEndWhenIdle) {
   addCustomer("C30", {{"BalAge1", 120.0}});
   addCustomer("C120", {{"BalAge1", 10.0}, {"BalAge4", 300.0}});
-  schema::SqliteFile(files_.dt).insert("tblDTQueue", {{"CustID", "GONE"}, {"TransType", int16_t{9}}});
+  SqliteFile(files_.dt).insert(contract::kTblDTQueue, {{"CustID", "GONE"}, {"TransType", int16_t{9}}});
   startBus();
   ASSERT_FALSE(nameOwned(kVarrick));
   ASSERT_FALSE(nameOwned(kTormel));
@@ -271,8 +267,8 @@ TEST_F(ServersTest, UpdateRunsThroughBothActivatedServersWhichThenEndWhenIdle) {
 
   const Update update = updateQueue(app, files_.dt.string(), true);
   EXPECT_EQ(update.result, "");
-  EXPECT_EQ(update.lErr, Variant(int32_t{77}));
-  EXPECT_EQ(update.sError, Variant("as the caller passed it"));
+  EXPECT_EQ(update.lErr, 77);
+  EXPECT_EQ(update.sError, "as the caller passed it");
   const qint64 varrick = pidOf(kVarrick);
   const qint64 tormel = pidOf(kTormel);
   EXPECT_NE(tormel, 0);
@@ -300,21 +296,21 @@ TEST_F(ServersTest, FailedScansComeBackInTheEngineFailureForm) {
   const Update badPath = updateQueue(app, (dir_ / "no such folder" / "dt.db").string(), false);
   EXPECT_EQ(badPath.result,
             "-1Error in Queue Engine Object !\r\n[-2147220504] Error at InitOptions.");
-  EXPECT_EQ(badPath.lErr, Variant(int32_t{-2147220504}));
-  EXPECT_EQ(badPath.sError, Variant("Error at InitOptions."));
+  EXPECT_EQ(badPath.lErr, -2147220504);
+  EXPECT_EQ(badPath.sError, "Error at InitOptions.");
 
   // A failure inside the scan transaction: the engine's own number and text.
-  schema::SqliteFile(files_.ar).exec("DROP TABLE tblArCustHist");
+  SqliteFile(files_.ar).exec("DROP TABLE " + std::string(contract::kTblArCustHist));
   const Update inScan = updateQueue(app, files_.dt.string());
-  const std::string text = inScan.sError.toString();
-  const int32_t number = inScan.lErr.toInt32();
+  const std::string text = inScan.sError;
+  const int32_t number = inScan.lErr;
   EXPECT_TRUE(text.starts_with("[ProcessQueue]")) << text;
   EXPECT_GT(number, 0);
   EXPECT_EQ(inScan.result, "-1Error in Queue Engine Object !\r\n[ " + std::to_string(number) +
                                "] " + text);
   EXPECT_EQ(busLog().find(kBoxLine), std::string::npos) << busLog();
 
-  schema::SqliteFile(files_.dt).exec("DELETE FROM tblDTOptions");
+  SqliteFile(files_.dt).exec("DELETE FROM " + std::string(contract::kTblDTOptions));
   const Update noOptions = updateQueue(app, files_.dt.string(), true);
   EXPECT_EQ(noOptions.result, badPath.result);
   EXPECT_EQ(noOptions.lErr, badPath.lErr);
@@ -329,8 +325,8 @@ TEST_F(ServersTest, UnregisteredEngineIsError429AndNoBoxEvenWhenPrompted) {
   startBus(configWithoutTormel());
   ObjectRef app = oskara::createObject(kVarrick);
   const Update update = updateQueue(app, files_.dt.string(), true);
-  const std::string text = update.sError.toString();
-  EXPECT_EQ(update.lErr, Variant(int32_t{429}));
+  const std::string text = update.sError;
+  EXPECT_EQ(update.lErr, 429);
   EXPECT_NE(text.find(kTormel), std::string::npos) << text;
   EXPECT_EQ(update.result, "-1[ 429] " + text);
   EXPECT_EQ(busLog().find(kBoxLine), std::string::npos) << busLog();
@@ -426,8 +422,8 @@ except dbus.DBusException as error:
   const auto [ended, answer] =
       runPython({QStringLiteral("-c"), QString::fromUtf8(serverEnds), examples});
   EXPECT_EQ(ended, 0) << answer;
-  EXPECT_TRUE(
-      answer.starts_with("oskara.Automation.Error [462] The server of Varrick.Application object "))
+  EXPECT_TRUE(answer.starts_with("oskara.Automation.Error [462] The server of " +
+                                 std::string(kVarrick) + " object "))
       << answer;
 }
 

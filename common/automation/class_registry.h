@@ -1,5 +1,5 @@
 // Class registry: creating objects by programmatic identifier
-// ("Tormel.QueueEngine"). A process registers the classes it serves; a class
+// ("Program.Class"). A process registers the classes it serves; a class
 // that is not served here is asked of the installed activator (the bus, in a
 // program that has one). Without an activator only local classes exist, which
 // is how unit tests of the servers run with no bus at all.

@@ -83,6 +83,7 @@ bool isMissingArgument(const Variant& value);
 // Failure numbers of the automation layer: the runtime's where it had one.
 namespace automation_error {
 inline constexpr int32_t kInvalidCall = 5;
+inline constexpr int32_t kObjectNotSet = 91;  // a call on an empty object reference
 inline constexpr int32_t kCannotCreateObject = 429;
 inline constexpr int32_t kAutomationError = 440;
 inline constexpr int32_t kMemberNotSupported = 438;

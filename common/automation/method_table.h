@@ -240,15 +240,15 @@ Method<C> makeMethod(std::string name, F fn, std::vector<std::string> paramNames
 }
 
 template <class C, class R, class... A>
-Method<C> method(std::string name, R (C::*fn)(A...), std::vector<std::string> paramNames = {},
+Method<C> method(std::string_view name, R (C::*fn)(A...), std::vector<std::string> paramNames = {},
                  std::string help = {}) {
-  return makeMethod<C, R, A...>(std::move(name), fn, std::move(paramNames), std::move(help));
+  return makeMethod<C, R, A...>(std::string(name), fn, std::move(paramNames), std::move(help));
 }
 
 template <class C, class R, class... A>
-Method<C> method(std::string name, R (C::*fn)(A...) const,
+Method<C> method(std::string_view name, R (C::*fn)(A...) const,
                  std::vector<std::string> paramNames = {}, std::string help = {}) {
-  return makeMethod<C, R, A...>(std::move(name), fn, std::move(paramNames), std::move(help));
+  return makeMethod<C, R, A...>(std::string(name), fn, std::move(paramNames), std::move(help));
 }
 
 // An event of a class: its parameters are by value, of the types above
@@ -269,10 +269,10 @@ MemberInfo event(std::string name, std::vector<std::string> paramNames, std::str
 template <class C>
 class MethodTable {
  public:
-  MethodTable(std::string className, std::vector<Method<C>> methods,
+  MethodTable(std::string_view className, std::vector<Method<C>> methods,
               std::vector<MemberInfo> events = {})
       : methods_(std::move(methods)) {
-    info_.name = std::move(className);
+    info_.name = std::string(className);
     for (const Method<C>& m : methods_) info_.members.push_back(m.info);
     info_.events = std::move(events);
   }

@@ -1,6 +1,6 @@
 #include "dbengine/catalog.h"
 
-#include "dbengine/names.h"
+#include "dbengine/identifiers.h"
 
 namespace oskara::db {
 

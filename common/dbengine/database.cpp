@@ -4,7 +4,7 @@
 
 #include "dbengine/engine_internal.h"
 #include "dbengine/errors.h"
-#include "dbengine/names.h"
+#include "dbengine/identifiers.h"
 #include "dbengine/sql/classify.h"
 
 namespace oskara::db {

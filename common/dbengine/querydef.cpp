@@ -2,7 +2,7 @@
 // with named parameters whose values are kept until the query is closed.
 #include "dbengine/engine_internal.h"
 #include "dbengine/errors.h"
-#include "dbengine/names.h"
+#include "dbengine/identifiers.h"
 
 namespace oskara::db {
 

@@ -18,7 +18,7 @@
 
 #include "dbengine/engine_internal.h"
 #include "dbengine/errors.h"
-#include "dbengine/names.h"
+#include "dbengine/identifiers.h"
 
 namespace oskara::db {
 

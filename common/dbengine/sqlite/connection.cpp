@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "dbengine/errors.h"
-#include "dbengine/names.h"
+#include "dbengine/identifiers.h"
 #include "dbengine/sqlite/files.h"
 #include "dbengine/sqlite/sqlite_errors.h"
 #include "dbengine/sqlite/statement.h"

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "dbengine/names.h"
+#include "dbengine/identifiers.h"
 #include "dbengine/sql/sqlite_functions.h"
 #include "dbengine/sqlite/files.h"
 #include "dbengine/sqlite/sqlite_errors.h"
