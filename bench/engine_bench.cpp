@@ -24,16 +24,16 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "contract/schema.h"
 #include "core/clock.h"
 #include "dbengine/dbengine.h"
-#include "dbengine/schema.h"
 #include "dbengine/sql/sqlite_functions.h"
 #include "dbengine/sql/translator.h"
+#include "directdb/sqlite_file.h"
 
 namespace oskara::bench {
 namespace {
 
-namespace schema = db::schema;
 using db::RecordsetType;
 
 constexpr int kOperations = 100'000;
@@ -91,7 +91,7 @@ class Fixture {
 
  private:
   Fixture() : folder_("oskara-engine-bench") {
-    files_ = schema::createDatabaseFiles(folder_.path());
+    files_ = contract::createDatabaseFiles(folder_.path());
     const DateTime now = currentClock().now();
     today = now.datePart();
     timeOfDay = now.timePart();
@@ -116,7 +116,7 @@ class Fixture {
   }
 
   void fill() {
-    schema::SqliteFile dt(files_.dt);
+    directdb::SqliteFile dt(files_.dt);
     dt.exec("BEGIN");
     {
       Prepared queue(dt.handle(),
@@ -141,10 +141,10 @@ class Fixture {
   }
 
   TempFolder folder_;
-  schema::DatabaseFiles files_;
+  contract::DatabaseFiles files_;
 
  public:
-  const schema::DatabaseFiles& files() const { return files_; }
+  const contract::DatabaseFiles& files() const { return files_; }
 };
 
 // Times `body` (kOperations operations) inside one engine transaction.

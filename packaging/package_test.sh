@@ -6,11 +6,13 @@
 # users through the installed library; man finds and renders the installed
 # page; --version names the package's version. Needs no network, and leaves
 # nothing behind.
-#   package_test.sh BUILD SOURCE
+#   package_test.sh BUILD SOURCE APPLICATION_CLASS
+# APPLICATION_CLASS: the application server's class identifier, its bus name.
 set -euo pipefail
 
 build=$1
 source=$2
+application=$3
 work=$(mktemp -d)
 # CPack's install writes its list of files into the build tree; leave the
 # tree as it was.
@@ -61,7 +63,7 @@ for service in "$root"/usr/share/dbus-1/services/*.service; do
   exec_path=$(sed -n 's/^Exec=//p' "$copy")
   [ -x "$exec_path" ] || fail "$(basename "$service") starts ${exec_path#"$root"}, which the package lacks"
 done
-[ -e "$work/services/Varrick.Application.service" ] || fail "no service file for Varrick.Application"
+[ -e "$work/services/$application.service" ] || fail "no service file for $application"
 sed "s|<servicedir>.*</servicedir>|<servicedir>$work/services</servicedir>|" \
   "$build/dbus/private-bus.conf" >"$work/bus.conf"
 

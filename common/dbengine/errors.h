@@ -12,7 +12,7 @@
 namespace oskara::db {
 
 namespace errc {
-inline constexpr int32_t kReserved = sql::errc::kReserved;  // an SQLite failure with no closer number
+inline constexpr int32_t kReserved = sql::errc::kReserved;  // a failure of the store with no closer number
 inline constexpr int32_t kInvalidArgument = 3001;
 inline constexpr int32_t kCannotUpdateObject = 3003;   // unused placeholder for completeness
 inline constexpr int32_t kObjectExists = 3012;
@@ -80,7 +80,7 @@ Error lockedByOther(std::string_view table);  // a write that waited in vain for
 using sql::syntaxError;
 Error cannotExecuteSelect(std::string_view statement);
 Error typeMismatchInCriteria(std::string_view statement);
-// An SQLite failure that has no number of its own: SQLite's message and the statement.
+// A failure of the store that has no number of its own: its message and the statement.
 Error engineFailure(std::string_view message, std::string_view statement);
 
 // Values.

@@ -3,15 +3,17 @@
 #include <CLI/CLI.hpp>
 
 #include "about_command.h"
+#include "contract/classes.h"
 #include "logon_commands.h"
 #include "update_queue.h"
 
 namespace oskara::tool {
 
 std::string versionText() {
+  const std::string application(contract::kApplicationClass), engine(contract::kQueueEngineClass);
   return "oskara " OSKARA_RELEASE_VERSION "\n"
-         "varrick " OSKARA_SERVER_VERSION ", the application server (Varrick.Application)\n"
-         "tormel " OSKARA_ENGINE_VERSION ", the queue scan engine (Tormel.QueueEngine)";
+         "varrick " OSKARA_SERVER_VERSION ", the application server (" + application + ")\n"
+         "tormel " OSKARA_ENGINE_VERSION ", the queue scan engine (" + engine + ")";
 }
 
 std::unique_ptr<CLI::App> makeCommandLine(Action& action) {

@@ -160,7 +160,8 @@ TEST_F(Dialect, ResultColumnsAreNamedByAliasFieldOrExprNumber) {
   EXPECT_THAT(both.translation.columnNames,
               ElementsAre("QueueID", "tblDTQueue.CustID", "TransType", "Remark", "EntryDate", "EntryTime",
                           "tblDTQueue.LogID", "tblDtCallLogHeader.LogID", "tblDtCallLogHeader.CustID",
-                          "SystemRemark", "ToCallBack", "LastConversationDate", "PromisedPayDate"));
+                          "SystemRemark", "ToCallBack", "LastConversationDate", "PromisedPayDate",
+                          "PromisedAmt", "Collector"));
   EXPECT_FALSE(both.translation.updatable);
 }
 

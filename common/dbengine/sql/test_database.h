@@ -25,8 +25,8 @@ struct RunResult {
 
 class TestDatabase : public Catalog {
  public:
-  // Creates the DT tables in main and the AR tables in the attached schema
-  // "ar", linked into main as tblArCust and tblArCustHist.
+  // Creates the system's DT tables in main and its AR tables in the attached
+  // schema "ar", linked into main under their own names.
   TestDatabase();
   ~TestDatabase() override;
 

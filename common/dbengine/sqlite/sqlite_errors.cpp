@@ -1,11 +1,11 @@
-#include "dbengine/sqlite_errors.h"
+#include "dbengine/sqlite/sqlite_errors.h"
 
 #include <string>
 
 #include "dbengine/errors.h"
 #include "dbengine/sql/sqlite_failures.h"
 
-namespace oskara::db {
+namespace oskara::db::sqlite {
 namespace {
 
 // SQLite names the column of a failed NOT NULL constraint as "table.column".
@@ -54,4 +54,4 @@ Error sqliteError(sqlite3* db, int rc, const FailureContext& context) {
   return sqliteError(rc, db ? sqlite3_errmsg(db) : sqlite3_errstr(rc), context);
 }
 
-}  // namespace oskara::db
+}  // namespace oskara::db::sqlite

@@ -1,4 +1,4 @@
-#include "varrick/gen_routines.h"
+#include "varrick/process_state.h"
 
 namespace varrick {
 

@@ -4,8 +4,8 @@
 //
 // Logon state. The process is logged on exactly when g_rsHeld is set, whether
 // or not the recordset in it is still open and whichever table it is on: the
-// logon probe on tblDTLogon, or the queue-processing lock on
-// tblDtQueueProcLock that replaces it.
+// logon probe on the logon table, or the queue-processing lock on the lock
+// table that replaces it.
 //
 // Asynchronous-update status, as UpdQAsyncStatus reports it: running while an
 // update has been handed to the engine and its callback has not arrived, then

@@ -1,4 +1,4 @@
-#include "dbengine/schema.h"
+#include "contract/schema.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,12 +7,16 @@
 #include <fstream>
 #include <set>
 
+#include "contract/options.h"
+#include "contract/tables.h"
 #include "core/error.h"
+#include "directdb/sqlite_file.h"
 
-namespace oskara::db::schema {
+namespace oskara::contract {
 namespace {
 
 namespace fs = std::filesystem;
+using directdb::SqliteFile;
 
 class SchemaTest : public ::testing::Test {
  protected:
@@ -68,8 +72,9 @@ TEST_F(SchemaTest, CreatesTheThreeFilesWithEveryNamedField) {
   EXPECT_FALSE(columnsOf(dt, kTblDtQueueProcLock).empty());
 
   // The options table holds the nineteen fields in load order, then the stamp.
-  std::vector<std::string> optionColumns(options::kLoadOrder.begin(), options::kLoadOrder.end());
-  optionColumns.emplace_back(options::kLastQueueProc);
+  std::vector<std::string> optionColumns;
+  for (const OptionField& field : kOptionFields) optionColumns.emplace_back(field.name);
+  optionColumns.emplace_back(kLastQueueProc);
   EXPECT_EQ(columnsOf(dt, kTblDTOptions), optionColumns);
 }
 
@@ -208,4 +213,4 @@ TEST_F(SchemaTest, SqliteFileReportsFailuresWithTheirObject) {
 }
 
 }  // namespace
-}  // namespace oskara::db::schema
+}  // namespace oskara::contract

@@ -6,7 +6,10 @@
 // refused caller can be told who holds the table. The layout is documented
 // in docs/database-files.md; the active-users library reads it. The locks
 // belong to the open file, so a child forked without exec shares them until
-// it ends.
+// it ends. Files, reads, writes and locks go through the Env in force.
+//
+// Public for the active-users library, which reads the users of a database
+// from this file without SQLite.
 #pragma once
 
 #include <cstdint>
@@ -16,13 +19,9 @@
 #include <string_view>
 #include <vector>
 
-namespace oskara::db {
+#include "dbengine/user_entry.h"
 
-struct UserEntry {
-  std::string machine;
-  std::string user;
-  bool operator==(const UserEntry&) const = default;
-};
+namespace oskara::db {
 
 class LockInfoFile {
  public:

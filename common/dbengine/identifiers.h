@@ -1,5 +1,6 @@
-// Names of tables, fields, queries and parameters match without regard to
-// case (ASCII letters), as the system's statements expect.
+// Identifiers of tables, fields, queries and parameters: they match without
+// regard to case (ASCII letters), as the system's statements expect, and go
+// into SQLite statements quoted.
 #pragma once
 
 #include <string>

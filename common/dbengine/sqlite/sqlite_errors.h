@@ -2,19 +2,16 @@
 // was working on, so that the text names the file, table or statement.
 #pragma once
 
+#include "dbengine/internal.h"
+
 #include <sqlite3.h>
 
 #include <string_view>
 
 #include "core/error.h"
+#include "dbengine/backend.h"
 
-namespace oskara::db {
-
-struct FailureContext {
-  std::string_view file;       // database file concerned, may be empty
-  std::string_view table;      // table written or read, may be empty
-  std::string_view statement;  // dialect text (or SQLite text when there is none), may be empty
-};
+namespace oskara::db::sqlite {
 
 // The engine's error for SQLite result code `rc` (extended codes understood)
 // with SQLite's `message`. Anything without a closer number is 3000.
@@ -23,4 +20,4 @@ Error sqliteError(int rc, std::string_view message, const FailureContext& contex
 // The same for the last failure on connection `db`.
 Error sqliteError(sqlite3* db, int rc, const FailureContext& context);
 
-}  // namespace oskara::db
+}  // namespace oskara::db::sqlite

@@ -1,7 +1,6 @@
-#include "dbengine/lockinfo.h"
+#include "dbengine/sqlite/lockinfo.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -9,6 +8,7 @@
 #include <map>
 #include <set>
 
+#include "core/env.h"
 #include "dbengine/errors.h"
 
 // Byte layout of the file (docs/database-files.md, "The lock-information
@@ -80,11 +80,13 @@ struct flock lockRange(short type, off_t start, off_t len) {
 }
 
 // True when the range was locked, false when another open file description
-// holds a conflicting lock; any other failure is returned as errno in `err`.
+// holds a conflicting lock; any other failure is returned as an errno value
+// in `err`.
 bool trySetLock(int fd, short type, off_t start, off_t len, int& err) {
   struct flock fl = lockRange(type, start, len);
-  if (fcntl(fd, F_OFD_SETLK, &fl) == 0) return true;
-  err = (errno == EAGAIN || errno == EACCES) ? 0 : errno;
+  const int error = Env::current().lock(fd, F_OFD_SETLK, fl);
+  if (error == 0) return true;
+  err = (error == EAGAIN || error == EACCES) ? 0 : error;
   return false;
 }
 
@@ -92,44 +94,23 @@ bool trySetLock(int fd, short type, off_t start, off_t len, int& err) {
 // lock on any byte of the range.
 bool isLockedByOther(int fd, off_t start, off_t len) {
   struct flock fl = lockRange(F_WRLCK, start, len);
-  if (fcntl(fd, F_OFD_GETLK, &fl) != 0) return false;
+  if (Env::current().lock(fd, F_OFD_GETLK, fl) != 0) return false;
   return fl.l_type != F_UNLCK;
 }
 
-bool writeAll(int fd, const void* data, size_t size, off_t offset) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    ssize_t n = pwrite(fd, p, size, offset);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += n;
-    size -= static_cast<size_t>(n);
-    offset += n;
-  }
-  return true;
-}
-
-// Reads up to `size` bytes; what lies past the end of the file reads as NULs.
+// Reads up to `size` bytes; what lies past the end of the file, or cannot be
+// read, reads as NULs.
 void readZeroFilled(int fd, void* data, size_t size, off_t offset) {
-  char* p = static_cast<char*>(data);
-  std::memset(p, 0, size);
-  while (size > 0) {
-    ssize_t n = pread(fd, p, size, offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    p += n;
-    size -= static_cast<size_t>(n);
-    offset += n;
-  }
+  std::memset(data, 0, size);
+  size_t done = 0;
+  (void)Env::current().read(fd, data, size, offset, done);
 }
 
 class FileDescriptor {
  public:
   explicit FileDescriptor(int fd) : fd_(fd) {}
   ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) Env::current().close(fd_);
   }
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
@@ -162,7 +143,7 @@ struct LockInfoFile::Impl {
   void writeHolder(off_t entry, uint16_t value) const {
     const unsigned char bytes[2] = {static_cast<unsigned char>(value & 0xFF),
                                     static_cast<unsigned char>(value >> 8)};
-    (void)writeAll(fd.get(), bytes, sizeof bytes, entry);
+    (void)Env::current().write(fd.get(), bytes, sizeof bytes, entry);
   }
 
   // The user holding a table entry, when its slot number is written and that
@@ -182,7 +163,7 @@ struct LockInfoFile::Impl {
     // has already let go.
     writeHolder(entry, 0);
     struct flock fl = lockRange(F_UNLCK, entry, kTableEntrySize);
-    (void)fcntl(fd.get(), F_OFD_SETLK, &fl);
+    (void)Env::current().lock(fd.get(), F_OFD_SETLK, fl);
   }
 };
 
@@ -197,8 +178,9 @@ std::string LockInfoFile::pathFor(std::string_view databasePath) {
 std::unique_ptr<LockInfoFile> LockInfoFile::join(std::string_view databasePath, const UserEntry& me) {
   std::string path = pathFor(databasePath);
   // O_CLOEXEC: a program started from this process must not inherit our slot.
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) throw cannotOpenFile(path, systemReason(errno));
+  int fd = -1;
+  if (int error = Env::current().open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666, fd))
+    throw cannotOpenFile(path, systemReason(error));
   auto impl = std::make_unique<Impl>(path, fd);
 
   for (int slot = 0; slot < kSlotCount; ++slot) {
@@ -212,8 +194,8 @@ std::unique_ptr<LockInfoFile> LockInfoFile::join(std::string_view databasePath, 
     std::string_view user = cutName(me.user);
     std::memcpy(buf.data(), machine.data(), machine.size());
     std::memcpy(buf.data() + kNameSize, user.data(), user.size());
-    if (!writeAll(fd, buf.data(), buf.size(), slotOffset(slot))) {
-      throw cannotOpenFile(path, "cannot write a user slot: " + systemReason(errno));
+    if (int error = Env::current().write(fd, buf.data(), buf.size(), slotOffset(slot))) {
+      throw cannotOpenFile(path, "cannot write a user slot: " + systemReason(error));
     }
     impl->slot = slot;
     return std::make_unique<LockInfoFile>(std::move(impl));
@@ -224,11 +206,12 @@ std::unique_ptr<LockInfoFile> LockInfoFile::join(std::string_view databasePath, 
 std::vector<UserEntry> LockInfoFile::activeUsers(std::string_view databasePath) {
   std::string path = pathFor(databasePath);
   // Testing for locks needs no write access, and reading must not create the file.
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) {
-    if (errno == ENOENT) return {};
-    throw cannotOpenFile(path, systemReason(errno));
+  int descriptor = -1;
+  if (int error = Env::current().open(path, O_RDONLY | O_CLOEXEC, 0, descriptor)) {
+    if (error == ENOENT) return {};
+    throw cannotOpenFile(path, systemReason(error));
   }
+  FileDescriptor fd(descriptor);
   std::vector<UserEntry> users;
   for (int slot = 0; slot < kSlotCount; ++slot) {
     // Names left in a slot that is not locked belong to a user who has gone.
@@ -246,7 +229,7 @@ LockInfoFile::~LockInfoFile() {
   // Clear our names so that a reader that ignores locks sees no ghost; closing
   // the descriptor then gives the slot lock back.
   const std::array<char, kSlotSize> zeros{};
-  (void)writeAll(impl_->fd.get(), zeros.data(), zeros.size(), slotOffset(impl_->slot));
+  (void)Env::current().write(impl_->fd.get(), zeros.data(), zeros.size(), slotOffset(impl_->slot));
 }
 
 int LockInfoFile::slot() const { return impl_->slot; }

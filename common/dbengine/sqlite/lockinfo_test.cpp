@@ -1,4 +1,4 @@
-#include "dbengine/lockinfo.h"
+#include "dbengine/sqlite/lockinfo.h"
 
 #include <gtest/gtest.h>
 #include <gmock/gmock.h>

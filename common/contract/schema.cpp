@@ -1,18 +1,29 @@
-#include "dbengine/schema.h"
+#include "contract/schema.h"
 
 #include <fcntl.h>
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
 
+#include "contract/options.h"
+#include "contract/tables.h"
 #include "core/error.h"
 #include "dbengine/errors.h"
+#include "directdb/sqlite_file.h"
 
-namespace oskara::db::schema {
+namespace oskara::contract {
 namespace {
+
+namespace errc = db::errc;
+
+// The engine's catalog tables (docs/database-files.md).
+constexpr std::string_view kSysLinks = "sys_links";
+constexpr std::string_view kSysQueries = "sys_queries";
 
 constexpr std::string_view kCatalogDdl = R"sql(
 CREATE TABLE sys_links (
@@ -137,59 +148,6 @@ constexpr std::string_view kFollowUp2bSql =
 
 std::string quoted(const std::filesystem::path& p) { return "'" + p.string() + "'"; }
 
-Error statementFailed(sqlite3* db, std::string_view sql, const std::filesystem::path& file) {
-  return Error(errc::kReserved, "SQLite refused a statement on " + quoted(file) + ": " +
-                                    sqlite3_errmsg(db) + " (in: " + std::string(sql) + ")");
-}
-
-// Statement handle that finalizes itself.
-class Statement {
- public:
-  Statement(sqlite3* db, std::string_view sql, const std::filesystem::path& file) {
-    if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr) != SQLITE_OK)
-      throw statementFailed(db, sql, file);
-  }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-  sqlite3_stmt* get() const { return stmt_; }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
-
-void bindVariant(sqlite3_stmt* stmt, int index, const Variant& value) {
-  switch (value.type()) {
-    case VarType::Empty:
-    case VarType::Null: sqlite3_bind_null(stmt, index); break;
-    case VarType::Boolean: sqlite3_bind_int(stmt, index, *value.get<bool>() ? 1 : 0); break;
-    case VarType::Integer:
-    case VarType::Long: sqlite3_bind_int64(stmt, index, value.toInt32()); break;
-    case VarType::Double: sqlite3_bind_double(stmt, index, *value.get<double>()); break;
-    case VarType::Date: {
-      const std::string iso = value.get<DateTime>()->toIso();
-      sqlite3_bind_text(stmt, index, iso.data(), static_cast<int>(iso.size()), SQLITE_TRANSIENT);
-      break;
-    }
-    default: {
-      const std::string text = value.toString();
-      sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-    }
-  }
-}
-
-Variant columnValue(sqlite3_stmt* stmt, int column) {
-  switch (sqlite3_column_type(stmt, column)) {
-    case SQLITE_INTEGER: return Variant::fromInt64(sqlite3_column_int64(stmt, column));
-    case SQLITE_FLOAT: return Variant(sqlite3_column_double(stmt, column));
-    case SQLITE_NULL: return Variant::null();
-    default: {
-      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
-      return Variant(std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt, column))));
-    }
-  }
-}
-
 // Makes `path` as a new empty file; an existing file is refused. SQLite
 // takes a zero-length file as an empty database, so this claims the name
 // without a window in which another process could create it too.
@@ -208,7 +166,7 @@ void claimNewFile(const std::filesystem::path& path) {
 
 void createOne(const std::filesystem::path& path, DatabaseKind kind, const DatabaseFiles& files,
                const CreateOptions& options) {
-  SqliteFile db(path);
+  directdb::SqliteFile db(path);
   db.exec("PRAGMA journal_mode=DELETE; BEGIN;");
   db.exec(kCatalogDdl);
   db.exec(tablesDdl(kind));
@@ -219,20 +177,7 @@ void createOne(const std::filesystem::path& path, DatabaseKind kind, const Datab
     for (std::string_view table : {kTblArCust, kTblArCustHist})
       db.insert(kSysLinks, {{"name", table}, {"database", arName}, {"source_table", table}});
     db.insert(kSysQueries, {{"name", kQryDtFollowUp2b}, {"sql", followUp2bSql()}});
-    if (options.optionsRecord) {
-      std::string columns, placeholders;
-      const auto fields = defaultOptions();
-      for (const auto& [name, value] : fields) {
-        columns += (columns.empty() ? "" : ", ") + std::string(name);
-        placeholders += placeholders.empty() ? "?" : ", ?";
-      }
-      Statement insert(db.handle(),
-                       "INSERT INTO tblDTOptions (" + columns + ") VALUES (" + placeholders + ")", path);
-      for (size_t i = 0; i < fields.size(); ++i)
-        bindVariant(insert.get(), static_cast<int>(i) + 1, fields[i].second);
-      if (sqlite3_step(insert.get()) != SQLITE_DONE)
-        throw statementFailed(db.handle(), "INSERT INTO tblDTOptions", path);
-    }
+    if (options.optionsRecord) db.insert(kTblDTOptions, optionsRecord(newFileOptions()));
   }
   db.exec("COMMIT;");
 }
@@ -262,32 +207,6 @@ std::string_view indexesDdl(DatabaseKind kind) {
 }
 
 std::string_view followUp2bSql() { return kFollowUp2bSql; }
-
-std::vector<std::pair<std::string_view, Variant>> defaultOptions() {
-  using namespace options;
-  return {
-      {kChk_OverLimit, true},
-      {kChk_NearLimit, true},
-      {kChk_NearLimit_Amt, 500.0},
-      {kChk_30Days, true},
-      {kChk_60Days, true},
-      {kChk_90Days, true},
-      {kChk_120Days, true},
-      {kChk_FollowUp1, true},
-      {kChk_FollowUp1_x, int16_t{30}},
-      {kChk_FollowUp1_y, int16_t{0}},
-      {kChk_FollowUp2, true},
-      {kChk_FollowUp2_x, int16_t{7}},
-      {kChk_FollowUp3, true},
-      {kChk_FollowUp3Priority, true},
-      {kChk_FollowUp3_x, ""},
-      {kChk_FollowUp3_y, ""},
-      {kChk_CreditHold, true},
-      {kChk_ResetQueue, true},
-      {kChk_FollowUp3BatchExcld, ""},
-      {kLastQueueProc, Variant::null()},
-  };
-}
 
 DatabaseFiles createDatabaseFiles(const std::filesystem::path& dir, const CreateOptions& options) {
   std::error_code ec;
@@ -324,75 +243,4 @@ DatabaseFiles createDatabaseFiles(const std::filesystem::path& dir, const Create
   return files;
 }
 
-// --- SqliteFile ------------------------------------------------------------
-
-SqliteFile::SqliteFile(const std::filesystem::path& file) : path_(file) {
-  // No SQLITE_OPEN_CREATE: a missing file is an error, never a new database.
-  const int rc = sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
-  if (rc != SQLITE_OK) {
-    const std::string reason = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
-    sqlite3_close(db_);
-    db_ = nullptr;
-    throw Error(errc::kCannotOpenFile, "Cannot open database file " + quoted(file) + ": " + reason + ".");
-  }
-  sqlite3_busy_timeout(db_, 5000);
-}
-
-SqliteFile::~SqliteFile() { sqlite3_close(db_); }
-
-void SqliteFile::exec(std::string_view sql) {
-  char* message = nullptr;
-  const std::string text(sql);
-  if (sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-    const std::string reason = message ? message : sqlite3_errmsg(db_);
-    sqlite3_free(message);
-    throw Error(errc::kReserved, "SQLite refused a statement on " + quoted(path_) + ": " + reason +
-                                     " (in: " + text + ")");
-  }
-}
-
-int64_t SqliteFile::exec(std::string_view sql, std::initializer_list<Variant> params) {
-  Statement stmt(db_, sql, path_);
-  int index = 1;
-  for (const Variant& value : params) bindVariant(stmt.get(), index++, value);
-  int rc;
-  while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-  }
-  if (rc != SQLITE_DONE) throw statementFailed(db_, sql, path_);
-  return sqlite3_changes64(db_);
-}
-
-int64_t SqliteFile::insert(std::string_view table,
-                           std::initializer_list<std::pair<std::string_view, Variant>> fields) {
-  std::string columns, placeholders;
-  for (const auto& field : fields) {
-    columns += (columns.empty() ? "\"" : ", \"") + std::string(field.first) + "\"";
-    placeholders += placeholders.empty() ? "?" : ", ?";
-  }
-  const std::string sql =
-      "INSERT INTO \"" + std::string(table) + "\" (" + columns + ") VALUES (" + placeholders + ")";
-  Statement stmt(db_, sql, path_);
-  int index = 1;
-  for (const auto& field : fields) bindVariant(stmt.get(), index++, field.second);
-  if (sqlite3_step(stmt.get()) != SQLITE_DONE) throw statementFailed(db_, sql, path_);
-  return sqlite3_last_insert_rowid(db_);
-}
-
-std::vector<std::vector<Variant>> SqliteFile::query(std::string_view sql,
-                                                    std::initializer_list<Variant> params) {
-  Statement stmt(db_, sql, path_);
-  int index = 1;
-  for (const Variant& value : params) bindVariant(stmt.get(), index++, value);
-  std::vector<std::vector<Variant>> rows;
-  const int columns = sqlite3_column_count(stmt.get());
-  int rc;
-  while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-    std::vector<Variant>& row = rows.emplace_back();
-    row.reserve(static_cast<size_t>(columns));
-    for (int c = 0; c < columns; ++c) row.push_back(columnValue(stmt.get(), c));
-  }
-  if (rc != SQLITE_DONE) throw statementFailed(db_, sql, path_);
-  return rows;
-}
-
-}  // namespace oskara::db::schema
+}  // namespace oskara::contract
