@@ -1,11 +1,16 @@
 #include "logon_commands.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <optional>
 #include <QDBusConnection>
 #include <iostream>
 #include <memory>
 
 #include "clients/application_client.h"
+#include "core/error.h"
+#include "dbengine/dbengine.h"
+#include "dbengine/sqlite/lockinfo.h"
 #include "session_bus.h"
 #include "update_queue.h"
 
@@ -60,6 +65,21 @@ int runSession(const char* connectionName, const LogonRequest& request, std::ost
   return status != 0 ? status : report(sent, outcome, out, err);
 }
 
+// Why a process of this user on this machine cannot register as a user of
+// the DT file: joining its lock information from here fails as the server's
+// joining did. Nothing when it works here.
+std::optional<std::string> registrationFailure(const std::string& dt) {
+  try {
+    db::LockInfoFile::join(dt, {db::Engine::instance().machineName(), db::Engine::instance().userName()});
+  } catch (...) {
+    const Error failure = currentFailure();
+    std::string text = failure.text();
+    if (text.ends_with('.')) text.pop_back();
+    return "[" + std::to_string(failure.number()) + "] " + text;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 LogonOutcome callLogon(const QDBusConnection& connection, const LogonRequest& request) {
@@ -110,10 +130,21 @@ int reportUsers(const LogonRequest& request, const UsersOutcome& outcome, std::o
   if (users == kFailure) {
     err << "The active users of " << request.dt << " cannot be listed.\n";
     status = 1;
-  } else if (users.empty()) {
-    out << "No active users of " << request.dt << ".\n";
   } else {
-    for (const std::string& user : splitUsers(users)) out << user << '\n';
+    const std::vector<std::string> listed = splitUsers(users);
+    for (const std::string& user : listed) out << user << '\n';
+    // The server, logged on as this user on this machine, holds the file
+    // itself: when it is not listed, it could not register in the lock
+    // information, and the list cannot be trusted to be complete.
+    const std::string server = db::Engine::instance().userName() + "@" + db::Engine::instance().machineName();
+    if (std::none_of(listed.begin(), listed.end(),
+                     [&](const std::string& user) { return user.find(server) != std::string::npos; })) {
+      err << "The application server (" << server << ") is logged on to " << request.dt
+          << " but could not register itself as one of its users";
+      if (std::optional<std::string> cause = registrationFailure(request.dt)) err << ": " << *cause;
+      err << ".\nThe list of users is not complete.\n";
+      status = 1;
+    }
   }
   if (outcome.logoff && !reportReply("LogOff", *outcome.logoff, err)) status = 1;
   return status;
