@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dbengine/errors.h"
+#include "dbengine/identifiers.h"
 
 namespace oskara::db::sqlite {
 namespace {
@@ -82,7 +83,7 @@ std::vector<std::pair<std::string, std::string>> filesOf(sqlite3* db) {
 std::string damagedFile(sqlite3* db, std::string_view named) {
   for (const auto& [schema, file] : filesOf(db)) {
     sqlite3_stmt* check = nullptr;
-    const std::string sql = "PRAGMA \"" + schema + "\".quick_check(1)";
+    const std::string sql = "PRAGMA " + quoteIdentifier(schema) + ".quick_check(1)";
     const unsigned char* verdict = nullptr;
     if (sqlite3_prepare_v2(db, sql.c_str(), -1, &check, nullptr) == SQLITE_OK && sqlite3_step(check) == SQLITE_ROW)
       verdict = sqlite3_column_text(check, 0);
