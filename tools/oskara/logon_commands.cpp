@@ -65,12 +65,12 @@ int runSession(const char* connectionName, const LogonRequest& request, std::ost
   return status != 0 ? status : report(sent, outcome, out, err);
 }
 
-// Why a process of this user on this machine cannot register as a user of
-// the DT file: joining its lock information from here fails as the server's
-// joining did. Nothing when it works here.
-std::optional<std::string> registrationFailure(const std::string& dt) {
+// The failure of `step` as "[number] text", without the closing full stop;
+// nothing when it works.
+template <class Step>
+std::optional<std::string> failureOf(Step step) {
   try {
-    db::LockInfoFile::join(dt, {db::Engine::instance().machineName(), db::Engine::instance().userName()});
+    step();
   } catch (...) {
     const Error failure = currentFailure();
     std::string text = failure.text();
@@ -78,6 +78,18 @@ std::optional<std::string> registrationFailure(const std::string& dt) {
     return "[" + std::to_string(failure.number()) + "] " + text;
   }
   return std::nullopt;
+}
+
+// Why the server could not list or join the users of the DT file, told by
+// doing the same from here: this process runs as the same user on the same
+// machine.
+std::optional<std::string> listingFailure(const std::string& dt) {
+  return failureOf([&] { db::LockInfoFile::activeUsers(dt); });
+}
+std::optional<std::string> registrationFailure(const std::string& dt) {
+  return failureOf([&] {
+    db::LockInfoFile::join(dt, {db::Engine::instance().machineName(), db::Engine::instance().userName()});
+  });
 }
 
 }  // namespace
@@ -128,7 +140,9 @@ int reportUsers(const LogonRequest& request, const UsersOutcome& outcome, std::o
   int status = 0;
   const std::string users = outcome.users.value_or(std::string());
   if (users == kFailure) {
-    err << "The active users of " << request.dt << " cannot be listed.\n";
+    err << "The active users of " << request.dt << " cannot be listed";
+    if (std::optional<std::string> cause = listingFailure(request.dt)) err << ": " << *cause;
+    err << ".\n";
     status = 1;
   } else {
     const std::vector<std::string> listed = splitUsers(users);
