@@ -125,10 +125,12 @@ class FileDescriptor {
 
 // Opens the lock-information file with `flags` added to the ones every open
 // gets. It is opened without following a symbolic link and used only when it
-// is a regular file with no other name: anybody who may write in a shared
-// folder could plant a link there to a file of another user, and the engine
-// writes into what it opens. O_NONBLOCK keeps a planted FIFO from hanging the
-// open; it changes nothing for a regular file. Returns the descriptor, or -1
+// is a regular file: anybody who may write in a shared folder could plant a
+// link there to a file of another user, and the engine writes into what it
+// opens. (Where the system protects hard links, planting one needs write
+// access to its target already, so a file with several names is accepted.)
+// O_NONBLOCK keeps a planted FIFO from hanging the open; it changes nothing
+// for a regular file. Returns the descriptor, or -1
 // when the file does not exist and `flags` do not create it; throws 3051
 // naming the file for anything else.
 int openLockFile(const std::string& path, int flags) {
@@ -143,9 +145,6 @@ int openLockFile(const std::string& path, int flags) {
   if (int statError = Env::current().fstat(fd, st)) throw cannotOpenFile(path, systemReason(statError));
   if (!S_ISREG(st.st_mode))
     throw cannotOpenFile(path, "it is not a regular file, and only a regular file is used as a lock-information file");
-  if (st.st_nlink != 1)
-    throw cannotOpenFile(path, "it has " + std::to_string(st.st_nlink) +
-                                   " names (hard links), and a lock-information file must have exactly one");
   return guard.release();
 }
 
