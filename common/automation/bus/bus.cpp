@@ -606,6 +606,15 @@ QDBusMessage BusCore::handleObject(const QDBusMessage& message, bool lateBound) 
   }
   const QList<QVariant> in = message.arguments();
   if (member == QLatin1String("Invoke") && message.signature() == QLatin1String("sa(yv)")) {
+    // As for typed calls: a peer that holds no reference to the object (one
+    // that guessed its path) cannot call it, so that, for instance, only
+    // the engine that was handed a callback object can report to it.
+    if (!it->second.refs.count(message.service())) {
+      return message.createErrorReply(
+          QDBusError::UnknownObject,
+          QStringLiteral("No object at %1 for this caller: it holds no reference to it.")
+              .arg(message.path()));
+    }
     return invokeReply(message, object, in.at(0).toString(), in.at(1));
   }
   if (member == QLatin1String("TypeInfo") && message.signature().isEmpty()) {

@@ -467,6 +467,10 @@ TEST_F(BusTest, TypedCallsThatDoNotFitAreRefusedAndTheServerGoesOn) {
        "[462] The server of OskaraTest.Server object "},
       {notOurs, kClass, "Narrow", {QVariant::fromValue<short>(1)}, error,
        "[462] The server of OskaraTest.Server object "},
+      // Nor through the late-bound protocol: a path is no reference.
+      {notOurs, "oskara.Automation.Object", "Invoke",
+       {QStringLiteral("Echo"), QVariant::fromValue(wire::ValueList{})},
+       "org.freedesktop.DBus.Error.UnknownObject", "No object at "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.member.toStdString() + " on " + c.path.toStdString());
