@@ -85,6 +85,16 @@ class BusCore : public QDBusVirtualObject {
   std::set<QString> watched_;                    // peers whose departure we follow
   std::multimap<QString, std::weak_ptr<ServerWatchState>> serverWatches_;  // by peer
   QDBusServiceWatcher watcher_;
+  // Releases made while incoming calls are being served go out once the
+  // outermost of them has sent its reply: a proxy that a call's arguments
+  // held must not be given back before a reply that passes the object on
+  // (a by-reference argument sent back to its owner) has reached it.
+  int serving_ = 0;
+  struct PendingRelease {
+    QString owner, path;
+    uint32_t count;
+  };
+  std::vector<PendingRelease> pendingReleases_;
 };
 
 // A reference to an object of another process.
@@ -380,6 +390,10 @@ QDBusMessage BusCore::call(const QDBusMessage& message) {
 }
 
 void BusCore::sendRelease(const QString& owner, const QString& path, uint32_t count) {
+  if (serving_ > 0) {
+    pendingReleases_.push_back({owner, path, count});
+    return;
+  }
   QDBusMessage message = QDBusMessage::createMethodCall(
       owner, path, QLatin1String(wire::kObjectInterface), QStringLiteral("Release"));
   message << count;
@@ -521,6 +535,7 @@ bool BusCore::handleMessage(const QDBusMessage& message, const QDBusConnection& 
   // Introspection and ping are answered by QtDBus itself.
   if (iface.startsWith(QLatin1String("org.freedesktop.DBus."))) return false;
   ActiveCall active(activeCalls);
+  ++serving_;
   const bool lateBound = isLateBound(message);
   const auto failed = [&](const Error& e) {
     return lateBound ? wire::errorReply(message, e) : typed::errorReply(message, e);
@@ -539,6 +554,11 @@ bool BusCore::handleMessage(const QDBusMessage& message, const QDBusConnection& 
         Error(automation_error::kAutomationError, std::string("Automation error: ") + e.what()));
   }
   if (message.isReplyRequired()) c.send(reply);
+  if (--serving_ == 0) {
+    std::vector<PendingRelease> releases;
+    releases.swap(pendingReleases_);
+    for (const PendingRelease& r : releases) sendRelease(r.owner, r.path, r.count);
+  }
   return true;
 }
 
