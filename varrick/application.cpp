@@ -1,6 +1,8 @@
 #include "varrick/application.h"
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "about/about.h"
 #include "automation/class_registry.h"
@@ -85,7 +87,14 @@ std::optional<oskara::Error> Application::QueueProcLock(const std::string& sDTPa
   try {
     QueueProcUnlock();  // a lock left from an earlier update of this process
     if (g_wsDefault == nullptr) g_wsDefault = &db::Engine::instance().workspace(0);
-    g_dbLock = g_wsDefault->openDatabase(sDTPath);
+    // The logged-on database when it is the one being updated (the usual
+    // case): no second opening, which would attach its links again.
+    std::error_code error;
+    if (g_dbDT && std::filesystem::equivalent(g_dbDT->name(), sDTPath, error)) {
+      g_dbLock = g_dbDT;
+    } else {
+      g_dbLock = g_wsDefault->openDatabase(sDTPath);
+    }
     // Refused at once while another process holds the table deny-write.
     g_rsLock = g_dbLock->openRecordset(contract::kTblDtQueueProcLock, db::RecordsetType::Dynaset,
                                        db::kDenyWrite);

@@ -36,13 +36,16 @@ std::unique_ptr<oskara::ServerWatch>& engineWatch() {
   return *watch;
 }
 
-// The callback object of the update in progress and the DT path it
-// updates; null and "" while none runs. Only this object's CallBack ends the
-// update, and while it is set a further UpdateQueueAsync of the process is
-// refused: the engine runs one request at a time, and the status that every
-// client polls belongs to this update until it has been reported.
-const Application* g_runningCallBack = nullptr;
+// The update in progress: from the moment its lock is taken until it has
+// been reported or has failed to start. While it is set a further
+// UpdateQueueAsync of the process is refused, also one served while this
+// update's own calls to the engine wait (they serve incoming calls): the
+// engine runs one request at a time, and the status that every client polls
+// belongs to this update until it has been reported. Only the callback
+// object's CallBack ends it.
+bool g_updateInProgress = false;
 std::string g_runningDTPath;
+const Application* g_runningCallBack = nullptr;  // null until made
 
 // "Another user is performing Queue Processing." CR LF CR "Please try again later !"
 std::string busyMessage() {
@@ -93,7 +96,7 @@ std::string Application::UpdateQueueAsync(std::string sDTPath, std::string sARPa
     // The last update's references go first: this object starts afresh.
     m_oAsyncEngine.reset();
     m_oAsyncCallBack.reset();
-    if (g_runningCallBack) return refuse(alreadyRunningMessage(), false);
+    if (g_updateInProgress) return refuse(alreadyRunningMessage(), false);
 
     g_bAsyncPrompt = prompt.value_or(false);
     if (!g_rsHeld) return refuse(notLoggedOnMessage(), true);
@@ -107,12 +110,13 @@ std::string Application::UpdateQueueAsync(std::string sDTPath, std::string sARPa
       return g_sAsyncResult;
     }
     locked = true;
+    g_updateInProgress = true;
+    g_runningDTPath = sDTPath;
 
     m_oAsyncEngine = QueueEngineClient::create().object();
     m_oAsyncCallBack = ApplicationClient::create().object();  // in this process
     auto callBack = std::dynamic_pointer_cast<Application>(m_oAsyncCallBack);
     g_runningCallBack = callBack.get();
-    g_runningDTPath = sDTPath;
 
     g_bAsyncRunning = true;
     g_lAsyncErr = 0;
@@ -224,6 +228,7 @@ void Application::endUnreportedUpdate() {
 }
 
 void Application::endUpdate() {
+  g_updateInProgress = false;
   g_runningCallBack = nullptr;
   g_runningDTPath.clear();
   QueueProcUnlock();

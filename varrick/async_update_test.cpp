@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "automation/class_registry.h"
@@ -46,6 +47,7 @@ struct EngineServer {
   ObjectRef callBack;     // of the last request
   std::weak_ptr<oskara::Dispatch> lastEngine;
   std::function<void()> onGone;  // the watch on the server, while armed
+  std::function<void()> whileActivating;  // calls served while an engine is being made
 };
 EngineServer* g_server = nullptr;
 
@@ -83,6 +85,7 @@ class StandInActivator : public oskara::ObjectActivator {
  public:
   ObjectRef activate(std::string_view progId) override {
     if (progId != contract::kQueueEngineClass) throw oskara::cannotCreateObject(progId);
+    if (auto served = std::exchange(g_server->whileActivating, nullptr)) served();
     auto engine = std::make_shared<StandInEngine>();
     g_server->lastEngine = engine;
     return engine;
@@ -243,9 +246,14 @@ TEST_F(AsyncUpdateTest, RunningUntilTheEngineCallsBackThenFinishedAndTheLockFree
 }
 
 TEST_F(AsyncUpdateTest, SecondStartWhileOneRunsIsRefusedAndNothingButTheReportEndsTheFirst) {
-  ASSERT_EQ(start(true).result, "");
-  ObjectRef first = server_.callBack;
   ObjectRef client = oskara::createObject(contract::kApplicationClass);  // another client
+  // Another client's start served while the first waits for its engine.
+  Reply whileStarting;
+  server_.whileActivating = [&] { whileStarting = startFrom(client); };
+  ASSERT_EQ(start(true).result, "");
+  EXPECT_EQ(whileStarting.lErr, 1238);
+  EXPECT_EQ(server_.dtPaths.size(), 1u);
+  ObjectRef first = server_.callBack;
   oskara::RecordingPresenter presenter;
   oskara::ScopedPresenter scoped(presenter);
   const Reply refused = startFrom(client);
@@ -287,10 +295,10 @@ TEST_F(AsyncUpdateTest, RefusalsThatAreNotAnotherUserSayWhatIsWrong) {
   EXPECT_NE(notLoggedOn.sError.find("not logged on"), std::string::npos) << notLoggedOn.sError;
   EXPECT_EQ(notLoggedOn.sError.find("Another user"), std::string::npos);
 
-  ASSERT_EQ(ApplicationClient(app_).Logon(files_.dt.string(), "", "", lErr, sError), "");
   const std::string lockFile = files_.dt.string() + "-lock";
   fs::remove(lockFile);
   fs::create_directory(lockFile);
+  ASSERT_EQ(ApplicationClient(app_).Logon(files_.dt.string(), "", "", lErr, sError), "");
   const Reply unusable = start();
   EXPECT_EQ(unusable.lErr, 3051);
   EXPECT_NE(unusable.sError.find(lockFile), std::string::npos) << unusable.sError;

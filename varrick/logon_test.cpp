@@ -233,9 +233,11 @@ TEST_F(LogonTest, TheLockIsRefusedWhileAnotherHoldsItOrAnEngineScansAndSaysWhyOt
     EXPECT_EQ(LockHolder(dt_, kLockTable).answer(), "held");  // nothing kept after the refusal
   }
   // A lock-information file that cannot be used is no other user.
+  ASSERT_EQ(app_->LogOff(lErr_, sError_), "");
   const std::string lockFile = dt_ + "-lock";
   fs::remove(lockFile);
   fs::create_directory(lockFile);
+  ASSERT_EQ(logon(dt_), "");  // the database itself stays usable
   std::string text;
   EXPECT_EQ(QueueProcLockAccess::lock(*app_, dt_, &text), 3051);
   EXPECT_NE(text.find(lockFile), std::string::npos) << text;
