@@ -33,6 +33,7 @@
 #include "contract/schema.h"
 #include "contract/tables.h"
 #include "contract/testing/table_rows.h"
+#include "demo_data.h"
 #include "directdb/sqlite_file.h"
 
 namespace {
@@ -54,15 +55,17 @@ constexpr const char* kTormel = oskara::contract::kQueueEngineClass.data();
 const std::string kBusy =
     "-1Another user is performing Queue Processing.\r\n\rPlease try again later !";
 
-// Whether process `pid` has `file` open: the engine opens the DT file only
-// inside its scan.
-bool hasOpen(qint64 pid, const fs::path& file) {
+// How often process `pid` has `file` open: the engine opens the DT file only
+// for a scan, first to hold its queue table, then for the scan itself.
+int timesOpen(qint64 pid, const fs::path& file) {
   const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+  int times = 0;
   for (const QFileInfo& fd : fds.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
-    if (fd.symLinkTarget().toStdString() == file.string()) return true;
+    if (fd.symLinkTarget().toStdString() == file.string()) ++times;
   }
-  return false;
+  return times;
 }
+bool hasOpen(qint64 pid, const fs::path& file) { return timesOpen(pid, file) > 0; }
 
 std::string readFile(const fs::path& file) {
   std::ifstream in(file);
@@ -362,22 +365,25 @@ TEST_F(AsyncBusTest, KilledApplicationServersArmedRequestIsDroppedAndTheNextWork
 }
 
 TEST_F(AsyncBusTest, ScanWhoseApplicationServerWasKilledKeepsOthersOutUntilItHasEnded) {
-  holdScans();
-  ASSERT_EQ(first_->start(files_).result, "");
+  // A scan of 10000 demo customers lasts long enough to act while it runs,
+  // with nothing held back: no other lock may interfere with the engine's.
+  const contract::DatabaseFiles big =
+      oskara::tool::createDemoDatabases(dir_ / "big", {.customers = 10000, .seed = 3}).files;
+  ASSERT_EQ(first_->start(big).result, "");
+  // The scan has begun once the engine has the file open twice: first to
+  // hold its queue table, then for the scan itself.
   const qint64 tormel = first_->pidOf(kTormel);
-  ASSERT_NE(tormel, 0);
-  ASSERT_TRUE(waitUntil([&] { return hasOpen(tormel, files_.ar); }, 8000));  // scanning
+  ASSERT_TRUE(waitUntil([&] { return timesOpen(tormel, big.dt) >= 2; }, 10000));
   const qint64 varrick = first_->pidOf(kVarrick);
   kill(static_cast<pid_t>(varrick), SIGKILL);
   ASSERT_TRUE(waitUntil([&] { return processGone(varrick); }, 5000));
   first_->app.reset();
 
-  EXPECT_EQ(second_->start(files_).result, kBusy);
-  releaseScans();
+  EXPECT_EQ(second_->start(big).result, kBusy);
   // The orphaned scan finishes and commits; only then the second gets in.
-  ASSERT_TRUE(second_->startWhenFree(files_, 10000));
-  EXPECT_FALSE(lastQueueProc().isNull());
-  const std::optional<Reply> done = second_->pollUntilDone();
+  ASSERT_TRUE(second_->startWhenFree(big, 30000));
+  EXPECT_FALSE(contract::testing::lastQueueProc(big.dt).isNull());
+  const std::optional<Reply> done = second_->pollUntilDone(30000);
   ASSERT_TRUE(done);
   EXPECT_EQ(done->result, "") << done->sError;
 }
