@@ -79,22 +79,17 @@ class BusCore : public QDBusVirtualObject {
   wire::ImportObject importer();
 
   std::map<quint64, Export> exports_;            // by object id (the last path element)
+  // Objects no peer holds any more, by their former id, while they live
+  // here: a reply may bring one back after its last peer has given it up
+  // (the callee drops the caller's object as it answers, and its release
+  // is served before the reply is read).
+  std::map<quint64, std::weak_ptr<Dispatch>> unexported_;
   std::map<const Dispatch*, quint64> idOf_;      // exported object -> its id
   quint64 nextId_ = 1;                           // ids are never reused
   std::map<QString, std::weak_ptr<RemoteObject>> proxies_;  // "owner/path" -> proxy
   std::set<QString> watched_;                    // peers whose departure we follow
   std::multimap<QString, std::weak_ptr<ServerWatchState>> serverWatches_;  // by peer
   QDBusServiceWatcher watcher_;
-  // Releases made while incoming calls are being served go out once the
-  // outermost of them has sent its reply: a proxy that a call's arguments
-  // held must not be given back before a reply that passes the object on
-  // (a by-reference argument sent back to its owner) has reached it.
-  int serving_ = 0;
-  struct PendingRelease {
-    QString owner, path;
-    uint32_t count;
-  };
-  std::vector<PendingRelease> pendingReleases_;
 };
 
 // A reference to an object of another process.
@@ -342,6 +337,7 @@ wire::ObjectAddress BusCore::exportTo(const ObjectRef& object, const QString& pe
     idOf_[object.get()] = id;
   }
   ++exports_[id].refs[peer];
+  std::erase_if(unexported_, [](const auto& entry) { return entry.second.expired(); });
   watchPeer(peer);
   return {uniqueName, QDBusObjectPath(objectPath(id))};
 }
@@ -349,9 +345,12 @@ wire::ObjectAddress BusCore::exportTo(const ObjectRef& object, const QString& pe
 ObjectRef BusCore::importReference(const wire::ObjectAddress& address) {
   const QString path = address.path.path();
   if (address.bus == uniqueName) {
-    auto it = exports_.find(objectId(path));
-    if (it == exports_.end()) throw serverUnavailable("object " + wire::toStd(path));
-    return it->second.object;
+    const quint64 id = objectId(path);
+    if (auto it = exports_.find(id); it != exports_.end()) return it->second.object;
+    if (auto it = unexported_.find(id); it != unexported_.end()) {
+      if (ObjectRef object = it->second.lock()) return object;
+    }
+    throw serverUnavailable("object " + wire::toStd(path));
   }
   const QString key = address.bus + path;
   if (auto known = proxies_[key].lock()) {
@@ -390,10 +389,6 @@ QDBusMessage BusCore::call(const QDBusMessage& message) {
 }
 
 void BusCore::sendRelease(const QString& owner, const QString& path, uint32_t count) {
-  if (serving_ > 0) {
-    pendingReleases_.push_back({owner, path, count});
-    return;
-  }
   QDBusMessage message = QDBusMessage::createMethodCall(
       owner, path, QLatin1String(wire::kObjectInterface), QStringLiteral("Release"));
   message << count;
@@ -421,6 +416,7 @@ void BusCore::peerLeft(const QString& peer) {
     it->second.refs.erase(peer);
     if (it->second.refs.empty()) {
       idOf_.erase(it->second.object.get());
+      unexported_[it->first] = it->second.object;
       ending.push_back(std::move(it->second.object));
       it = exports_.erase(it);
     } else {
@@ -485,6 +481,7 @@ void BusCore::release(const QString& peer, quint64 id, uint32_t count) {
   if (!it->second.refs.empty()) return;
   ObjectRef ending = std::move(it->second.object);
   idOf_.erase(ending.get());
+  unexported_[id] = ending;
   exports_.erase(it);
   ending.reset();
 }
@@ -535,7 +532,6 @@ bool BusCore::handleMessage(const QDBusMessage& message, const QDBusConnection& 
   // Introspection and ping are answered by QtDBus itself.
   if (iface.startsWith(QLatin1String("org.freedesktop.DBus."))) return false;
   ActiveCall active(activeCalls);
-  ++serving_;
   const bool lateBound = isLateBound(message);
   const auto failed = [&](const Error& e) {
     return lateBound ? wire::errorReply(message, e) : typed::errorReply(message, e);
@@ -554,11 +550,6 @@ bool BusCore::handleMessage(const QDBusMessage& message, const QDBusConnection& 
         Error(automation_error::kAutomationError, std::string("Automation error: ") + e.what()));
   }
   if (message.isReplyRequired()) c.send(reply);
-  if (--serving_ == 0) {
-    std::vector<PendingRelease> releases;
-    releases.swap(pendingReleases_);
-    for (const PendingRelease& r : releases) sendRelease(r.owner, r.path, r.count);
-  }
   return true;
 }
 

@@ -278,8 +278,8 @@ TEST_F(BusTest, ObjectPassedToAnotherProcessIsCalledBack) {
   EXPECT_EQ(notifier->received, std::vector<std::string>{"hello"});
   // The server dropped its reference when the call ended.
   EXPECT_TRUE(waitUntil([] { return bus_->exportedObjects() == 0; }));
-  // One that it drops as it answers comes back in the answer all the same:
-  // its release follows the reply.
+  // One that it drops as it answers comes back in the answer all the same,
+  // whether its release is served before the reply is read or after.
   EXPECT_EQ(call(server, "Echo", {ObjectRef(notifier)}).toObject(), ObjectRef(notifier));
   EXPECT_TRUE(waitUntil([] { return bus_->exportedObjects() == 0; }));
 
