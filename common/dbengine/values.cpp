@@ -92,7 +92,7 @@ Variant readColumn(sqlite3_stmt* stmt, int index, FieldType type) {
     case FieldType::Date:
       if (storage == SQLITE_TEXT) {
         if (auto date = DateTime::parseIso(columnText(stmt, index))) return Variant(*date);
-      } else if (number) {
+      } else if (number && DateTime::isInRange(sqlite3_column_double(stmt, index))) {
         return Variant(DateTime{sqlite3_column_double(stmt, index)});
       }
       break;
@@ -130,7 +130,7 @@ Variant convertForField(const Variant& value, FieldType type, std::string_view f
         return value;
     }
   } catch (const Error& e) {
-    if (e.number() == runtime_error::kOverflow) throw numericOverflow(field);
+    if (e.number() == runtime_error::kOverflow) throw numericOverflow(field, value.debugString());
     throw conversionError(field, value.debugString());
   }
   return value;

@@ -20,7 +20,10 @@ enum class FieldType : uint8_t { Any, Text, Short, Long, Double, Boolean, Date }
 FieldType fieldTypeOf(std::string_view declaredType);
 FieldType fieldTypeOf(VarType type);  // the type a declared parameter takes
 
-// The value of result column `index` of the row `stmt` stands on.
+// The value of result column `index` of the row `stmt` stands on. A stored
+// value that its declared type cannot hold (40000 in a SMALLINT, a number
+// beyond the range of dates in a DATETIME) is shown as stored, so that the
+// caller's conversion fails.
 Variant readColumn(sqlite3_stmt* stmt, int index, FieldType type);
 
 // `value` converted for a field (or parameter) of `type`; Null and Empty stay
