@@ -190,8 +190,10 @@ std::string DateTime::toIso() const {
     *out++ = ':';
     put(p.second, 2);
   };
-  const bool date = hasDate();
-  const bool time = !date || (hasTime() && (p.hour != 0 || p.minute != 0 || p.second != 0));
+  // Decided on the value rounded to the second, as the text shows it: a
+  // serial a hair below day zero is midnight of day zero, a time alone.
+  const bool date = p.year != 1899 || p.month != 12 || p.day != 30;
+  const bool time = !date || p.hour != 0 || p.minute != 0 || p.second != 0;
   if (date) {
     put(p.year, 4);
     *out++ = '-';

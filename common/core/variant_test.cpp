@@ -107,6 +107,7 @@ TEST(DateTimeValues, IsoTextPadsEveryFieldAndDropsAMidnightTime) {
   EXPECT_EQ(DateTime::fromParts(2026, 12, 7, 0, 0, 0).toIso(), "2026-12-07");
   EXPECT_EQ(DateTime::fromParts(0, 0, 0, 0, 0, 1).toIso(), "00:00:01");
   EXPECT_EQ(DateTime::fromParts(0, 0, 0, 0, 0, 0).toIso(), "00:00:00");
+  EXPECT_EQ(DateTime{-1e-12}.toIso(), "00:00:00");  // rounds to day zero
 }
 
 TEST(DateTimeValues, IsoRoundTripsAndParts) {
