@@ -191,7 +191,10 @@ void resultNumber(sqlite3_context* ctx, double d) {
 
 // ---- Dates ----
 
-int64_t dayNumber(DateTime d) { return static_cast<int64_t>(std::floor(d.serial)); }
+int64_t dayNumber(DateTime d) {
+  if (!DateTime::isInRange(d.serial)) failWith("Overflow: the day serial " + formatDouble(d.serial) + " is no date");
+  return static_cast<int64_t>(std::floor(d.serial));
+}
 
 // Seconds since the day serial epoch, to the nearest second.
 int64_t secondNumber(DateTime d) { return std::llround(d.serial * 86400.0); }
