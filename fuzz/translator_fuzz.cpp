@@ -12,8 +12,8 @@
 // first one's translation for the second), a binding that names no literal
 // or parameter, a literal token whose end the cache would find elsewhere.
 //
-// OSKARA_FUZZ_SHOW=1 prints every translation that SQLite refuses to prepare
-// and every error a run raises, for reading what the fuzzer found.
+// OSKARA_FUZZ_SHOW=1 prints every translation with the outcome of its run
+// (or the failure of translating), for reading what the fuzzer found.
 #include <sqlite3.h>
 
 #include <cstdio>
@@ -29,17 +29,14 @@
 #include "dbengine/sql/tokenizer.h"
 #include "dbengine/sql/translator.h"
 #include "dbengine/values.h"
+#include "fuzz_support.h"
 
 namespace {
 
 using namespace oskara;
 using namespace oskara::db;
 
-[[noreturn]] void fault(const std::string& what, std::string_view text) {
-  std::fprintf(stderr, "FAULT: %s\nstatement: %.*s\n", what.c_str(), static_cast<int>(text.size()),
-               text.data());
-  std::abort();
-}
+using fuzz::fault;
 
 // Two general tables that the translator's own tests use, and a few rows in
 // every table, so that expressions over columns are evaluated.
@@ -223,7 +220,7 @@ Outcome translateOne(std::string_view text, sql::ShapeCache& cache, FuzzDatabase
     if (b.index < 0 || static_cast<size_t>(b.index) >= count) fault("a binding names nothing", text);
   }
   const std::string error = db.run(t, out.shape->literals);
-  if (!error.empty()) show(error + " | " + t.sqlite, text);
+  show((error.empty() ? "ok" : error) + " | " + t.sqlite, text);
   return out;
 }
 

@@ -9,32 +9,21 @@
 // Besides crashes, the target stops when a conversion fails with a number
 // other than 6, 13 or 94 or without a text, when a converted value leaves
 // its type's range, or when a date's text does not read back as the date.
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "core/error.h"
 #include "core/variant.h"
+#include "fuzz_support.h"
 
 namespace {
 
 using namespace oskara;
 
-[[noreturn]] void fault(const std::string& what, const Variant& value) {
-  std::fprintf(stderr, "FAULT: %s\nvalue: %s\n", what.c_str(), value.debugString().c_str());
-  std::abort();
-}
+using fuzz::bytesAs;
 
-template <typename T>
-T bytesAs(const uint8_t* data, size_t size) {
-  T value{};
-  std::memcpy(&value, data, std::min(size, sizeof value));
-  return value;
-}
+[[noreturn]] void fault(const std::string& what, const Variant& value) { fuzz::fault(what, value.debugString()); }
 
 Variant valueOf(const uint8_t* data, size_t size) {
   const uint8_t kind = data[0] % 10;

@@ -20,29 +20,21 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "automation/bus/wire.h"
+#include "fuzz_support.h"
 
 namespace {
 
 using namespace oskara;
 using namespace oskara::automation;
 
-[[noreturn]] void fault(const std::string& what, const QVariant& value) {
-  std::fprintf(stderr, "FAULT: %s\nD-Bus value of type %s: %s\n", what.c_str(), value.metaType().name(),
-               value.toString().toUtf8().constData());
-  std::abort();
-}
+using fuzz::bytesAs;
 
-template <typename T>
-T bytesAs(const uint8_t* data, size_t size) {
-  T value{};
-  std::memcpy(&value, data, std::min(size, sizeof value));
-  return value;
+[[noreturn]] void fault(const std::string& what, const QVariant& value) {
+  fuzz::fault(what, std::string("D-Bus value of type ") + value.metaType().name() + ": " +
+                        value.toString().toStdString());
 }
 
 QVariant dbusValue(const uint8_t* data, size_t size, int depth = 0) {
