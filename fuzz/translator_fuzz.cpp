@@ -8,9 +8,10 @@
 //
 // Besides crashes, the target stops on what would be a wrong result in the
 // engine: a shape cache that reads a text otherwise than statementShape, two
-// texts of one shape that translate differently (the engine would run the
-// first one's translation for the second), a binding that names no literal
-// or parameter, a literal token whose end the cache would find elsewhere.
+// texts of one shape of which one translates differently or not at all (the
+// engine would run the first one's translation for the second), a binding
+// that names no literal or parameter, a literal token whose end the cache
+// would find elsewhere.
 //
 // OSKARA_FUZZ_SHOW=1 prints every translation with the outcome of its run
 // (or the failure of translating), for reading what the fuzzer found.
@@ -250,9 +251,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (nul == std::string_view::npos) return 0;
   const std::string_view second = input.substr(nul + 1);
   const Outcome b = translateOne(second, cache, db);
-  // The engine keeps one translation per shape.
-  if (a.shape && b.shape && a.shape->key == b.shape->key && a.translation && b.translation &&
-      !sameTranslation(*a.translation, *b.translation))
-    fault("two texts of one shape translate differently; the other text: " + std::string(first), second);
+  // The engine keeps one translation per shape, whichever text came first.
+  if (a.shape && b.shape && a.shape->key == b.shape->key) {
+    if (a.translation.has_value() != b.translation.has_value())
+      fault("of two texts of one shape only one translates; the other text: " + std::string(first), second);
+    if (a.translation && !sameTranslation(*a.translation, *b.translation))
+      fault("two texts of one shape translate differently; the other text: " + std::string(first), second);
+  }
   return 0;
 }
