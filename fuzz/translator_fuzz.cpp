@@ -105,8 +105,8 @@ class FuzzDatabase final : public sql::Catalog {
   }
 
   std::optional<std::string> findQuery(std::string_view name) const override {
-    if (sqlite3_strnicmp(name.data(), schema::kQryDtFollowUp2b.data(), static_cast<int>(name.size())) == 0 &&
-        name.size() == schema::kQryDtFollowUp2b.size())
+    const std::string_view query = schema::kQryDtFollowUp2b;
+    if (name.size() == query.size() && sqlite3_strnicmp(name.data(), query.data(), static_cast<int>(name.size())) == 0)
       return std::string(schema::followUp2bSql());
     return std::nullopt;
   }

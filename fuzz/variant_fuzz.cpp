@@ -2,7 +2,8 @@
 // type, and the texts made of it.
 //
 // Input: the first byte picks the type (Empty, Null, Boolean, Integer, Long,
-// Double, Date, String, Error, and Long from a 64-bit whole number); the rest
+// Double, Date, String, Error, or the narrowest type of a 64-bit whole
+// number, as values read from a database are made); the rest
 // is the value: the bytes of the number (a Date's serial may be any double,
 // as a date computed elsewhere may be), or the text.
 //
@@ -23,7 +24,9 @@ using namespace oskara;
 
 using fuzz::bytesAs;
 
-[[noreturn]] void fault(const std::string& what, const Variant& value) { fuzz::fault(what, value.debugString()); }
+[[noreturn]] void fault(const std::string& what, const Variant& value) {
+  fuzz::fault(what, value.debugString());
+}
 
 Variant valueOf(const uint8_t* data, size_t size) {
   const uint8_t kind = data[0] % 10;
@@ -52,8 +55,7 @@ void checkConverted(const Variant& from, const Variant& to, VarType target) {
   if (const double* d = to.get<double>(); d && !std::isfinite(*d) && from.type() != VarType::Double)
     fault("a conversion made " + std::to_string(*d), from);
   if (const DateTime* date = to.get<DateTime>(); date && from.type() != VarType::Date) {
-    if (!DateTime::isInRange(date->serial))
-      fault("a date beyond the range of dates", from);
+    if (!DateTime::isInRange(date->serial)) fault("a date beyond the range of dates", from);
     const std::string iso = date->toIso();
     const auto back = DateTime::parseIso(iso);
     if (!back || back->toIso() != iso) fault("the date's text " + iso + " does not read back", from);

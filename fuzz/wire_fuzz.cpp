@@ -55,7 +55,8 @@ QVariant dbusValue(const uint8_t* data, size_t size, int depth = 0) {
     case 8: return QVariant::fromValue(bytesAs<double>(data, size));
     case 10: return QVariant::fromValue(QDBusObjectPath(text));
     case 11: return QVariant::fromValue(QDBusSignature(text));
-    case 12: return QVariant::fromValue(QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
+    case 12:
+      return QVariant::fromValue(QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
     case 13: return QVariant::fromValue(text.split(QLatin1Char(',')));
     case 14:
       if (depth < 3) return QVariant::fromValue(QDBusVariant(dbusValue(data, size, depth + 1)));
@@ -71,7 +72,8 @@ void checkFailure(const Error& e, bool decoding, const QVariant& q) {
                                  : n == runtime_error::kOverflow || n == runtime_error::kTypeMismatch ||
                                        n == runtime_error::kInvalidUseOfNull;
   if (!expected || e.text().empty())
-    fault(std::string(decoding ? "decoding" : "a conversion") + " failed with " + std::to_string(n) + ": " + e.text(), q);
+    fault(std::string(decoding ? "decoding" : "a conversion") + " failed with " + std::to_string(n) + ": " + e.text(),
+          q);
 }
 
 constexpr VarType kTargets[] = {VarType::Integer, VarType::Long,   VarType::Double, VarType::Date,
