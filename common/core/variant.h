@@ -6,7 +6,7 @@
 //  - Null to text, or to any number, fails ("Invalid use of Null");
 //  - a number becomes a date only within the range of dates, the years 0 to
 //    9999; beyond it, and for infinities, the conversion overflows (6); NaN
-//    converts to nothing (13);
+//    does not convert (13);
 //  - dates are local wall-clock values without a time zone.
 #pragma once
 
@@ -128,9 +128,10 @@ class Variant {
 
  private:
   explicit Variant(NullValue v) : value_(v) {}
+  explicit Variant(ErrorValue v) : value_(v) {}
+
   // The value as a number, for a conversion to `target`, which failures name.
   double numberFor(VarType target) const;
-  explicit Variant(ErrorValue v) : value_(v) {}
 
   std::variant<std::monostate, NullValue, bool, int16_t, int32_t, double, DateTime, std::string,
                ObjectRef, ErrorValue>
