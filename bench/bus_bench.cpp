@@ -17,60 +17,60 @@
 
 #include "automation/bus/bus.h"
 #include "automation/bus/testing/private_bus.h"
+#include "clients/application_client.h"
+#include "clients/queue_engine_client.h"
 #include "demo_data.h"
 #include "tormel/queue_engine.h"
 
 namespace {
 
-using oskara::ObjectRef;
-using oskara::Variant;
+using oskara::clients::ApplicationClient;
+using oskara::clients::QueueEngineClient;
 
 int64_t g_customers = 100'000;
-oskara::db::schema::DatabaseFiles g_files;
+oskara::contract::DatabaseFiles g_files;
 
-void callGetLogId(benchmark::State& state, const ObjectRef& engine) {
-  std::vector<Variant> args;
-  for (auto _ : state) {
-    args.assign({Variant("C000001")});
-    benchmark::DoNotOptimize(engine->invoke("GetLogID", args));
-  }
+void callGetLogId(benchmark::State& state, QueueEngineClient engine) {
+  for (auto _ : state) benchmark::DoNotOptimize(engine.GetLogID("C000001"));
 }
 
 // The engine's smallest member, GetLogID (no databases open: it answers Null
 // at once), so that the time is the call itself.
 void BM_CallInProcess(benchmark::State& state) {
-  callGetLogId(state, std::make_shared<tormel::QueueEngine>());
+  callGetLogId(state, QueueEngineClient(std::make_shared<tormel::QueueEngine>()));
 }
 
 void BM_CallOverBus(benchmark::State& state) {
-  callGetLogId(state, oskara::createObject("Tormel.QueueEngine"));  // an object in tormel
+  callGetLogId(state, QueueEngineClient::create());  // an object in tormel
 }
 
-std::vector<Variant> updateArguments() {
-  return {g_files.dt.string(), g_files.ar.string(), g_files.so.string(), int32_t{0}, ""};
-}
-
-void checkScanned(benchmark::State& state, bool scanned, const std::vector<Variant>& args) {
-  if (!scanned) state.SkipWithError(("scan failed: " + args[4].toString()).c_str());
+void checkScanned(benchmark::State& state, bool scanned, const std::string& sError) {
+  if (!scanned) state.SkipWithError(("scan failed: " + sError).c_str());
 }
 
 void BM_UpdateInProcess(benchmark::State& state) {
   for (auto _ : state) {
-    ObjectRef engine = std::make_shared<tormel::QueueEngine>();
-    std::vector<Variant> args = updateArguments();
-    checkScanned(state, engine->invoke("ProcessQueue", args).toBool(), args);
+    QueueEngineClient engine(std::make_shared<tormel::QueueEngine>());
+    int32_t lErr = 0;
+    std::string sError;
+    checkScanned(state,
+                 engine.ProcessQueue(g_files.dt.string(), g_files.ar.string(), g_files.so.string(),
+                                     lErr, sError),
+                 sError);
   }
 }
 
 void BM_UpdateThroughServers(benchmark::State& state) {
-  ObjectRef application = oskara::createObject("Varrick.Application");
+  ApplicationClient application = ApplicationClient::create();
   // Keeps tormel running, as on a busy system: the time is the update's, not
   // that of starting the engine's process.
-  ObjectRef keepTormel = oskara::createObject("Tormel.QueueEngine");
+  QueueEngineClient keepTormel = QueueEngineClient::create();
   for (auto _ : state) {
-    std::vector<Variant> args = updateArguments();
-    const std::string result = application->invoke("UpdateQueue", args).toString();
-    checkScanned(state, result.empty(), args);
+    int32_t lErr = 0;
+    std::string sError;
+    const std::string result = application.UpdateQueue(
+        g_files.dt.string(), g_files.ar.string(), g_files.so.string(), lErr, sError);
+    checkScanned(state, result.empty(), sError);
   }
 }
 

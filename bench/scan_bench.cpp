@@ -32,16 +32,19 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "contract/options.h"
 #include "core/clock.h"
 #include "demo_data.h"
-#include "dbengine/schema.h"
+#include "directdb/sqlite_file.h"
 #include "tormel/queue_engine.h"
 
 namespace oskara::bench {
 namespace {
 
 namespace fs = std::filesystem;
-namespace schema = db::schema;
+using contract::optionName;
+using contract::ScanOptions;
+using directdb::SqliteFile;
 
 constexpr int kReasons = 10;  // reason codes 1 to 10
 using QueueCounts = std::array<int64_t, kReasons + 1>;  // by reason code; [0] for any other
@@ -172,9 +175,11 @@ void baselineScan(const fs::path& dir) {
   const DateTime clock = currentClock().now();
   const std::map<std::string, std::string> now{
       {":today", clock.datePart().toIso()}, {":time", clock.timePart().toIso()}, {":now", clock.toIso()}};
-  const auto followUp1Days = static_cast<int64_t>(optionNumber(db, schema::options::kChk_FollowUp1_x));
-  const auto followUp2Days = static_cast<int64_t>(optionNumber(db, schema::options::kChk_FollowUp2_x));
-  const double nearLimitAmount = optionNumber(db, schema::options::kChk_NearLimit_Amt);
+  const auto followUp1Days =
+      static_cast<int64_t>(optionNumber(db, optionName(&ScanOptions::Chk_FollowUp1_x)));
+  const auto followUp2Days =
+      static_cast<int64_t>(optionNumber(db, optionName(&ScanOptions::Chk_FollowUp2_x)));
+  const double nearLimitAmount = optionNumber(db, optionName(&ScanOptions::Chk_NearLimit_Amt));
 
   run(db, "BEGIN");
   run(db, "UPDATE tblDTOptions SET LastQueueProc = :now", now);
@@ -246,7 +251,7 @@ void engineScan(const fs::path& dir) {
 
 QueueCounts countQueue(const fs::path& dt) {
   QueueCounts counts{};
-  schema::SqliteFile file(dt);
+  SqliteFile file(dt);
   for (const auto& row : file.query("SELECT TransType, Count(*) FROM tblDTQueue GROUP BY TransType")) {
     const int code = row[0].isNull() ? 0 : row[0].toInt32();
     counts[code >= 1 && code <= kReasons ? static_cast<size_t>(code) : 0] += row[1].toInt32();
@@ -291,14 +296,14 @@ class DemoCache {
       auto folder = std::make_unique<TempFolder>("oskara-scan-demo-" + std::to_string(customers));
       tool::createDemoDatabases(folder->path(), {.customers = customers, .seed = 1});
       // Every rule on, the queue reset included; the amounts and day counts stay the demo's.
-      schema::SqliteFile dt(folder->path() / "dt.db");
+      SqliteFile dt(folder->path() / "dt.db");
       std::string set;
-      for (std::string_view option :
-           {schema::options::kChk_ResetQueue, schema::options::kChk_FollowUp3, schema::options::kChk_FollowUp2,
-            schema::options::kChk_FollowUp1, schema::options::kChk_120Days, schema::options::kChk_90Days,
-            schema::options::kChk_60Days, schema::options::kChk_30Days, schema::options::kChk_OverLimit,
-            schema::options::kChk_NearLimit, schema::options::kChk_CreditHold})
-        set += (set.empty() ? "" : ", ") + std::string(option) + " = 1";
+      for (bool ScanOptions::*option :
+           {&ScanOptions::Chk_ResetQueue, &ScanOptions::Chk_FollowUp3, &ScanOptions::Chk_FollowUp2,
+            &ScanOptions::Chk_FollowUp1, &ScanOptions::Chk_120Days, &ScanOptions::Chk_90Days,
+            &ScanOptions::Chk_60Days, &ScanOptions::Chk_30Days, &ScanOptions::Chk_OverLimit,
+            &ScanOptions::Chk_NearLimit, &ScanOptions::Chk_CreditHold})
+        set += (set.empty() ? "" : ", ") + std::string(optionName(option)) + " = 1";
       dt.exec("UPDATE tblDTOptions SET " + set);
       it = folders_.emplace(customers, std::move(folder)).first;
     }

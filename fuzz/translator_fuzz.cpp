@@ -25,10 +25,12 @@
 #include <vector>
 
 #include "core/error.h"
-#include "dbengine/schema.h"
-#include "dbengine/sql/functions.h"
+#include "contract/schema.h"
+#include "contract/tables.h"
+#include "dbengine/sql/sqlite_functions.h"
 #include "dbengine/sql/tokenizer.h"
 #include "dbengine/sql/translator.h"
+#include "dbengine/sqlite/statement.h"
 #include "dbengine/values.h"
 #include "fuzz_support.h"
 
@@ -73,9 +75,9 @@ class FuzzDatabase final : public sql::Catalog {
     sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, 1 << 20);
     sqlite3_progress_handler(db_, 100000, [](void*) { return 1; }, nullptr);
     exec("ATTACH ':memory:' AS ar; ATTACH ':memory:' AS so;");
-    exec(schema::tablesDdl(schema::DatabaseKind::DT));
-    exec(inSchema(schema::tablesDdl(schema::DatabaseKind::AR), "ar"));
-    exec(inSchema(schema::tablesDdl(schema::DatabaseKind::SO), "so"));
+    exec(contract::tablesDdl(contract::DatabaseKind::DT));
+    exec(inSchema(contract::tablesDdl(contract::DatabaseKind::AR), "ar"));
+    exec(inSchema(contract::tablesDdl(contract::DatabaseKind::SO), "so"));
     exec(kRows);
   }
   ~FuzzDatabase() override { sqlite3_close(db_); }
@@ -105,34 +107,44 @@ class FuzzDatabase final : public sql::Catalog {
   }
 
   std::optional<std::string> findQuery(std::string_view name) const override {
-    const std::string_view query = schema::kQryDtFollowUp2b;
+    const std::string_view query = contract::kQryDtFollowUp2b;
     if (name.size() == query.size() && sqlite3_strnicmp(name.data(), query.data(), static_cast<int>(name.size())) == 0)
-      return std::string(schema::followUp2bSql());
+      return std::string(contract::followUp2bSql());
     return std::nullopt;
   }
 
-  // Prepares and runs a translation with the literals of its text, every
-  // parameter Null, and undoes what it wrote. Returns SQLite's error, if any.
-  std::string run(const sql::Translation& t, const std::vector<Variant>& literals) {
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db_, t.sqlite.c_str(), static_cast<int>(t.sqlite.size()), &st, nullptr) != SQLITE_OK)
+  // Prepares and runs a translation through the engine's SQLite statement,
+  // with the literals of its text and every parameter Null, and undoes what
+  // it wrote. Returns the failure, if any.
+  std::string run(const sql::Translation& t, const std::vector<Variant>& literals, std::string_view text) {
+    sqlite3_stmt* prepared = nullptr;
+    if (sqlite3_prepare_v2(db_, t.sql.c_str(), static_cast<int>(t.sql.size()), &prepared, nullptr) != SQLITE_OK)
       return std::string("prepare: ") + sqlite3_errmsg(db_);
-    for (size_t i = 0; i < t.bindings.size(); ++i) {
-      const sql::Binding& b = t.bindings[i];
-      const Variant value = b.source == sql::Binding::Source::Literal ? literals[static_cast<size_t>(b.index)]
-                                                                      : Variant::null();
-      bindValue(st, static_cast<int>(i) + 1, value);
-    }
+    sqlite::SqliteStatement st(db_, prepared);
+    std::vector<FieldType> types(static_cast<size_t>(sqlite3_column_count(prepared)), FieldType::Any);
+    for (size_t c = 0; c < types.size() && c < t.columnTypes.size(); ++c) types[c] = fieldTypeOf(t.columnTypes[c]);
+    const FailureContext context{"", "", text};
     exec("SAVEPOINT fuzz");
-    int rc;
-    for (int rows = 0; (rc = sqlite3_step(st)) == SQLITE_ROW && rows < 1000; ++rows) {
-      for (int c = 0; c < sqlite3_column_count(st); ++c) {
-        const size_t column = static_cast<size_t>(c);
-        (void)readColumn(st, c, column < t.columnTypes.size() ? fieldTypeOf(t.columnTypes[column]) : FieldType::Any);
+    std::string error;
+    try {
+      for (size_t i = 0; i < t.bindings.size(); ++i) {
+        const sql::Binding& b = t.bindings[i];
+        // Not stable: the value is a temporary, its text must be copied.
+        st.bind(static_cast<int>(i) + 1,
+                b.source == sql::Binding::Source::Literal ? literals[static_cast<size_t>(b.index)] : Variant::null(),
+                false, context);
       }
+      std::vector<Variant> values;
+      std::vector<backend::RowId> rowIds;
+      for (int batch = 0; batch < 10 && st.fetch(100, types, -1, values, rowIds, context); ++batch) {
+        values.clear();
+        rowIds.clear();
+      }
+    } catch (const Error& e) {
+      if (e.number() == 0 || e.text().empty()) fault("a failure without number or text", text);
+      error = "run [" + std::to_string(e.number()) + "] " + e.text();
     }
-    std::string error = rc == SQLITE_ROW || rc == SQLITE_DONE ? "" : std::string("run: ") + sqlite3_errmsg(db_);
-    sqlite3_finalize(st);
+    st.reset();
     exec("ROLLBACK TO fuzz; RELEASE fuzz;");
     return error;
   }
@@ -220,13 +232,13 @@ Outcome translateOne(std::string_view text, sql::ShapeCache& cache, FuzzDatabase
     const size_t count = b.source == sql::Binding::Source::Literal ? out.shape->literals.size() : t.parameters.size();
     if (b.index < 0 || static_cast<size_t>(b.index) >= count) fault("a binding names nothing", text);
   }
-  const std::string error = db.run(t, out.shape->literals);
-  show((error.empty() ? "ok" : error) + " | " + t.sqlite, text);
+  const std::string error = db.run(t, out.shape->literals, text);
+  show((error.empty() ? "ok" : error) + " | " + t.sql, text);
   return out;
 }
 
 bool sameTranslation(const sql::Translation& a, const sql::Translation& b) {
-  if (a.sqlite != b.sqlite || a.kind != b.kind || a.bindings.size() != b.bindings.size() ||
+  if (a.sql != b.sql || a.kind != b.kind || a.bindings.size() != b.bindings.size() ||
       a.parameters.size() != b.parameters.size() || a.columnNames != b.columnNames || a.columnTypes != b.columnTypes)
     return false;
   for (size_t i = 0; i < a.bindings.size(); ++i) {

@@ -5,7 +5,9 @@
 
 #include <filesystem>
 #include <set>
+#include <string>
 
+#include "contract/tables.h"
 #include "demo_data.h"
 #include "tormel/queue_engine.h"
 
@@ -28,7 +30,7 @@ TEST(DemoScan, FullRunQueuesEveryReasonCode) {
 
   auto db = oskara::db::Engine::instance().workspace(0).openDatabase(summary.files.dt.string());
   std::set<int> codes;
-  auto rs = db->openRecordset("SELECT DISTINCT TransType FROM tblDTQueue",
+  auto rs = db->openRecordset("SELECT DISTINCT TransType FROM " + std::string(oskara::contract::kTblDTQueue),
                               oskara::db::RecordsetType::ForwardOnly);
   for (; !rs->eof(); rs->moveNext()) codes.insert(rs->field("TransType").toInt32());
   rs->close();

@@ -1,9 +1,9 @@
 #include "tormel/queue_async.h"
 
 #include <utility>
-#include <vector>
 
-#include "automation/class_registry.h"
+#include "clients/application_client.h"
+#include "clients/queue_engine_client.h"
 #include "core/error.h"
 #include "tormel/queue_engine.h"
 
@@ -11,11 +11,10 @@ namespace tormel {
 
 using oskara::Error;
 using oskara::ObjectRef;
-using oskara::Variant;
+using oskara::clients::ApplicationClient;
+using oskara::clients::QueueEngineClient;
 
 namespace {
-
-constexpr const char* kEngineClass = "Tormel.QueueEngine";
 
 frmQueueAsync* g_window = nullptr;  // made on first load; lives as long as the process
 
@@ -23,9 +22,7 @@ frmQueueAsync* g_window = nullptr;  // made on first load; lives as long as the 
 // object, its server gone) is ignored: the run ends as usual.
 void callBack(ObjectRef callBack, int32_t lErr, const std::string& sError) {
   try {
-    if (!callBack) throw Error(91, "Object variable not set: no callback object.");
-    std::vector<Variant> args{Variant(lErr), Variant(sError)};
-    callBack->invoke("CallBack", args);
+    ApplicationClient(std::move(callBack)).CallBack(lErr, sError);
   } catch (...) {
   }
 }
@@ -44,19 +41,19 @@ frmQueueAsync::~frmQueueAsync() = default;
 
 frmQueueAsync& frmQueueAsync::Load() {
   if (!g_window) g_window = new frmQueueAsync;
-  g_window->m_bLoaded = true;
+  g_window->loaded_ = true;
   return *g_window;
 }
 
 frmQueueAsync* frmQueueAsync::Loaded() {
-  return g_window && g_window->m_bLoaded ? g_window : nullptr;
+  return g_window && g_window->loaded_ ? g_window : nullptr;
 }
 
 void frmQueueAsync::Unload() {
   if (frmQueueAsync* window = Loaded()) {
     window->Form_Unload();
     window->SetTimer1Interval(0);
-    window->m_bLoaded = false;
+    window->loaded_ = false;
   }
 }
 
@@ -68,15 +65,15 @@ void frmQueueAsync::Form_Unload() {
 }
 
 void frmQueueAsync::SetTimer1Interval(int ms) {
-  m_iTimer1Interval = ms;
+  timer1Interval_ = ms;
   if (ms <= 0) {
-    m_iTimer1Interval = 0;
+    timer1Interval_ = 0;
     Timer1.stop();
-    m_armed.reset();
+    armed_.reset();
     return;
   }
   Timer1.start(ms);
-  if (!m_armed) m_armed.emplace();
+  if (!armed_) armed_.emplace();
 }
 
 void frmQueueAsync::Timer1_Timer() {
@@ -86,12 +83,9 @@ void frmQueueAsync::Timer1_Timer() {
   std::string sError;
   try {
     SetTimer1Interval(0);  // once per request
-    m_oEngine = oskara::createObject(kEngineClass);
-    std::vector<Variant> args{Variant(m_sDTPath), Variant(m_sARPath), Variant(m_sSOPath),
-                              Variant(lErr), Variant(sError)};
-    m_oEngine->invoke("ProcessQueue", args);  // its result is not looked at
-    lErr = args[3].toInt32();
-    sError = args[4].toString();
+    m_oEngine = QueueEngineClient::create().object();
+    // Its result is not looked at: the error pair tells the outcome.
+    QueueEngineClient(m_oEngine).ProcessQueue(m_sDTPath, m_sARPath, m_sSOPath, lErr, sError);
   } catch (...) {
     const Error failure = oskara::currentFailure();
     callBack(m_oCallBack, failure.number(), failure.text());
@@ -105,7 +99,7 @@ void frmQueueAsync::Timer1_Timer() {
   // A request that arrived while CallBack was in progress (the call serves
   // incoming calls while it waits) has armed the timer again; unloading now
   // would drop it.
-  if (m_iTimer1Interval == 0) Unload();
+  if (timer1Interval_ == 0) Unload();
 }
 
 bool QueueEngine::UpdQueueAsync(std::string DT_UNCPath, std::string AR_UNCPath,

@@ -4,10 +4,11 @@
 //
 // UpdQueueAsync loads it, stores the request's paths and callback object and
 // arms Timer1 for 2000 ms. The timer event (on the server's thread, from its
-// event loop) creates a fresh "Tormel.QueueEngine", runs ProcessQueue on it by
-// name, calls CallBack by name on the callback object with the scan's error
-// number and text, and unloads the window. A request that arrives while one is
-// armed replaces its paths and callback object and restarts the 2000 ms.
+// event loop) creates a fresh engine object by its identifier, runs
+// ProcessQueue on it by name, calls CallBack by name on the callback object
+// with the scan's error number and text, and unloads the window. A request
+// that arrives while one is armed replaces its paths and callback object and
+// restarts the 2000 ms.
 //
 // The process stays alive while a request is armed or running: the window
 // keeps a ServerHold for that time, even when no client holds an engine.
@@ -49,7 +50,7 @@ class frmQueueAsync : public QObject {
   // Timer1's interval in milliseconds; 0 means stopped. Setting a non-zero
   // interval (re)starts the count.
   void SetTimer1Interval(int ms);
-  int Timer1Interval() const { return m_iTimer1Interval; }
+  int Timer1Interval() const { return timer1Interval_; }
 
   frmQueueAsync(const frmQueueAsync&) = delete;
   frmQueueAsync& operator=(const frmQueueAsync&) = delete;
@@ -61,10 +62,10 @@ class frmQueueAsync : public QObject {
   void Timer1_Timer();
   void Form_Unload();
 
-  QTimer Timer1;               // enabled; fires every m_iTimer1Interval ms while non-zero
-  int m_iTimer1Interval = 0;
-  bool m_bLoaded = false;
-  std::optional<oskara::ServerHold> m_armed;  // set exactly while Timer1 counts
+  QTimer Timer1;               // enabled; fires every timer1Interval_ ms while non-zero
+  int timer1Interval_ = 0;
+  bool loaded_ = false;
+  std::optional<oskara::ServerHold> armed_;  // set exactly while Timer1 counts
 };
 
 }  // namespace tormel

@@ -16,18 +16,21 @@
 #include "automation/class_registry.h"
 #include "automation/method_table.h"
 #include "automation/server_hold.h"
-#include "dbengine/schema.h"
+#include "clients/queue_engine_client.h"
+#include "contract/classes.h"
+#include "contract/schema.h"
+#include "contract/testing/table_rows.h"
 #include "tormel/queue_engine.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-namespace schema = oskara::db::schema;
+namespace contract = oskara::contract;
 using oskara::ObjectRef;
 using oskara::Variant;
 using tormel::frmQueueAsync;
 
-constexpr const char* kEngineClass = "Tormel.QueueEngine";
+const std::string kEngineClass(contract::kQueueEngineClass);
 
 // Receives CallBack as the application server's object would.
 class Receiver : public oskara::automation::DispatchObject<Receiver> {
@@ -45,7 +48,8 @@ class Receiver : public oskara::automation::DispatchObject<Receiver> {
 
   static const oskara::automation::MethodTable<Receiver>& methodTable() {
     static const oskara::automation::MethodTable<Receiver> table(
-        "Receiver", {oskara::automation::method("CallBack", &Receiver::CallBack, {"lErr", "sError"})});
+        "Receiver", {oskara::automation::method(contract::application::kCallBack, &Receiver::CallBack,
+                                                {"lErr", "sError"})});
     return table;
   }
 
@@ -68,7 +72,7 @@ class AsyncRunnerTest : public ::testing::Test {
     dir_ = fs::temp_directory_path() / ("tormel-async-" + std::to_string(getpid()) + "-" +
                                         std::to_string(counter_++));
     fs::remove_all(dir_);
-    files_ = schema::createDatabaseFiles(dir_);
+    files_ = contract::createDatabaseFiles(dir_);
     clock_.start();
   }
 
@@ -87,15 +91,15 @@ class AsyncRunnerTest : public ::testing::Test {
 
   // UpdQueueAsync by name, as the application server calls it.
   struct Request {
-    bool scheduled;
-    Variant lErr;
-    Variant sError;
+    bool scheduled = false;
+    int32_t lErr = 77;
+    std::string sError = "as passed";
   };
   Request request(const ObjectRef& engine, const std::string& dt, const ObjectRef& callBack) {
-    std::vector<Variant> args{dt, files_.ar.string(), files_.so.string(), Variant(callBack),
-                              int32_t{77}, "as passed"};
-    const bool scheduled = engine->invoke("UpdQueueAsync", args).toBool();
-    return Request{scheduled, args[4], args[5]};
+    Request sent;
+    sent.scheduled = oskara::clients::QueueEngineClient(engine).UpdQueueAsync(
+        dt, files_.ar.string(), files_.so.string(), callBack, sent.lErr, sent.sError);
+    return sent;
   }
 
   // Runs the event loop until `done` or the deadline.
@@ -110,12 +114,12 @@ class AsyncRunnerTest : public ::testing::Test {
   }
 
   Variant lastQueueProc() const {
-    return schema::SqliteFile(files_.dt).query("SELECT LastQueueProc FROM tblDTOptions")[0][0];
+    return contract::testing::lastQueueProc(files_.dt);
   }
 
   static inline int counter_ = 0;
   fs::path dir_;
-  schema::DatabaseFiles files_;
+  contract::DatabaseFiles files_;
   QElapsedTimer clock_;
 };
 
@@ -129,8 +133,8 @@ TEST_F(AsyncRunnerTest, ScanRunsAfterTheCallHasReturnedAndReportsThroughCallBack
   auto r = receiver();
   const Request req = request(engine, files_.dt.string(), r);
   EXPECT_TRUE(req.scheduled);
-  EXPECT_EQ(req.lErr, Variant(int32_t{77}));
-  EXPECT_EQ(req.sError, Variant("as passed"));
+  EXPECT_EQ(req.lErr, 77);
+  EXPECT_EQ(req.sError, "as passed");
   // Armed: nothing opened yet, and the process is held although the client
   // lets go of its engine.
   engine.reset();
@@ -206,7 +210,7 @@ TEST_F(AsyncRunnerTest, EngineThatCannotBeCreatedReachesCallBackRawAndLeavesTheW
   tormel::registerQueueEngine();
   ASSERT_TRUE(called);
   EXPECT_EQ(r->calls[0].lErr, 429);
-  EXPECT_TRUE(r->calls[0].sError.starts_with("Cannot create object 'Tormel.QueueEngine'."))
+  EXPECT_TRUE(r->calls[0].sError.starts_with("Cannot create object '" + kEngineClass + "'."))
       << r->calls[0].sError;
   EXPECT_TRUE(lastQueueProc().isNull());
   ASSERT_NE(frmQueueAsync::Loaded(), nullptr);

@@ -2,16 +2,20 @@
 
 #include <array>
 #include <new>
+#include <string>
 #include <variant>
 
 #include "about/about.h"
 #include "automation/class_registry.h"
+#include "contract/classes.h"
+#include "contract/tables.h"
 #include "core/clock.h"
 #include "core/error.h"
 #include "tormel/globals.h"
 
 namespace tormel {
 
+namespace contract = oskara::contract;
 using oskara::Error;
 using oskara::Variant;
 using oskara::db::Recordset;
@@ -37,38 +41,9 @@ oskara::db::Engine& dbEngine() { return oskara::db::Engine::instance(); }
 // A call-log id as the rules pass it on: Null is 0.
 int32_t logIdValue(const Variant& value) { return value.isNull() ? 0 : value.toInt32(); }
 
-// How each option field is read into its member.
-using OptionMember = std::variant<bool ScanOptions::*, int16_t ScanOptions::*,
-                                  double ScanOptions::*, std::string ScanOptions::*>;
-struct OptionField {
-  const char* name;
-  OptionMember member;
-};
-
-// The option fields in the order InitOptions reads them.
-constexpr std::array<OptionField, 19> kOptionFields = {{
-    {"Chk_OverLimit", &ScanOptions::Chk_OverLimit},
-    {"Chk_NearLimit", &ScanOptions::Chk_NearLimit},
-    {"Chk_NearLimit_Amt", &ScanOptions::Chk_NearLimit_Amt},
-    {"Chk_30Days", &ScanOptions::Chk_30Days},
-    {"Chk_60Days", &ScanOptions::Chk_60Days},
-    {"Chk_90Days", &ScanOptions::Chk_90Days},
-    {"Chk_120Days", &ScanOptions::Chk_120Days},
-    {"Chk_FollowUp1", &ScanOptions::Chk_FollowUp1},
-    {"Chk_FollowUp1_x", &ScanOptions::Chk_FollowUp1_x},
-    {"Chk_FollowUp1_y", &ScanOptions::Chk_FollowUp1_y},
-    {"Chk_FollowUp2", &ScanOptions::Chk_FollowUp2},
-    {"Chk_FollowUp2_x", &ScanOptions::Chk_FollowUp2_x},
-    {"Chk_FollowUp3", &ScanOptions::Chk_FollowUp3},
-    {"Chk_FollowUp3Priority", &ScanOptions::Chk_FollowUp3Priority},
-    {"Chk_FollowUp3_x", &ScanOptions::Chk_FollowUp3_x},
-    {"Chk_FollowUp3_y", &ScanOptions::Chk_FollowUp3_y},
-    {"Chk_CreditHold", &ScanOptions::Chk_CreditHold},
-    {"Chk_ResetQueue", &ScanOptions::Chk_ResetQueue},
-    {"Chk_FollowUp3BatchExcld", &ScanOptions::Chk_FollowUp3BatchExcld},
-}};
-
-void loadOption(ScanOptions& options, const OptionField& field, const Variant& value) {
+// Reads one option field into its member of ScanOptions.
+void loadOption(ScanOptions& options, const contract::OptionField& field,
+                const Variant& value) {
   std::visit(
       [&](auto member) {
         using T = std::remove_reference_t<decltype(options.*member)>;
@@ -100,26 +75,29 @@ QueueEngine::~QueueEngine() = default;
 
 const oskara::automation::MethodTable<QueueEngine>& QueueEngine::methodTable() {
   using oskara::automation::method;
+  namespace member = contract::queue_engine;
   static const oskara::automation::MethodTable<QueueEngine> table(
-      "QueueEngine",
+      member::kClassName,
       {
-          method("ProcessQueue", &QueueEngine::ProcessQueue,
+          method(member::kProcessQueue, &QueueEngine::ProcessQueue,
                  {"DT_UNCPath", "AR_UNCPath", "SO_UNCPath", "lErr", "sError"},
                  "Scans the accounts-receivable data and the call log and rebuilds the collection "
                  "queue in one transaction; false with lErr and sError when the scan failed."),
-          method("GetLogID", &QueueEngine::GetLogID, {"p_sCustID"},
+          method(member::kGetLogID, &QueueEngine::GetLogID, {"p_sCustID"},
                  "The call-log id of a customer, or Null when it has none."),
-          method("UpdQueueAsync", &QueueEngine::UpdQueueAsync,
+          method(member::kUpdQueueAsync, &QueueEngine::UpdQueueAsync,
                  {"DT_UNCPath", "AR_UNCPath", "SO_UNCPath", "oCallBack", "lErr", "sError"},
                  "Schedules a queue scan that starts 2000 ms after the call has returned; its "
                  "outcome is reported by calling CallBack(lErr, sError) on oCallBack."),
-          method("About", &QueueEngine::About, {},
+          method(member::kAbout, &QueueEngine::About, {},
                  "Shows the About dialog of the Queue Processing Engine; -1 when it was shown."),
       });
   return table;
 }
 
-void registerQueueEngine() { oskara::registerClass<QueueEngine>("Tormel.QueueEngine"); }
+void registerQueueEngine() {
+  oskara::registerClass<QueueEngine>(std::string(contract::kQueueEngineClass));
+}
 
 // The engine's About dialog; its version is the tormel program's
 // (tormel/CMakeLists.txt).
@@ -144,9 +122,10 @@ bool QueueEngine::InitOptions(const std::string& dtPath, const std::string& arPa
     m_dbAR = m_wsEngine->openDatabase(arPath);
     m_dbSO = soPath.empty() ? nullptr : m_wsEngine->openDatabase(soPath);
 
-    RecordsetPtr rs = m_dbDT->openRecordset("tblDTOptions", RecordsetType::ForwardOnly);
+    RecordsetPtr rs = m_dbDT->openRecordset(contract::kTblDTOptions, RecordsetType::ForwardOnly);
     if (rs->eof()) return false;
-    for (const OptionField& field : kOptionFields) loadOption(m_options, field, rs->field(field.name));
+    for (const contract::OptionField& field : contract::kOptionFields)
+      loadOption(m_options, field, rs->field(field.name));
     rs->close();
     return true;
   } catch (...) {
@@ -219,10 +198,10 @@ bool QueueEngine::ProcessQueue(std::string DT_UNCPath, std::string AR_UNCPath,
 
 int16_t QueueEngine::LastQueueProcTimeStamp() {
   return raisingAs("LastQueueProcTimeStamp", [&]() -> int16_t {
-    RecordsetPtr rs = m_dbDT->openRecordset("tblDTOptions", RecordsetType::Dynaset);
+    RecordsetPtr rs = m_dbDT->openRecordset(contract::kTblDTOptions, RecordsetType::Dynaset);
     if (rs->eof()) return kStampNoOptions;
     rs->edit();
-    rs->setField("LastQueueProc", oskara::currentClock().now());
+    rs->setField(contract::kLastQueueProc, oskara::currentClock().now());
     rs->update();
     rs->close();
     return -1;
@@ -286,7 +265,7 @@ int16_t QueueEngine::AddToQueue(const std::string& p_sCustID, int32_t p_lLogID,
       writeEntry(*existing);
     } else {
       existing->close();
-      RecordsetPtr queue = m_dbDT->openRecordset("tblDTQueue", RecordsetType::Dynaset);
+      RecordsetPtr queue = m_dbDT->openRecordset(contract::kTblDTQueue, RecordsetType::Dynaset);
       queue->addNew();
       queue->setField("CustID", p_sCustID);
       writeEntry(*queue);
@@ -311,7 +290,7 @@ int16_t QueueEngine::AddToQueue(const std::string& p_sCustID, int32_t p_lLogID,
 int32_t QueueEngine::LogIdOf(const std::string& custId) {
   // Through the object's own interface, as any client would ask.
   std::vector<Variant> args{Variant(custId)};
-  return logIdValue(invoke("GetLogID", args));
+  return logIdValue(invoke(contract::queue_engine::kGetLogID, args));
 }
 
 void QueueEngine::QueueEach(Recordset& rs, LogIdFrom logIdFrom, int16_t transType,
@@ -486,7 +465,7 @@ bool QueueEngine::FollowUp1() {
 
 bool QueueEngine::FollowUp2() {
   return raisingAs("FollowUp2", [&] {
-    oskara::db::QueryDefPtr query = m_dbDT->queryDef("qryDtFollowUp2b");
+    oskara::db::QueryDefPtr query = m_dbDT->queryDef(contract::kQryDtFollowUp2b);
     query->setParameter("Chk_FollowUp2_x", m_options.Chk_FollowUp2_x);
     RecordsetPtr rs = query->openRecordset(RecordsetType::ForwardOnly);
     QueueEach(*rs, LogIdFrom::Record, 8,

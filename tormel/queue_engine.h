@@ -1,4 +1,4 @@
-// QueueEngine ("Tormel.QueueEngine"): the queue scan engine. One call of
+// QueueEngine (contract::kQueueEngineClass): the queue scan engine. One call of
 // ProcessQueue opens the three databases, loads the scan options, and inside
 // one transaction stamps the run, optionally empties the queue and runs the
 // enabled scan rules in their fixed order; any failure rolls the whole run
@@ -9,32 +9,13 @@
 #include <string>
 
 #include "automation/method_table.h"
+#include "contract/options.h"
 #include "dbengine/dbengine.h"
 
 namespace tormel {
 
-// The scan options: one member per field of tblDTOptions, named after it.
-struct ScanOptions {
-  bool Chk_OverLimit = false;
-  bool Chk_NearLimit = false;
-  double Chk_NearLimit_Amt = 0;
-  bool Chk_30Days = false;
-  bool Chk_60Days = false;
-  bool Chk_90Days = false;
-  bool Chk_120Days = false;
-  bool Chk_FollowUp1 = false;
-  int16_t Chk_FollowUp1_x = 0;
-  int16_t Chk_FollowUp1_y = 0;  // loaded only
-  bool Chk_FollowUp2 = false;
-  int16_t Chk_FollowUp2_x = 0;
-  bool Chk_FollowUp3 = false;
-  bool Chk_FollowUp3Priority = false;
-  std::string Chk_FollowUp3_x;  // loaded only
-  std::string Chk_FollowUp3_y;  // loaded only
-  bool Chk_CreditHold = false;
-  bool Chk_ResetQueue = false;
-  std::string Chk_FollowUp3BatchExcld;  // loaded only
-};
+// The scan options: one member per option field, named after it.
+using ScanOptions = oskara::contract::ScanOptions;
 
 // Error numbers of the engine's own failures: the automation error base
 // 0x80040000 plus 1000 and plus 1118.
@@ -45,7 +26,7 @@ inline constexpr int32_t kErrMissingOptions = -2147220386;
 inline constexpr int16_t kQueueNoCustomer = 1100;
 inline constexpr int16_t kQueueCustomerQueued = 1128;
 inline constexpr int16_t kQueueLogIdQueued = 1138;
-// LastQueueProcTimeStamp's result when tblDTOptions has no record.
+// LastQueueProcTimeStamp's result when the options table has no record.
 inline constexpr int16_t kStampNoOptions = 1118;
 
 class QueueEngine : public oskara::automation::DispatchObject<QueueEngine> {
@@ -118,7 +99,8 @@ class QueueEngine : public oskara::automation::DispatchObject<QueueEngine> {
   ScanOptions m_options;
 };
 
-// Registers "Tormel.QueueEngine" with this process's class registry.
+// Registers the engine's class (contract::kQueueEngineClass) with this
+// process's class registry.
 void registerQueueEngine();
 
 }  // namespace tormel

@@ -6,8 +6,11 @@
 #include <filesystem>
 #include <map>
 
+#include "contract/schema.h"
+#include "contract/tables.h"
+#include "contract/testing/table_rows.h"
 #include "core/clock.h"
-#include "dbengine/schema.h"
+#include "directdb/sqlite_file.h"
 #include "tormel/globals.h"
 
 namespace tormel {
@@ -29,7 +32,7 @@ namespace {
 namespace fs = std::filesystem;
 using oskara::DateTime;
 using oskara::Variant;
-using oskara::db::schema::SqliteFile;
+using oskara::directdb::SqliteFile;
 
 const DateTime kNow = DateTime::fromParts(2026, 12, 7, 10, 30, 0);
 
@@ -53,7 +56,7 @@ class ScanTest : public ::testing::Test {
     dir_ = fs::temp_directory_path() /
            ("tormel-test-" + std::to_string(getpid()) + "-" + std::to_string(counter_++));
     fs::remove_all(dir_);
-    files_ = oskara::db::schema::createDatabaseFiles(dir_);
+    files_ = oskara::contract::createDatabaseFiles(dir_);
     dt_ = std::make_unique<SqliteFile>(files_.dt);
     ar_ = std::make_unique<SqliteFile>(files_.ar);
     for (const std::string& option : kBooleanOptions) setOption(option, false);
@@ -68,19 +71,20 @@ class ScanTest : public ::testing::Test {
     dt_->exec("UPDATE tblDTOptions SET " + field + " = ?1", {value});
   }
 
-  // A customer in tblArCust and tblArCustHist; `hist` names balance columns.
+  // A customer of the AR file; `hist` names balance fields.
   void addCustomer(const std::string& id, std::map<std::string, double> hist,
                    double creditLimit = 0, bool creditHold = false,
                    std::optional<DateTime> lastPay = std::nullopt) {
-    ar_->insert("tblArCust", {{"CustId", id}, {"CreditLimit", creditLimit}, {"CreditHold", creditHold}});
-    ar_->insert("tblArCustHist", {{"CustId", id}, {"LastPayDate", lastPay ? Variant(*lastPay) : Variant::null()}});
-    for (const auto& [column, amount] : hist)
-      ar_->exec("UPDATE tblArCustHist SET " + column + " = ?1 WHERE CustId = ?2", {amount, id});
+    oskara::contract::testing::Fields balances{
+        {"LastPayDate", lastPay ? Variant(*lastPay) : Variant::null()}};
+    for (const auto& [field, amount] : hist) balances.emplace_back(field, amount);
+    oskara::contract::testing::addCustomer(files_.ar, id, std::move(balances),
+                                           {{"CreditLimit", creditLimit}, {"CreditHold", creditHold}});
   }
 
   int64_t addHeader(const std::string& custId, bool toCallBack = false,
                     std::optional<DateTime> lastConversation = std::nullopt) {
-    return dt_->insert("tblDtCallLogHeader",
+    return dt_->insert(oskara::contract::kTblDtCallLogHeader,
                        {{"CustID", custId},
                         {"ToCallBack", toCallBack},
                         {"LastConversationDate",
@@ -89,12 +93,12 @@ class ScanTest : public ::testing::Test {
 
   void addQueueRow(const std::string& custId, int16_t type, const std::string& remark,
                    int32_t logId) {
-    dt_->insert("tblDTQueue", {{"CustID", custId},
-                               {"TransType", type},
-                               {"Remark", remark},
-                               {"EntryDate", "2026-01-02"},
-                               {"EntryTime", "08:00:00"},
-                               {"LogID", logId}});
+    dt_->insert(oskara::contract::kTblDTQueue, {{"CustID", custId},
+                                                {"TransType", type},
+                                                {"Remark", remark},
+                                                {"EntryDate", "2026-01-02"},
+                                                {"EntryTime", "08:00:00"},
+                                                {"LogID", logId}});
   }
 
   std::map<std::string, QueueRow> queue() {
@@ -109,7 +113,7 @@ class ScanTest : public ::testing::Test {
                       {Variant(static_cast<int32_t>(logId))})[0][0];
   }
 
-  Variant lastQueueProc() { return dt_->query("SELECT LastQueueProc FROM tblDTOptions")[0][0]; }
+  Variant lastQueueProc() { return oskara::contract::testing::lastQueueProc(files_.dt); }
 
   bool run(int32_t& lErr, std::string& sError) {
     QueueEngine engine;
@@ -126,7 +130,7 @@ class ScanTest : public ::testing::Test {
   oskara::FixedClock clock_{kNow};
   oskara::ScopedClock scopedClock_{clock_};
   fs::path dir_;
-  oskara::db::schema::DatabaseFiles files_;
+  oskara::contract::DatabaseFiles files_;
   std::unique_ptr<SqliteFile> dt_;
   std::unique_ptr<SqliteFile> ar_;
   int32_t lErr_ = 0;

@@ -1,62 +1,59 @@
 #include "varrick/application.h"
 
-#include <vector>
+#include <string>
 
 #include "about/about.h"
 #include "automation/class_registry.h"
-#include "core/variant.h"
-#include "presenter/message_presenter.h"
+#include "clients/queue_engine_client.h"
+#include "contract/classes.h"
+#include "contract/tables.h"
 #include "dbengine/dbengine.h"
-#include "varrick/gen_routines.h"
+#include "presenter/message_presenter.h"
+#include "varrick/process_state.h"
 #include "varrick/result_string.h"
 
 namespace varrick {
 
-using oskara::ObjectRef;
-using oskara::Variant;
-
-namespace {
-
-constexpr std::string_view kEngineClass = "Tormel.QueueEngine";
-constexpr std::string_view kQueueProcLockTable = "tblDtQueueProcLock";
-
-}  // namespace
+namespace contract = oskara::contract;
 
 const oskara::automation::MethodTable<Application>& Application::methodTable() {
   using oskara::automation::method;
+  namespace member = contract::application;
   static const oskara::automation::MethodTable<Application> table(
-      "Application",
+      member::kClassName,
       {
-          method("About", &Application::About, {},
+          method(member::kAbout, &Application::About, {},
                  "Shows the About dialog of the Oskara Server; -1 when it was shown."),
-          method("UpdateQueue", &Application::UpdateQueue,
+          method(member::kUpdateQueue, &Application::UpdateQueue,
                  {"sDTPath", "sARPath", "sSOPath", "lErr", "sError", "prompt"},
                  "Activates the Queue Processing Engine, returns \"-1\" at start of string if it "
                  "fails, followed by the error messages."),
-          method("UpdateQueueAsync", &Application::UpdateQueueAsync,
+          method(member::kUpdateQueueAsync, &Application::UpdateQueueAsync,
                  {"sDTPath", "sARPath", "sSOPath", "lErr", "sError", "prompt"},
                  "Starts the Queue Processing Engine without waiting for it, returns \"-1\" at "
                  "start of string if it cannot be started, followed by the error messages."),
-          method("UpdQAsyncStatus", &Application::UpdQAsyncStatus, {"lErr", "sError"},
+          method(member::kUpdQAsyncStatus, &Application::UpdQAsyncStatus, {"lErr", "sError"},
                  "Poll for Queue Engine processing status.  Returns \"\" as Queue Engine "
                  "Processing successfully completed.\r\nReturns \"01\" as Queue Engine still in "
                  "processing.\r\nReturns \"-1\" as An error occurred, followed by the error "
                  "messages."),
-          method("CallBack", &Application::CallBack, {"lErr", "sError"},
+          method(member::kCallBack, &Application::CallBack, {"lErr", "sError"},
                  "Receives the outcome of an asynchronous queue update from the engine."),
-          method("Logon", &Application::Logon,
+          method(member::kLogon, &Application::Logon,
                  {"sDTPath", "sARPath", "sSOPath", "lErr", "sError"},
                  "Logs on to the debt-tracking database, returns \"-1\" at start of string if it "
                  "fails, followed by the error messages."),
-          method("LogOff", &Application::LogOff, {"lErr", "sError"},
+          method(member::kLogOff, &Application::LogOff, {"lErr", "sError"},
                  "Logs off from the debt-tracking database."),
-          method("ActiveUsersList", &Application::ActiveUsersList, {},
+          method(member::kActiveUsersList, &Application::ActiveUsersList, {},
                  "Lists the users of the debt-tracking database, separated by \";\"."),
       });
   return table;
 }
 
-void registerApplication() { oskara::registerClass<Application>("Varrick.Application"); }
+void registerApplication() {
+  oskara::registerClass<Application>(std::string(contract::kApplicationClass));
+}
 
 // The server's About dialog; its version is the varrick program's
 // (varrick/CMakeLists.txt).
@@ -91,7 +88,7 @@ bool Application::QueueProcLock() {
     if (g_wsDefault == nullptr) g_wsDefault = &db::Engine::instance().workspace(0);
     if (!g_dbDT) g_dbDT = g_wsDefault->openDatabase(g_sDTPath);
     // Refused at once while another process holds the table deny-write.
-    g_rsHeld = g_dbDT->openRecordset(kQueueProcLockTable, db::RecordsetType::Dynaset,
+    g_rsHeld = g_dbDT->openRecordset(contract::kTblDtQueueProcLock, db::RecordsetType::Dynaset,
                                      db::kDenyWrite);
     return true;
   } catch (...) {
@@ -114,17 +111,14 @@ std::string Application::UpdateQueue(std::string sDTPath, std::string sARPath, s
                                      int32_t& lErr, std::string& sError,
                                      std::optional<bool>& prompt) {
   try {
-    // The engine lives in this local reference only: leaving the block, on
-    // any path, releases it.
-    ObjectRef engine = oskara::createObject(kEngineClass);
-    std::vector<Variant> args{Variant(std::move(sDTPath)), Variant(std::move(sARPath)),
-                              Variant(std::move(sSOPath)), Variant(int32_t{0}),
-                              Variant(std::string())};
-    const bool scanned = engine->invoke("ProcessQueue", args).toBool();
-    if (scanned) return std::string(kResultSuccess);
+    // The engine lives in this local client only: leaving the block, on any
+    // path, releases it.
+    oskara::clients::QueueEngineClient engine = oskara::clients::QueueEngineClient::create();
+    int32_t number = 0;
+    std::string text;
+    if (engine.ProcessQueue(sDTPath, sARPath, sSOPath, number, text))
+      return std::string(kResultSuccess);
 
-    const int32_t number = args[3].toInt32();
-    const std::string text = args[4].toString();
     if (prompt.value_or(false)) {
       oskara::currentPresenter().show(engineFailureMessage(number, text), kMessageTitle,
                                       oskara::message_style::kCritical);

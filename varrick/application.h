@@ -1,7 +1,7 @@
-// Application ("Varrick.Application"): the application server's object. It
-// runs queue scans on the engine ("Tormel.QueueEngine"), which it reaches only
-// by identifier and by member name, and reports every outcome as a result
-// string (result_string.h) plus the error pair lErr / sError.
+// Application (contract::kApplicationClass): the application server's object.
+// It runs queue scans on the engine (contract::kQueueEngineClass), which it
+// reaches only by identifier and by member name, and reports every outcome as
+// a result string (result_string.h) plus the error pair lErr / sError.
 #pragma once
 
 #include <cstdint>
@@ -47,7 +47,7 @@ class Application : public oskara::automation::DispatchObject<Application> {
 
   // Logs the process on to the DT database: stores sDTPath (also while
   // already logged on, when nothing else happens), opens the database and
-  // probes that tblDTLogon takes a new row. "" when logged on, lErr and
+  // probes that the logon table takes a new row. "" when logged on, lErr and
   // sError then as the caller passed them. A read-only refusal (3027) gives
   // "-1" and the not-available message; any other failure the "[Logon]["
   // form. sARPath and sSOPath are accepted and not used.
@@ -65,7 +65,7 @@ class Application : public oskara::automation::DispatchObject<Application> {
   static const oskara::automation::MethodTable<Application>& methodTable();
 
  private:
-  // The queue-processing lock: tblDtQueueProcLock held open deny-write in
+  // The queue-processing lock: the lock table held open deny-write in
   // g_rsHeld. Another server process on the same DT database is refused while
   // this one holds it; this process can always take it again. Both give false
   // on any failure and raise nothing.
@@ -84,11 +84,12 @@ class Application : public oskara::automation::DispatchObject<Application> {
   oskara::ObjectRef m_oAsyncCallBack;  // the Application it passed as the callback object
   // Set on the callback object of an update: it was created for that, and
   // whether its CallBack has come.
-  bool m_bIsAsyncCallBack = false;
-  bool m_bCalledBack = false;
+  bool isAsyncCallBack_ = false;
+  bool calledBack_ = false;
 };
 
-// Registers "Varrick.Application" with this process's class registry.
+// Registers the application's class (contract::kApplicationClass) with this
+// process's class registry.
 void registerApplication();
 
 }  // namespace varrick

@@ -8,10 +8,12 @@
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
+#include <QDBusObjectPath>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -22,7 +24,14 @@
 #include "automation/bus/bus.h"
 #include "automation/bus/testing/event_wait.h"
 #include "automation/bus/testing/private_bus.h"
-#include "dbengine/schema.h"
+#include "clients/application_client.h"
+#include "contract/classes.h"
+#include "contract/schema.h"
+#include "contract/tables.h"
+#include "contract/testing/table_rows.h"
+#include "directdb/sqlite_file.h"
+#include "tormel/queue_engine.h"
+#include "varrick/application.h"
 
 namespace {
 
@@ -31,12 +40,13 @@ using oskara::test_support::processGone;
 using oskara::test_support::waitUntil;
 
 namespace fs = std::filesystem;
-namespace schema = oskara::db::schema;
+namespace contract = oskara::contract;
+using oskara::directdb::SqliteFile;
 using oskara::ObjectRef;
-using oskara::Variant;
 
-constexpr const char* kVarrick = "Varrick.Application";
-constexpr const char* kTormel = "Tormel.QueueEngine";
+// The servers' bus names; string literals underneath, so terminated.
+constexpr const char* kVarrick = oskara::contract::kApplicationClass.data();
+constexpr const char* kTormel = oskara::contract::kQueueEngineClass.data();
 constexpr const char* kBoxLine = "Oskara: Error in Queue Engine Object !";
 
 std::string readFile(const fs::path& file) {
@@ -54,9 +64,71 @@ size_t occurrences(const std::string& text, const std::string& part) {
 
 struct Update {
   std::string result;
-  Variant lErr;
-  Variant sError;
+  int32_t lErr = 77;
+  std::string sError = "as the caller passed it";
 };
+
+// The methods of each interface in introspection data, each written as
+// "in name type, ..., out name type | help".
+using Methods = std::map<std::string, std::string>;
+std::map<std::string, Methods> introspectedInterfaces(const QString& xml) {
+  std::map<std::string, Methods> interfaces;
+  QXmlStreamReader reader(xml);
+  std::string interface, method, args, help;
+  while (!reader.atEnd()) {
+    reader.readNext();
+    const auto attribute = [&](const char* name) {
+      return reader.attributes().value(QLatin1String(name)).toString().toStdString();
+    };
+    if (reader.isStartElement() && reader.name() == QLatin1String("interface")) {
+      interface = attribute("name");
+      interfaces[interface];
+    } else if (reader.isStartElement() && reader.name() == QLatin1String("method")) {
+      method = attribute("name");
+      args.clear();
+      help.clear();
+    } else if (reader.isStartElement() && reader.name() == QLatin1String("arg") &&
+               !method.empty()) {
+      args += (args.empty() ? "" : ", ") + attribute("direction") + " " + attribute("name") + " " +
+              attribute("type");
+    } else if (reader.isStartElement() && reader.name() == QLatin1String("annotation") &&
+               attribute("name") == "org.gtk.GDBus.DocString") {
+      help = attribute("value");
+    } else if (reader.isEndElement() && reader.name() == QLatin1String("method")) {
+      interfaces[interface][method] = args + " | " + help;
+      method.clear();
+    }
+  }
+  EXPECT_FALSE(reader.hasError()) << reader.errorString().toStdString();
+  return interfaces;
+}
+
+// The typed methods a class's member table calls for: every parameter in,
+// the result and the by-reference parameters out, in the types of the
+// documented mapping.
+Methods typedMethods(const oskara::ClassInfo& info) {
+  using oskara::DeclType;
+  const std::map<DeclType, std::string> signature{
+      {DeclType::Integer, "n"}, {DeclType::Long, "i"},    {DeclType::Double, "d"},
+      {DeclType::Date, "d"},    {DeclType::String, "s"},  {DeclType::Object, "(so)"},
+      {DeclType::Boolean, "b"}, {DeclType::Variant, "v"},
+  };
+  Methods methods;
+  for (const oskara::MemberInfo& m : info.members) {
+    std::string args;
+    const auto add = [&](const char* direction, const std::string& name, DeclType type) {
+      args += (args.empty() ? "" : ", ") + std::string(direction) + " " + name + " " +
+              signature.at(type);
+    };
+    for (const auto& p : m.params) add("in", p.name, p.type);
+    if (m.result != DeclType::Void) add("out", "result", m.result);
+    for (const auto& p : m.params) {
+      if (p.byRef) add("out", p.name, p.type);
+    }
+    methods[m.name] = args + " | " + m.help;
+  }
+  return methods;
+}
 
 class ServersTest : public ::testing::Test {
  protected:
@@ -70,7 +142,7 @@ class ServersTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(temp_.isValid());
     dir_ = temp_.path().toStdString();
-    files_ = schema::createDatabaseFiles(dir_ / "data");
+    files_ = contract::createDatabaseFiles(dir_ / "data");
   }
 
   void TearDown() override {
@@ -109,8 +181,8 @@ class ServersTest : public ::testing::Test {
     const fs::path services = dir_ / "services";
     fs::create_directories(services);
     const fs::path builtServices = fs::path(OSKARA_TEST_BUS_CONFIG).parent_path() / "services";
-    fs::copy_file(builtServices / "Varrick.Application.service",
-                  services / "Varrick.Application.service");
+    const std::string varrickService = std::string(kVarrick) + ".service";
+    fs::copy_file(builtServices / varrickService, services / varrickService);
     std::string config = readFile(OSKARA_TEST_BUS_CONFIG);
     const size_t open = config.find("<servicedir>");
     const size_t close = config.find("</servicedir>");
@@ -129,6 +201,26 @@ class ServersTest : public ::testing::Test {
     auto reply = bus_->connection().interface()->servicePid(QString::fromLatin1(name));
     return reply.isValid() ? static_cast<qint64>(reply.value()) : 0;
   }
+  QString introspect(const char* name, const QString& path) const {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromLatin1(name), path, QStringLiteral("org.freedesktop.DBus.Introspectable"),
+        QStringLiteral("Introspect"));
+    return bus_->connection().call(call).arguments().value(0).toString();
+  }
+
+  // Runs the system's Python on `args` with this test's bus as its session
+  // bus; its exit status and what it printed.
+  std::pair<int, std::string> runPython(const QStringList& args) const {
+    QProcess python;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address_);
+    python.setProcessEnvironment(env);
+    python.start(QStringLiteral(OSKARA_TEST_PYTHON), args);
+    if (!python.waitForFinished(120000)) return {-1, "python did not finish"};
+    return {python.exitStatus() == QProcess::NormalExit ? python.exitCode() : -1,
+            (python.readAllStandardOutput() + python.readAllStandardError()).toStdString()};
+  }
+
   std::vector<qint64> serverPids() const {
     std::vector<qint64> pids;
     if (!bus_) return pids;
@@ -139,33 +231,23 @@ class ServersTest : public ::testing::Test {
   }
 
   Update updateQueue(const ObjectRef& app, const std::string& dt, std::optional<bool> prompt = {}) {
-    std::vector<Variant> args{dt, files_.ar.string(), files_.so.string(), int32_t{77},
-                              "as the caller passed it"};
-    if (prompt) args.emplace_back(*prompt);
-    Variant result = app->invoke("UpdateQueue", args);
-    return Update{result.toString(), args[3], args[4]};
+    Update update;
+    update.result = oskara::clients::ApplicationClient(app).UpdateQueue(
+        dt, files_.ar.string(), files_.so.string(), update.lErr, update.sError, prompt);
+    return update;
   }
 
-  // Customers and balances in AR; `hist` names balance columns.
-  void addCustomer(const std::string& id, std::map<std::string, double> hist) {
-    schema::SqliteFile ar(files_.ar);
-    ar.insert("tblArCust", {{"CustId", id}, {"CustName", id + " Ltd"}});
-    ar.insert("tblArCustHist", {{"CustId", id}});
-    for (const auto& [column, amount] : hist)
-      ar.exec("UPDATE tblArCustHist SET " + column + " = ?1 WHERE CustId = ?2", {amount, id});
+  // Customers and balances in AR; `balances` names balance fields.
+  void addCustomer(const std::string& id, contract::testing::Fields balances) {
+    contract::testing::addCustomer(files_.ar, id, std::move(balances),
+                                   {{contract::arcust::kCustName, id + " Ltd"}});
   }
 
-  std::map<std::string, int> queue() const {
-    schema::SqliteFile dt(files_.dt);
-    std::map<std::string, int> rows;
-    for (const auto& row : dt.query("SELECT CustID, TransType FROM tblDTQueue"))
-      rows[row[0].toString()] = row[1].toInt32();
-    return rows;
-  }
+  std::map<std::string, int> queue() const { return contract::testing::queueReasons(files_.dt); }
 
   QTemporaryDir temp_;
   fs::path dir_;
-  schema::DatabaseFiles files_;
+  contract::DatabaseFiles files_;
   std::unique_ptr<PrivateBus> daemon_;
   QString address_;
   std::unique_ptr<oskara::automation::Bus> bus_;
@@ -174,7 +256,7 @@ class ServersTest : public ::testing::Test {
 TEST_F(ServersTest, UpdateRunsThroughBothActivatedServersWhichThenEndWhenIdle) {
   addCustomer("C30", {{"BalAge1", 120.0}});
   addCustomer("C120", {{"BalAge1", 10.0}, {"BalAge4", 300.0}});
-  schema::SqliteFile(files_.dt).insert("tblDTQueue", {{"CustID", "GONE"}, {"TransType", int16_t{9}}});
+  SqliteFile(files_.dt).insert(contract::kTblDTQueue, {{"CustID", "GONE"}, {"TransType", int16_t{9}}});
   startBus();
   ASSERT_FALSE(nameOwned(kVarrick));
   ASSERT_FALSE(nameOwned(kTormel));
@@ -185,8 +267,8 @@ TEST_F(ServersTest, UpdateRunsThroughBothActivatedServersWhichThenEndWhenIdle) {
 
   const Update update = updateQueue(app, files_.dt.string(), true);
   EXPECT_EQ(update.result, "");
-  EXPECT_EQ(update.lErr, Variant(int32_t{77}));
-  EXPECT_EQ(update.sError, Variant("as the caller passed it"));
+  EXPECT_EQ(update.lErr, 77);
+  EXPECT_EQ(update.sError, "as the caller passed it");
   const qint64 varrick = pidOf(kVarrick);
   const qint64 tormel = pidOf(kTormel);
   EXPECT_NE(tormel, 0);
@@ -214,21 +296,21 @@ TEST_F(ServersTest, FailedScansComeBackInTheEngineFailureForm) {
   const Update badPath = updateQueue(app, (dir_ / "no such folder" / "dt.db").string(), false);
   EXPECT_EQ(badPath.result,
             "-1Error in Queue Engine Object !\r\n[-2147220504] Error at InitOptions.");
-  EXPECT_EQ(badPath.lErr, Variant(int32_t{-2147220504}));
-  EXPECT_EQ(badPath.sError, Variant("Error at InitOptions."));
+  EXPECT_EQ(badPath.lErr, -2147220504);
+  EXPECT_EQ(badPath.sError, "Error at InitOptions.");
 
   // A failure inside the scan transaction: the engine's own number and text.
-  schema::SqliteFile(files_.ar).exec("DROP TABLE tblArCustHist");
+  SqliteFile(files_.ar).exec("DROP TABLE " + std::string(contract::kTblArCustHist));
   const Update inScan = updateQueue(app, files_.dt.string());
-  const std::string text = inScan.sError.toString();
-  const int32_t number = inScan.lErr.toInt32();
+  const std::string text = inScan.sError;
+  const int32_t number = inScan.lErr;
   EXPECT_TRUE(text.starts_with("[ProcessQueue]")) << text;
   EXPECT_GT(number, 0);
   EXPECT_EQ(inScan.result, "-1Error in Queue Engine Object !\r\n[ " + std::to_string(number) +
                                "] " + text);
   EXPECT_EQ(busLog().find(kBoxLine), std::string::npos) << busLog();
 
-  schema::SqliteFile(files_.dt).exec("DELETE FROM tblDTOptions");
+  SqliteFile(files_.dt).exec("DELETE FROM " + std::string(contract::kTblDTOptions));
   const Update noOptions = updateQueue(app, files_.dt.string(), true);
   EXPECT_EQ(noOptions.result, badPath.result);
   EXPECT_EQ(noOptions.lErr, badPath.lErr);
@@ -243,8 +325,8 @@ TEST_F(ServersTest, UnregisteredEngineIsError429AndNoBoxEvenWhenPrompted) {
   startBus(configWithoutTormel());
   ObjectRef app = oskara::createObject(kVarrick);
   const Update update = updateQueue(app, files_.dt.string(), true);
-  const std::string text = update.sError.toString();
-  EXPECT_EQ(update.lErr, Variant(int32_t{429}));
+  const std::string text = update.sError;
+  EXPECT_EQ(update.lErr, 429);
   EXPECT_NE(text.find(kTormel), std::string::npos) << text;
   EXPECT_EQ(update.result, "-1[ 429] " + text);
   EXPECT_EQ(busLog().find(kBoxLine), std::string::npos) << busLog();
@@ -270,6 +352,79 @@ TEST_F(ServersTest, KilledClientsObjectsAreReleasedInBothServers) {
   client.kill();
   client.waitForFinished(5000);
   EXPECT_TRUE(waitUntil([&] { return processGone(varrick) && processGone(tormel); }, 15000));
+}
+
+TEST_F(ServersTest, IntrospectionShowsBothFacesOfBothClasses) {
+  startBus();
+  const std::pair<const char*, const oskara::ClassInfo*> classes[] = {
+      {kVarrick, &varrick::Application::methodTable().info()},
+      {kTormel, &tormel::QueueEngine::methodTable().info()},
+  };
+  for (const auto& [progId, info] : classes) {
+    SCOPED_TRACE(progId);
+    const Methods expected = typedMethods(*info);
+    // The factory: its own interface, and the typed one for callers without a connection.
+    auto factory = introspectedInterfaces(introspect(progId, QStringLiteral("/oskara/Factory")));
+    EXPECT_EQ(factory[progId], expected);
+    EXPECT_EQ(factory["oskara.Automation.Factory"].count("CreateAndInvoke"), 1u);
+    // An object: the late-bound interface and the typed one.
+    QDBusMessage create = QDBusMessage::createMethodCall(
+        QString::fromLatin1(progId), QStringLiteral("/oskara/Factory"),
+        QStringLiteral("oskara.Automation.Factory"), QStringLiteral("Create"));
+    create << QString::fromLatin1(progId);
+    const QString path =
+        qdbus_cast<QDBusObjectPath>(bus_->connection().call(create).arguments().value(0)).path();
+    auto object = introspectedInterfaces(introspect(progId, path));
+    EXPECT_EQ(object[progId], expected);
+    EXPECT_EQ(object["oskara.Automation.Object"].count("Invoke"), 1u);
+  }
+}
+
+// The example program of the docs, run as a client that we did not write:
+// python3-dbus, nothing of ours.
+TEST_F(ServersTest, PythonClientRunsASessionThroughTheTypedFace) {
+  addCustomer("C30", {{"BalAge1", 120.0}});
+  addCustomer("C120", {{"BalAge1", 10.0}, {"BalAge4", 300.0}});
+  startBus();
+  const QString examples = QStringLiteral(OSKARA_EXAMPLES_DIR);
+  const auto [status, output] =
+      runPython({examples + QStringLiteral("/queue_session.py"), QString::fromStdString(files_.dt),
+                 QString::fromStdString(files_.ar), QString::fromStdString(files_.so)});
+  ASSERT_EQ(status, 0) << output;
+  for (const char* step :
+       {"Logon: '' lErr=0", "UpdateQueue: '' lErr=0", "UpdateQueueAsync: '' lErr=0",
+        "UpdQAsyncStatus: '' lErr=0", "ActiveUsersList: '", "LogOff: '' lErr=0"})
+    EXPECT_NE(output.find(step), std::string::npos) << step << " in\n" << output;
+  EXPECT_EQ(queue(), (std::map<std::string, int>{{"C120", 5}, {"C30", 2}}));
+
+  // The same client's call on an object whose server has ended is answered
+  // by a fresh server with 462, at once.
+  const char* serverEnds = R"(
+import os, signal, sys, time
+import dbus
+from dbus.mainloop.glib import DBusGMainLoop
+sys.path.insert(0, sys.argv[1])
+import queue_session
+DBusGMainLoop(set_as_default=True)
+bus = dbus.SessionBus()
+app = queue_session.application(bus)
+daemon = dbus.Interface(bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus"),
+                        "org.freedesktop.DBus")
+os.kill(daemon.GetConnectionUnixProcessID(bus.get_name_owner(queue_session.APPLICATION)),
+        signal.SIGKILL)
+while bus.name_has_owner(queue_session.APPLICATION):
+    time.sleep(0.05)
+try:
+    app.ActiveUsersList()
+except dbus.DBusException as error:
+    print(error.get_dbus_name(), error.get_dbus_message())
+)";
+  const auto [ended, answer] =
+      runPython({QStringLiteral("-c"), QString::fromUtf8(serverEnds), examples});
+  EXPECT_EQ(ended, 0) << answer;
+  EXPECT_TRUE(answer.starts_with("oskara.Automation.Error [462] The server of " +
+                                 std::string(kVarrick) + " object "))
+      << answer;
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Application in one process: a scripted engine registered as
-// "Tormel.QueueEngine" stands in for the engine server, and a recording
+// Application in one process: a scripted engine registered under the
+// engine's identifier stands in for the engine server, and a recording
 // presenter stands in for the message box.
 #include "varrick/application.h"
 
@@ -9,13 +9,17 @@
 #include <vector>
 
 #include "automation/class_registry.h"
+#include "contract/classes.h"
 #include "presenter/message_presenter.h"
 
 namespace varrick {
 namespace {
 
+namespace contract = oskara::contract;
 using oskara::ObjectRef;
 using oskara::Variant;
+
+const std::string kEngineClass(contract::kQueueEngineClass);
 using oskara::automation::DispatchObject;
 using oskara::automation::MethodTable;
 using oskara::automation::method;
@@ -51,8 +55,9 @@ class ScriptedEngine : public DispatchObject<ScriptedEngine> {
   }
   static const MethodTable<ScriptedEngine>& methodTable() {
     static const MethodTable<ScriptedEngine> table(
-        "QueueEngine", {method("ProcessQueue", &ScriptedEngine::ProcessQueue,
-                               {"DT_UNCPath", "AR_UNCPath", "SO_UNCPath", "lErr", "sError"})});
+        contract::queue_engine::kClassName,
+        {method(contract::queue_engine::kProcessQueue, &ScriptedEngine::ProcessQueue,
+                {"DT_UNCPath", "AR_UNCPath", "SO_UNCPath", "lErr", "sError"})});
     return table;
   }
 };
@@ -63,7 +68,7 @@ class MemberlessEngine : public DispatchObject<MemberlessEngine> {
   ~MemberlessEngine() override { ++g_enginesEnded; }
   void Other() {}
   static const MethodTable<MemberlessEngine>& methodTable() {
-    static const MethodTable<MemberlessEngine> table("QueueEngine",
+    static const MethodTable<MemberlessEngine> table(contract::queue_engine::kClassName,
                                                      {method("Other", &MemberlessEngine::Other)});
     return table;
   }
@@ -80,24 +85,24 @@ class ApplicationTest : public ::testing::Test {
  protected:
   void SetUp() override {
     registerApplication();
-    oskara::registerClass<ScriptedEngine>("Tormel.QueueEngine");
+    oskara::registerClass<ScriptedEngine>(kEngineClass);
     g_script = {};
     g_seen.clear();
     g_enginesEnded = 0;
   }
   void TearDown() override {
-    oskara::unregisterClass("Tormel.QueueEngine");
-    oskara::unregisterClass("Varrick.Application");
+    oskara::unregisterClass(kEngineClass);
+    oskara::unregisterClass(contract::kApplicationClass);
   }
 
   // UpdateQueue called by name, as a client does; `prompt` left out when nullopt.
   Outcome update(std::optional<Variant> prompt, Variant lErr = int32_t{77},
                  Variant sError = "caller's text") {
-    ObjectRef app = oskara::createObject("Varrick.Application");
+    ObjectRef app = oskara::createObject(contract::kApplicationClass);
     std::vector<Variant> args{"/data/dt.db", "/data/ar.db", "", lErr, sError};
     if (prompt) args.push_back(*prompt);
     Outcome out;
-    out.result = app->invoke("UpdateQueue", args);
+    out.result = app->invoke(contract::application::kUpdateQueue, args);
     out.lErr = args[3];
     out.sError = args[4];
     if (prompt) out.prompt = args[5];
@@ -176,24 +181,25 @@ TEST_F(ApplicationTest, EngineNumberZeroStillGivesTheBlankAndTheDigit) {
 }
 
 TEST_F(ApplicationTest, UnregisteredEngineTakesTheFailurePathWithoutABox) {
-  oskara::unregisterClass("Tormel.QueueEngine");
+  oskara::unregisterClass(kEngineClass);
   const Outcome out = update(Variant(true));
   const std::string text = out.sError.toString();
   EXPECT_EQ(out.lErr, Variant(int32_t{429}));
-  EXPECT_NE(text.find("Tormel.QueueEngine"), std::string::npos) << text;
+  EXPECT_NE(text.find(kEngineClass), std::string::npos) << text;
   EXPECT_EQ(out.result, Variant("-1[ 429] " + text));
   EXPECT_TRUE(boxes_.shown.empty());
 }
 
 TEST_F(ApplicationTest, FailureRaisedThroughTheCallIsTrappedAndTheEngineReleased) {
-  g_script.raise = oskara::Error(462, "The server of Tormel.QueueEngine is not available.");
+  const std::string unavailable = "The server of " + kEngineClass + " is not available.";
+  g_script.raise = oskara::Error(462, unavailable);
   const Outcome out = update(Variant(true));
-  EXPECT_EQ(out.result, Variant("-1[ 462] The server of Tormel.QueueEngine is not available."));
+  EXPECT_EQ(out.result, Variant("-1[ 462] " + unavailable));
   EXPECT_EQ(out.lErr, Variant(int32_t{462}));
   EXPECT_TRUE(boxes_.shown.empty());
   EXPECT_EQ(g_enginesEnded, 1);
 
-  oskara::registerClass<MemberlessEngine>("Tormel.QueueEngine");
+  oskara::registerClass<MemberlessEngine>(kEngineClass);
   const Outcome missing = update(std::nullopt);
   EXPECT_EQ(missing.lErr, Variant(int32_t{438}));
   EXPECT_TRUE(missing.result.toString().starts_with("-1[ 438] ")) << missing.result.toString();

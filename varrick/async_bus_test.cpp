@@ -28,7 +28,12 @@
 #include "automation/bus/bus.h"
 #include "automation/bus/testing/event_wait.h"
 #include "automation/bus/testing/private_bus.h"
-#include "dbengine/schema.h"
+#include "clients/application_client.h"
+#include "contract/classes.h"
+#include "contract/schema.h"
+#include "contract/tables.h"
+#include "contract/testing/table_rows.h"
+#include "directdb/sqlite_file.h"
 
 namespace {
 
@@ -37,12 +42,14 @@ using oskara::test_support::processGone;
 using oskara::test_support::waitUntil;
 
 namespace fs = std::filesystem;
-namespace schema = oskara::db::schema;
+namespace contract = oskara::contract;
+using oskara::directdb::SqliteFile;
 using oskara::ObjectRef;
 using oskara::Variant;
 
-constexpr const char* kVarrick = "Varrick.Application";
-constexpr const char* kTormel = "Tormel.QueueEngine";
+// The servers' bus names; string literals underneath, so terminated.
+constexpr const char* kVarrick = oskara::contract::kApplicationClass.data();
+constexpr const char* kTormel = oskara::contract::kQueueEngineClass.data();
 const std::string kBusy =
     "-1Another user is performing Queue Processing.\r\n\rPlease try again later !";
 
@@ -111,16 +118,28 @@ class Workstation {
 
   ObjectRef newApplication() { return bus_->activate(kVarrick); }
 
-  Reply logon(const schema::DatabaseFiles& files) {
-    return call("Logon", {files.dt.string(), files.ar.string(), files.so.string(), int32_t{0},
-                          std::string()}, 3);
+  Reply logon(const contract::DatabaseFiles& files) {
+    Reply reply;
+    reply.result = client().Logon(files.dt.string(), files.ar.string(), files.so.string(),
+                                  reply.lErr, reply.sError);
+    return reply;
   }
-  Reply logOff() { return call("LogOff", {int32_t{0}, std::string()}, 0); }
-  Reply start(const schema::DatabaseFiles& files) {
-    return call("UpdateQueueAsync", {files.dt.string(), files.ar.string(), files.so.string(),
-                                     int32_t{77}, std::string("as passed")}, 3);
+  Reply logOff() {
+    Reply reply;
+    reply.result = client().LogOff(reply.lErr, reply.sError);
+    return reply;
   }
-  Reply poll() { return call("UpdQAsyncStatus", {int32_t{77}, std::string("as passed")}, 0); }
+  Reply start(const contract::DatabaseFiles& files) {
+    Reply reply{"", 77, "as passed"};
+    reply.result = client().UpdateQueueAsync(files.dt.string(), files.ar.string(),
+                                             files.so.string(), reply.lErr, reply.sError);
+    return reply;
+  }
+  Reply poll() {
+    Reply reply{"", 77, "as passed"};
+    reply.result = client().UpdQAsyncStatus(reply.lErr, reply.sError);
+    return reply;
+  }
 
   // Polls until the update is no longer running.
   std::optional<Reply> pollUntilDone(int ms = 10000) {
@@ -130,20 +149,14 @@ class Workstation {
   }
 
   // Starts again and again until the lock is had.
-  bool startWhenFree(const schema::DatabaseFiles& files, int ms = 5000) {
+  bool startWhenFree(const contract::DatabaseFiles& files, int ms = 5000) {
     return waitUntil([&] { return start(files).result.empty(); }, ms);
   }
 
   ObjectRef app;  // the client's Application object
 
  private:
-  Reply call(std::string_view member, std::vector<Variant> args, size_t pairAt) {
-    Reply reply;
-    reply.result = app->invoke(member, args).toString();
-    reply.lErr = args[pairAt].toInt32();
-    reply.sError = args[pairAt + 1].toString();
-    return reply;
-  }
+  oskara::clients::ApplicationClient client() const { return oskara::clients::ApplicationClient(app); }
 
   QString name_;
   fs::path log_;
@@ -163,7 +176,7 @@ class AsyncBusTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(temp_.isValid());
     dir_ = temp_.path().toStdString();
-    files_ = schema::createDatabaseFiles(dir_ / "shared");
+    files_ = contract::createDatabaseFiles(dir_ / "shared");
     first_ = std::make_unique<Workstation>("async-first", dir_ / "first.log");
     second_ = std::make_unique<Workstation>("async-second", dir_ / "second.log");
     ASSERT_TRUE(first_->connected());
@@ -195,7 +208,7 @@ class AsyncBusTest : public ::testing::Test {
   }
 
   Variant lastQueueProc() const {
-    return schema::SqliteFile(files_.dt).query("SELECT LastQueueProc FROM tblDTOptions")[0][0];
+    return contract::testing::lastQueueProc(files_.dt);
   }
 
   // The first workstation starts an update; the second is refused while it runs.
@@ -228,10 +241,10 @@ class AsyncBusTest : public ::testing::Test {
 
   QTemporaryDir temp_;
   fs::path dir_;
-  schema::DatabaseFiles files_;
+  contract::DatabaseFiles files_;
   std::unique_ptr<Workstation> first_;
   std::unique_ptr<Workstation> second_;
-  std::optional<schema::SqliteFile> scanGate_;
+  std::optional<SqliteFile> scanGate_;
 };
 
 TEST_F(AsyncBusTest, SecondWorkstationIsLetInOnceTheFirstsUpdateHasCalledBack) {
@@ -274,7 +287,7 @@ TEST_F(AsyncBusTest, KilledApplicationServerFreesTheLock) {
 }
 
 TEST_F(AsyncBusTest, FailingScanIsReportedWithTheEnginesNumberAndText) {
-  schema::SqliteFile(files_.ar).exec("DROP TABLE tblArCustHist");
+  SqliteFile(files_.ar).exec("DROP TABLE " + std::string(contract::kTblArCustHist));
   ASSERT_EQ(first_->start(files_).result, "");
   EXPECT_EQ(first_->poll().result, "01");
   const std::optional<Reply> done = first_->pollUntilDone();
@@ -315,7 +328,7 @@ TEST_F(AsyncBusTest, EngineKilledDuringTheScanIsReportedAsGoneAndFreesTheLock) {
   {
     // Another writer's transaction holds the scan at its first read of the
     // DT file, for as long as this block lasts.
-    schema::SqliteFile writer(files_.dt);
+    SqliteFile writer(files_.dt);
     writer.exec("BEGIN EXCLUSIVE");
     ASSERT_TRUE(waitUntil([&] { return hasOpen(tormel, files_.dt); }, 8000));
     EXPECT_EQ(first_->poll().result, "01");

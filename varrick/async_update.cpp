@@ -2,27 +2,27 @@
 // engine's runner and returns at once, the engine reports the end through
 // CallBack on a second Application of this process, and any Application of
 // the process polls the outcome with UpdQAsyncStatus. The status lives in
-// modGenRoutines (gen_routines.h); the queue-processing lock keeps other
+// modGenRoutines (process_state.h); the queue-processing lock keeps other
 // server processes on the same DT database out while an update runs.
 #include <memory>
-#include <vector>
 
 #include "automation/class_registry.h"
+#include "clients/application_client.h"
+#include "clients/queue_engine_client.h"
+#include "contract/classes.h"
 #include "core/variant.h"
 #include "presenter/message_presenter.h"
 #include "varrick/application.h"
-#include "varrick/gen_routines.h"
+#include "varrick/process_state.h"
 #include "varrick/result_string.h"
 
 namespace varrick {
 
-using oskara::ObjectRef;
-using oskara::Variant;
+using oskara::clients::ApplicationClient;
+using oskara::clients::QueueEngineClient;
 
 namespace {
 
-constexpr std::string_view kEngineClass = "Tormel.QueueEngine";
-constexpr std::string_view kApplicationClass = "Varrick.Application";
 constexpr int32_t kErrBusy = 1238;
 
 // Watches the engine server of the update in progress: a server that goes
@@ -79,10 +79,10 @@ std::string Application::UpdateQueueAsync(std::string sDTPath, std::string sARPa
       return g_sAsyncResult;
     }
 
-    m_oAsyncEngine = oskara::createObject(kEngineClass);
-    m_oAsyncCallBack = oskara::createObject(kApplicationClass);  // in this process
+    m_oAsyncEngine = QueueEngineClient::create().object();
+    m_oAsyncCallBack = ApplicationClient::create().object();  // in this process
     if (auto* callBack = dynamic_cast<Application*>(m_oAsyncCallBack.get())) {
-      callBack->m_bIsAsyncCallBack = true;
+      callBack->isAsyncCallBack_ = true;
       g_currentCallBack = callBack;
     }
 
@@ -93,16 +93,16 @@ std::string Application::UpdateQueueAsync(std::string sDTPath, std::string sARPa
     running = true;
     engineWatch().reset();  // an earlier update's engine no longer concerns us
 
-    std::vector<Variant> args{Variant(std::move(sDTPath)), Variant(std::move(sARPath)),
-                              Variant(std::move(sSOPath)), Variant(m_oAsyncCallBack),
-                              Variant(int32_t{0}), Variant(std::string())};
-    if (m_oAsyncEngine->invoke("UpdQueueAsync", args).toBool()) {
+    int32_t number = 0;
+    std::string text;
+    if (QueueEngineClient(m_oAsyncEngine)
+            .UpdQueueAsync(sDTPath, sARPath, sSOPath, m_oAsyncCallBack, number, text)) {
       if (auto callBack = std::dynamic_pointer_cast<Application>(m_oAsyncCallBack)) {
         engineWatch() = oskara::watchServer(m_oAsyncEngine, [callBack] {
           engineWatch().reset();
-          int32_t number = oskara::automation_error::kServerUnavailable;
-          std::string text = oskara::serverUnavailable(kEngineClass).text();
-          callBack->CallBack(number, text);
+          int32_t lErr = oskara::automation_error::kServerUnavailable;
+          std::string sError = oskara::serverUnavailable(oskara::contract::kQueueEngineClass).text();
+          callBack->CallBack(lErr, sError);
         });
       }
       return std::string(kResultSuccess);
@@ -110,8 +110,6 @@ std::string Application::UpdateQueueAsync(std::string sDTPath, std::string sARPa
 
     // The engine refused to schedule the scan. The lock stays held until the
     // release below ends the callback object, or another event ends it.
-    const int32_t number = args[4].toInt32();
-    const std::string text = args[5].toString();
     if (prompt.value_or(false)) showCritical(engineFailureMessage(number, text));
     lErr = number;
     sError = text;
@@ -157,15 +155,15 @@ std::string Application::UpdQAsyncStatus(int32_t& lErr, std::string& sError) {
 }
 
 bool Application::ClosesHeldRecordsetAtEnd() const {
-  if (!m_bIsAsyncCallBack) return true;
+  if (!isAsyncCallBack_) return true;
   // The callback object of a refused or abandoned update still holds the
   // lock it was made for; one whose update has been reported (the lock went
   // back with the report) or replaced by a later update's does not.
-  return this == g_currentCallBack && !m_bCalledBack;
+  return this == g_currentCallBack && !calledBack_;
 }
 
 void Application::CallBack(int32_t& lErr, std::string& sError) {
-  m_bCalledBack = true;
+  calledBack_ = true;
   // The engine has reported: nothing more to watch for.
   try {
     engineWatch().reset();

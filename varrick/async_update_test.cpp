@@ -13,19 +13,23 @@
 #include <vector>
 
 #include "automation/class_registry.h"
+#include "clients/application_client.h"
+#include "contract/classes.h"
+#include "contract/schema.h"
+#include "contract/tables.h"
 #include "dbengine/dbengine.h"
-#include "dbengine/schema.h"
 #include "presenter/message_presenter.h"
 #include "varrick/application.h"
-#include "varrick/gen_routines.h"
+#include "varrick/process_state.h"
 
 namespace varrick {
 namespace {
 
 namespace fs = std::filesystem;
+namespace contract = oskara::contract;
 namespace db = oskara::db;
 using oskara::ObjectRef;
-using oskara::Variant;
+using oskara::clients::ApplicationClient;
 using oskara::automation::DispatchObject;
 using oskara::automation::MethodTable;
 using oskara::automation::method;
@@ -60,8 +64,8 @@ class StandInEngine : public DispatchObject<StandInEngine> {
   }
   static const MethodTable<StandInEngine>& methodTable() {
     static const MethodTable<StandInEngine> table(
-        "QueueEngine",
-        {method("UpdQueueAsync", &StandInEngine::UpdQueueAsync,
+        contract::queue_engine::kClassName,
+        {method(contract::queue_engine::kUpdQueueAsync, &StandInEngine::UpdQueueAsync,
                 {"DT_UNCPath", "AR_UNCPath", "SO_UNCPath", "oCallBack", "lErr", "sError"})});
     return table;
   }
@@ -74,11 +78,11 @@ class StandInWatch : public oskara::ServerWatch {
   }
 };
 
-// Serves "Tormel.QueueEngine" as if from another process.
+// Serves the engine's class as if from another process.
 class StandInActivator : public oskara::ObjectActivator {
  public:
   ObjectRef activate(std::string_view progId) override {
-    if (progId != "Tormel.QueueEngine") throw oskara::cannotCreateObject(progId);
+    if (progId != contract::kQueueEngineClass) throw oskara::cannotCreateObject(progId);
     auto engine = std::make_shared<StandInEngine>();
     g_server->lastEngine = engine;
     return engine;
@@ -106,8 +110,8 @@ class BoxWithAction : public oskara::RecordingPresenter {
 
 struct Reply {
   std::string result;
-  Variant lErr;
-  Variant sError;
+  int32_t lErr = 77;
+  std::string sError = "as passed";
 };
 
 class AsyncUpdateTest : public ::testing::Test {
@@ -119,9 +123,9 @@ class AsyncUpdateTest : public ::testing::Test {
     dir_ = fs::temp_directory_path() /
            ("varrick-async-" + std::to_string(getpid()) + "-" + std::to_string(counter_++));
     fs::remove_all(dir_);
-    files_ = db::schema::createDatabaseFiles(dir_);
+    files_ = contract::createDatabaseFiles(dir_);
     g_sDTPath = files_.dt.string();  // as Logon leaves it
-    app_ = oskara::createObject("Varrick.Application");
+    app_ = oskara::createObject(contract::kApplicationClass);
   }
 
   void TearDown() override {
@@ -140,24 +144,22 @@ class AsyncUpdateTest : public ::testing::Test {
   }
 
   Reply start(std::optional<bool> prompt = {}) {
-    std::vector<Variant> args{files_.dt.string(), files_.ar.string(), files_.so.string(),
-                              int32_t{77}, "as passed"};
-    if (prompt) args.emplace_back(*prompt);
-    const std::string result = app_->invoke("UpdateQueueAsync", args).toString();
-    return Reply{result, args[3], args[4]};
+    Reply reply;
+    reply.result = ApplicationClient(app_).UpdateQueueAsync(
+        files_.dt.string(), files_.ar.string(), files_.so.string(), reply.lErr, reply.sError, prompt);
+    return reply;
   }
 
   static Reply poll(const ObjectRef& app) {
-    std::vector<Variant> args{int32_t{77}, "as passed"};
-    const std::string result = app->invoke("UpdQAsyncStatus", args).toString();
-    return Reply{result, args[0], args[1]};
+    Reply reply;
+    reply.result = ApplicationClient(app).UpdQAsyncStatus(reply.lErr, reply.sError);
+    return reply;
   }
 
   // The engine reporting the end of the scan.
   void engineCallsBack(int32_t lErr, const std::string& sError) {
     ASSERT_NE(server_.callBack, nullptr);
-    std::vector<Variant> args{lErr, sError};
-    server_.callBack->invoke("CallBack", args);
+    ApplicationClient(server_.callBack).CallBack(lErr, sError);
   }
 
   // Whether another user could take the lock now: a deny-write open of the
@@ -165,7 +167,7 @@ class AsyncUpdateTest : public ::testing::Test {
   bool lockFree() {
     try {
       db::DatabasePtr other = db::Engine::instance().workspace(0).openDatabase(files_.dt.string());
-      other->openRecordset("tblDtQueueProcLock", db::RecordsetType::Dynaset, db::kDenyWrite)->close();
+      other->openRecordset(contract::kTblDtQueueProcLock, db::RecordsetType::Dynaset, db::kDenyWrite)->close();
       return true;
     } catch (const oskara::Error&) {
       return false;
@@ -177,7 +179,7 @@ class AsyncUpdateTest : public ::testing::Test {
   StandInActivator activator_;
   oskara::ObjectActivator* previous_ = nullptr;
   fs::path dir_;
-  db::schema::DatabaseFiles files_;
+  contract::DatabaseFiles files_;
   ObjectRef app_;
 };
 
@@ -195,12 +197,12 @@ TEST_F(AsyncUpdateTest, InterfaceOrderAndThePollingHelpText) {
 
 TEST_F(AsyncUpdateTest, RunningUntilTheEngineCallsBackThenFinishedAndTheLockFree) {
   EXPECT_EQ(poll(app_).result, "");  // before any update
-  EXPECT_EQ(poll(app_).lErr, Variant(int32_t{0}));
+  EXPECT_EQ(poll(app_).lErr, 0);
 
   const Reply started = start();
   EXPECT_EQ(started.result, "");
-  EXPECT_EQ(started.lErr, Variant(int32_t{77}));
-  EXPECT_EQ(started.sError, Variant("as passed"));
+  EXPECT_EQ(started.lErr, 77);
+  EXPECT_EQ(started.sError, "as passed");
   EXPECT_EQ(server_.dtPaths, std::vector<std::string>{files_.dt.string()});
   // The callback object is a second Application of this process.
   ASSERT_NE(dynamic_cast<Application*>(server_.callBack.get()), nullptr);
@@ -208,10 +210,10 @@ TEST_F(AsyncUpdateTest, RunningUntilTheEngineCallsBackThenFinishedAndTheLockFree
 
   // Any object of the process polls. (Its end would close the lock: every
   // Application closes the process's held recordset when it ends.)
-  ObjectRef other = oskara::createObject("Varrick.Application");
+  ObjectRef other = oskara::createObject(contract::kApplicationClass);
   const Reply running = poll(other);
   EXPECT_EQ(running.result, "01");
-  EXPECT_EQ(running.lErr, Variant(int32_t{77}));
+  EXPECT_EQ(running.lErr, 77);
   EXPECT_FALSE(lockFree());
   EXPECT_FALSE(server_.lastEngine.expired());  // still running: the engine is held
 
@@ -219,8 +221,8 @@ TEST_F(AsyncUpdateTest, RunningUntilTheEngineCallsBackThenFinishedAndTheLockFree
   EXPECT_TRUE(lockFree());
   const Reply done = poll(app_);
   EXPECT_EQ(done.result, "");
-  EXPECT_EQ(done.lErr, Variant(int32_t{0}));
-  EXPECT_EQ(done.sError, Variant("scan done"));
+  EXPECT_EQ(done.lErr, 0);
+  EXPECT_EQ(done.sError, "scan done");
   // The poll after the end lets go of the engine; the engine's report ended
   // the watch on its server.
   EXPECT_TRUE(server_.lastEngine.expired());
@@ -268,8 +270,8 @@ TEST_F(AsyncUpdateTest, FailedScanIsReportedInTheEngineFailureFormAfterTheBox) {
 
   const Reply failed = poll(app_);
   EXPECT_EQ(failed.result, "-1Error in Queue Engine Object !\r\n[-2147220504] Error at InitOptions.");
-  EXPECT_EQ(failed.lErr, Variant(int32_t{-2147220504}));
-  EXPECT_EQ(failed.sError, Variant("Error at InitOptions."));
+  EXPECT_EQ(failed.lErr, -2147220504);
+  EXPECT_EQ(failed.sError, "Error at InitOptions.");
   EXPECT_TRUE(lockFree());
 }
 
@@ -279,11 +281,11 @@ TEST_F(AsyncUpdateTest, BusyWhileAnotherHoldsTheLockUntilTheNextUpdate) {
   {
     db::DatabasePtr other = db::Engine::instance().workspace(0).openDatabase(files_.dt.string());
     db::RecordsetPtr lock =
-        other->openRecordset("tblDtQueueProcLock", db::RecordsetType::Dynaset, db::kDenyWrite);
+        other->openRecordset(contract::kTblDtQueueProcLock, db::RecordsetType::Dynaset, db::kDenyWrite);
     const Reply busy = start(true);
     EXPECT_EQ(busy.result, "-1" + kBusy);
-    EXPECT_EQ(busy.lErr, Variant(int32_t{1238}));
-    EXPECT_EQ(busy.sError, Variant(kBusy));
+    EXPECT_EQ(busy.lErr, 1238);
+    EXPECT_EQ(busy.sError, kBusy);
     ASSERT_EQ(presenter.shown.size(), 1u);
     EXPECT_EQ(presenter.shown[0].text, kBusy);
     EXPECT_EQ(presenter.shown[0].style, 16);
@@ -293,7 +295,7 @@ TEST_F(AsyncUpdateTest, BusyWhileAnotherHoldsTheLockUntilTheNextUpdate) {
     EXPECT_EQ(presenter.shown.size(), 1u);
     const Reply polled = poll(app_);
     EXPECT_EQ(polled.result, "-1" + kBusy);
-    EXPECT_EQ(polled.lErr, Variant(int32_t{1238}));
+    EXPECT_EQ(polled.lErr, 1238);
   }
   // The other user has let go: the next update starts.
   EXPECT_EQ(start().result, "");
@@ -308,8 +310,8 @@ TEST_F(AsyncUpdateTest, EngineThatRefusesToScheduleFailsAtOnceAndItsCallBackObje
   const std::string expected =
       "-1Error in Queue Engine Object !\r\n[ 5] [UpdQueueAsync]Invalid procedure call";
   EXPECT_EQ(refused.result, expected);
-  EXPECT_EQ(refused.lErr, Variant(int32_t{5}));
-  EXPECT_EQ(refused.sError, Variant("[UpdQueueAsync]Invalid procedure call"));
+  EXPECT_EQ(refused.lErr, 5);
+  EXPECT_EQ(refused.sError, "[UpdQueueAsync]Invalid procedure call");
   EXPECT_EQ(poll(app_).result, expected);
   // Both references were released; the callback object's end closed the lock.
   EXPECT_TRUE(server_.lastEngine.expired());
@@ -327,9 +329,9 @@ TEST_F(AsyncUpdateTest, EngineServerThatGoesBeforeCallingBackIsReportedAndTheLoc
   EXPECT_FALSE(lockFree());
   gone();
   const Reply failed = poll(app_);
-  EXPECT_EQ(failed.lErr, Variant(int32_t{462}));
-  const std::string text = failed.sError.toString();
-  EXPECT_NE(text.find("Tormel.QueueEngine"), std::string::npos) << text;
+  EXPECT_EQ(failed.lErr, 462);
+  const std::string text = failed.sError;
+  EXPECT_NE(text.find(contract::kQueueEngineClass), std::string::npos) << text;
   EXPECT_EQ(failed.result, "-1Error in Queue Engine Object !\r\n[ 462] " + text);
   EXPECT_TRUE(lockFree());
 }
@@ -339,11 +341,11 @@ TEST_F(AsyncUpdateTest, CallThatFailsAfterTheStatusWasSetIsReportedAndTheLockFre
   const Reply failed = start();
   const std::string text = server_.raise->text();
   EXPECT_EQ(failed.result, "-1[UpdateQueueAsync][ 462] " + text);
-  EXPECT_EQ(failed.lErr, Variant(int32_t{462}));
+  EXPECT_EQ(failed.lErr, 462);
   // Pollers learn it too, instead of "01" for ever.
   const Reply polled = poll(app_);
   EXPECT_EQ(polled.result, "-1Error in Queue Engine Object !\r\n[ 462] " + text);
-  EXPECT_EQ(polled.lErr, Variant(int32_t{462}));
+  EXPECT_EQ(polled.lErr, 462);
   EXPECT_TRUE(lockFree());
 }
 

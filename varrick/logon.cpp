@@ -1,13 +1,14 @@
 // Application's logon: Logon, LogOff and the user list of the logged-on DT
 // database. Being logged on is no row in a table: it is the DT database held
-// open by the process with one recordset on tblDTLogon in g_rsHeld.
+// open by the process with one recordset on the logon table in g_rsHeld.
 #include <optional>
 
+#include "contract/tables.h"
 #include "core/error.h"
 #include "dbengine/dbengine.h"
 #include "dbengine/errors.h"
 #include "varrick/application.h"
-#include "varrick/gen_routines.h"
+#include "varrick/process_state.h"
 #include "varrick/result_string.h"
 #include "varrick/user_list.h"
 
@@ -17,10 +18,7 @@ namespace {
 
 namespace db = oskara::db;
 
-constexpr std::string_view kLogonTable = "tblDTLogon";
-
-// The runtime's number for a call on an object reference that is not set.
-constexpr int32_t kErrObjectNotSet = 91;
+using oskara::contract::kTblDTLogon;
 
 // A read-only refusal: the likely cause is a queue update holding the data.
 std::string notAvailableMessage() {
@@ -51,17 +49,17 @@ void dropLogonState() {
 std::optional<oskara::Error> probeLogonTable() {
   std::optional<oskara::Error> last;
   try {
-    g_rsHeld = g_dbDT->openRecordset(kLogonTable, db::RecordsetType::Dynaset, db::kAppendOnly);
+    g_rsHeld = g_dbDT->openRecordset(kTblDTLogon, db::RecordsetType::Dynaset, db::kAppendOnly);
   } catch (...) {
     last = currentFailure();
   }
   try {
     if (!g_rsHeld) {
       std::string text = "Object variable not set: no recordset on ";
-      text += kLogonTable;
+      text += kTblDTLogon;
       text += " to start a new row in";
       if (last) text += " (" + last->text() + ")";
-      throw oskara::Error(kErrObjectNotSet, text + ".");
+      throw oskara::Error(oskara::automation_error::kObjectNotSet, text + ".");
     }
     g_rsHeld->addNew();
   } catch (...) {

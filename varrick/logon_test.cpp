@@ -9,9 +9,11 @@
 #include <memory>
 #include <string>
 
-#include "dbengine/schema.h"
+#include "contract/schema.h"
+#include "contract/tables.h"
+#include "directdb/sqlite_file.h"
 #include "varrick/application.h"
-#include "varrick/gen_routines.h"
+#include "varrick/process_state.h"
 #include "varrick/testing/holder_process.h"
 #include "varrick/user_list.h"
 
@@ -25,7 +27,11 @@ struct QueueProcLockAccess {
 namespace {
 
 namespace fs = std::filesystem;
-namespace schema = oskara::db::schema;
+namespace contract = oskara::contract;
+using oskara::directdb::SqliteFile;
+
+const std::string kLogonTable(contract::kTblDTLogon);
+const std::string kLockTable(contract::kTblDtQueueProcLock);
 
 const std::string kNotAvailable =
     "Oskara is currently not available.\r\n"
@@ -41,7 +47,7 @@ class LogonTest : public ::testing::Test {
            ("logon_test_" + std::to_string(getpid()) + "_" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
-    dt_ = schema::createDatabaseFiles(dir_).dt.string();
+    dt_ = contract::createDatabaseFiles(dir_).dt.string();
   }
   void TearDown() override {
     app_.reset();
@@ -71,8 +77,8 @@ TEST_F(LogonTest, LogonHoldsTheDatabaseAndAProbeThatSavesNothing) {
   EXPECT_EQ(g_dbDT->name(), dt_);
 
   // The pending row was cancelled, not saved.
-  schema::SqliteFile file(dt_);
-  EXPECT_EQ(file.query("SELECT COUNT(*) FROM tblDTLogon")[0][0].toInt32(), 0);
+  SqliteFile file(dt_);
+  EXPECT_EQ(file.query("SELECT COUNT(*) FROM " + kLogonTable)[0][0].toInt32(), 0);
 }
 
 TEST_F(LogonTest, LogonWhileLoggedOnOnlyReplacesThePath) {
@@ -150,14 +156,14 @@ TEST_F(LogonTest, AMissingDatabaseIsTheTaggedFailureAndIsNotCreated) {
 
 TEST_F(LogonTest, WithoutTheLogonTableTheAddNewOnNoRecordsetIsReported) {
   {
-    schema::SqliteFile file(dt_);
-    file.exec("DROP TABLE tblDTLogon");
+    SqliteFile file(dt_);
+    file.exec("DROP TABLE " + kLogonTable);
   }
   const std::string result = logon(dt_);
   EXPECT_EQ(lErr_, 91);
   EXPECT_EQ(result, "-1[Logon][ 91] " + sError_);
   // The text still says which table could not be opened.
-  EXPECT_NE(sError_.find("tblDTLogon"), std::string::npos);
+  EXPECT_NE(sError_.find(kLogonTable), std::string::npos);
   EXPECT_FALSE(g_rsHeld);
   EXPECT_FALSE(g_dbDT);
 }
@@ -200,25 +206,25 @@ TEST_F(LogonTest, ThisProcessCanAlwaysTakeTheLockAgain) {
 TEST_F(LogonTest, TheLockShutsOutOtherProcessesUntilReleased) {
   ASSERT_EQ(logon(dt_), "");
   ASSERT_TRUE(QueueProcLockAccess::lock(*app_));
-  EXPECT_EQ(LockHolder(dt_, "tblDtQueueProcLock").answer(), "refused 3262");
+  EXPECT_EQ(LockHolder(dt_, kLockTable).answer(), "refused 3262");
 
   ASSERT_TRUE(QueueProcLockAccess::unlock(*app_));
-  EXPECT_EQ(LockHolder(dt_, "tblDtQueueProcLock").answer(), "held");
+  EXPECT_EQ(LockHolder(dt_, kLockTable).answer(), "held");
 
   // The end of an Application object frees the lock too.
   ASSERT_TRUE(QueueProcLockAccess::lock(*app_));
   app_ = std::make_shared<Application>();
-  EXPECT_EQ(LockHolder(dt_, "tblDtQueueProcLock").answer(), "held");
+  EXPECT_EQ(LockHolder(dt_, kLockTable).answer(), "held");
 
   // So does LogOff.
   ASSERT_TRUE(QueueProcLockAccess::lock(*app_));
   ASSERT_EQ(app_->LogOff(lErr_, sError_), "");
-  EXPECT_EQ(LockHolder(dt_, "tblDtQueueProcLock").answer(), "held");
+  EXPECT_EQ(LockHolder(dt_, kLockTable).answer(), "held");
 }
 
 TEST_F(LogonTest, AnotherProcessHoldingTheLockRefusesItUntilItDies) {
   ASSERT_EQ(logon(dt_), "");
-  LockHolder other(dt_, "tblDtQueueProcLock");
+  LockHolder other(dt_, kLockTable);
   ASSERT_EQ(other.answer(), "held");
 
   EXPECT_FALSE(QueueProcLockAccess::lock(*app_));

@@ -1,7 +1,10 @@
 // varrick: the application server. The bus starts it when a client first asks
-// for "Varrick.Application"; it serves every object of the process on one
-// thread and ends a few seconds after the last one has gone.
+// for its class (contract::kApplicationClass); it serves every object of the
+// process on one thread and ends a few seconds after the last one has gone.
+#include <string>
+
 #include "automation/bus/bus_server.h"
+#include "contract/classes.h"
 #include "presenter/qt_presenter.h"
 #include "varrick/application.h"
 
@@ -10,5 +13,6 @@ int main(int argc, char** argv) {
   // Message boxes need widgets; a server without a display runs on a core
   // application and reports its messages on standard error.
   auto app = oskara::makeServerApplication(argc, argv);
-  return oskara::automation::runServer(argc, argv, {{"Varrick.Application"}});
+  return oskara::automation::runServer(argc, argv,
+                                       {{std::string(oskara::contract::kApplicationClass)}});
 }

@@ -86,13 +86,13 @@ UserLibrary setUserLibrary(UserLibrary library) {
   return previous;
 }
 
-std::string GetDbUsers(const std::string& p_sDbPath) {
+std::string GetDbUsers(const std::string& dbPath) {
   try {
     const GetUsersEntry getUsers = boundEntry();
     ArrayOwner users;
     if (LDBUser_Redim(&users.array, 0, 1) != 0) return kFailed;  // two empty entries
 
-    if (getUsers(&users.array, p_sDbPath.c_str(), kCurrentUsers) < 0) return kFailed;
+    if (getUsers(&users.array, dbPath.c_str(), kCurrentUsers) < 0) return kFailed;
 
     const LdbStringArray& a = users.array;
     if (a.dims != 1 || !boundsFitIndex(a)) return kFailed;

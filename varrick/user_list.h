@@ -7,7 +7,7 @@
 
 namespace varrick {
 
-// The users of the database `p_sDbPath`: the library's entries, lower to
+// The users of the database `dbPath`: the library's entries, lower to
 // upper bound, joined by ";". An empty entry is skipped, and so is one whose
 // text already occurs anywhere in the list built so far (PC1 after PC10 adds
 // nothing). "" when no entry was taken; "-1" when the library reports a
@@ -15,7 +15,7 @@ namespace varrick {
 // allocated, not of one dimension, or whose bounds do not fit a 16-bit index
 // (an upper bound of 32767 or more, a lower bound below -32768), and on any
 // other failure.
-std::string GetDbUsers(const std::string& p_sDbPath);
+std::string GetDbUsers(const std::string& dbPath);
 
 // Where the routine finds the library.
 struct UserLibrary {

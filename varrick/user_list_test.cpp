@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <string>
 
+#include "contract/schema.h"
 #include "dbengine/dbengine.h"
-#include "dbengine/schema.h"
 
 namespace varrick {
 namespace {
@@ -135,7 +135,7 @@ class DatabaseHolder {
 TEST(UserListLibraryTest, NamesEveryProcessHoldingTheDatabaseUntilItCloses) {
   const fs::path dir = fs::temp_directory_path() / ("user_list_test_" + std::to_string(getpid()));
   fs::remove_all(dir);
-  const std::string dt = oskara::db::schema::createDatabaseFiles(dir).dt.string();
+  const std::string dt = oskara::contract::createDatabaseFiles(dir).dt.string();
   // The real library, found by its bare name on this program's run path.
   ScopedUserLibrary real(UserLibrary{});
 

@@ -4,6 +4,8 @@
 #include <mutex>
 #include <utility>
 
+#include "automation/method_table.h"
+
 namespace oskara {
 namespace {
 
@@ -71,6 +73,15 @@ std::shared_ptr<const ClassInfo> servedClassInfo(std::string_view progId) {
   return it == r.classes.end() ? nullptr : it->info;
 }
 
+std::string servedProgIdOf(std::string_view className) {
+  Registry& r = registry();
+  std::lock_guard lock(r.mutex);
+  for (const ClassEntry& e : r.classes) {
+    if (e.info->name == className) return e.progId;
+  }
+  return {};
+}
+
 namespace {
 
 // Runs the factory outside the lock: a constructor may create further objects.
@@ -131,6 +142,24 @@ std::unique_ptr<ServerWatch> watchServer(const ObjectRef& object, std::function<
   }
   if (!object || !activator) return nullptr;
   return activator->watchServer(object, std::move(onGone));
+}
+
+void raiseEvent(const Dispatch& source, std::string_view event, std::vector<Variant> args) {
+  const ClassInfo& info = source.typeInfo();
+  const MemberInfo* declared = info.findEvent(event);
+  if (!declared) throw memberNotSupported(info.name, event);
+  // No event parameter is optional: the count must be exact.
+  automation::detail::checkArgumentCount(info.name, *declared, args);
+  for (size_t i = 0; i < args.size(); ++i)
+    args[i] =
+        automation::detail::convertArgument(args[i], info.name, *declared, declared->params[i]);
+  ObjectActivator* activator = nullptr;
+  {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    activator = r.activator;
+  }
+  if (activator) activator->raiseEvent(source, *declared, args);
 }
 
 size_t liveLocalObjects() {

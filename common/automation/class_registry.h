@@ -1,5 +1,5 @@
 // Class registry: creating objects by programmatic identifier
-// ("Tormel.QueueEngine"). A process registers the classes it serves; a class
+// ("Program.Class"). A process registers the classes it serves; a class
 // that is not served here is asked of the installed activator (the bus, in a
 // program that has one). Without an activator only local classes exist, which
 // is how unit tests of the servers run with no bus at all.
@@ -40,6 +40,14 @@ class ObjectActivator {
     (void)onGone;
     return nullptr;
   }
+  // Passes on an event of `source` (see raiseEvent below); `args` fit the
+  // event's parameters already.
+  virtual void raiseEvent(const Dispatch& source, const MemberInfo& event,
+                          const std::vector<Variant>& args) {
+    (void)source;
+    (void)event;
+    (void)args;
+  }
 };
 
 // Registers a class this process serves. Identifiers compare without regard to
@@ -72,6 +80,18 @@ ObjectRef createLocalObject(std::string_view progId);
 // Installs the activator for classes served elsewhere and returns the one it
 // replaces. The caller keeps ownership; nullptr removes it.
 ObjectActivator* setObjectActivator(ObjectActivator* activator);
+
+// The identifier under which this process serves the class named
+// `className` (ClassInfo::name, compared exactly); empty when it serves none.
+std::string servedProgIdOf(std::string_view className);
+
+// Raises the event `event` (ClassInfo::events) of `source`'s class with
+// `args`, its parameters in order, each converted to its declared type. The
+// activator passes it on: the bus sends it as a signal of the object's typed
+// interface to whoever listens, once a peer holds the object; otherwise
+// nothing happens. Raises 438 for an event the class does not declare, and
+// 450, 13 or 6 for arguments that do not fit it.
+void raiseEvent(const Dispatch& source, std::string_view event, std::vector<Variant> args);
 
 // Objects made by this process's factories that are still alive.
 size_t liveLocalObjects();

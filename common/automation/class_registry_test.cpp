@@ -14,8 +14,9 @@ class Counter : public automation::DispatchObject<Counter> {
   ~Counter() override { ++g_ended; }
   int32_t Next() { return ++value_; }
   static const automation::MethodTable<Counter>& methodTable() {
-    static const automation::MethodTable<Counter> table("Counter",
-                                                        {automation::method("Next", &Counter::Next)});
+    static const automation::MethodTable<Counter> table(
+        "Counter", {automation::method("Next", &Counter::Next)},
+        {automation::event<int32_t>("Counted", {"value"})});
     return table;
   }
 
@@ -31,7 +32,12 @@ class FakeActivator : public ObjectActivator {
     if (progId == "Remote.Counter") return std::make_shared<Counter>();
     throw cannotCreateObject(progId, "Activation failed.");
   }
+  void raiseEvent(const Dispatch&, const MemberInfo& event,
+                  const std::vector<Variant>& args) override {
+    raised.emplace_back(event.name, args);
+  }
   std::vector<std::string> asked;
+  std::vector<std::pair<std::string, std::vector<Variant>>> raised;
 };
 
 class ClassRegistryTest : public ::testing::Test {
@@ -89,6 +95,31 @@ TEST_F(ClassRegistryTest, ClassesServedElsewhereComeFromTheActivator) {
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), 429);
   }
+}
+
+TEST_F(ClassRegistryTest, EventsReachTheActivatorOnlyWhenTheyFitTheirDeclaration) {
+  FakeActivator activator;
+  setObjectActivator(&activator);
+  ObjectRef counter = createObject("Test.Counter");
+  EXPECT_EQ(servedProgIdOf("Counter"), "Test.Counter");
+  EXPECT_EQ(servedProgIdOf("Stranger"), "");
+
+  raiseEvent(*counter, "counted", {"5"});  // any case; converted to the declared Long
+  const std::vector<std::pair<std::string, std::vector<Variant>>> expected{
+      {"Counted", {Variant(int32_t{5})}}};
+  EXPECT_EQ(activator.raised, expected);
+  const auto number = [&](std::string_view event, std::vector<Variant> args) {
+    try {
+      raiseEvent(*counter, event, std::move(args));
+    } catch (const Error& e) {
+      return e.number();
+    }
+    return 0;
+  };
+  EXPECT_EQ(number("Vanished", {}), 438);
+  EXPECT_EQ(number("Counted", {}), 450);
+  EXPECT_EQ(number("Counted", {"five"}), 13);
+  EXPECT_EQ(activator.raised.size(), 1u);
 }
 
 TEST_F(ClassRegistryTest, ObjectEndsWithItsLastReference) {

@@ -21,11 +21,23 @@ std::string_view declTypeName(DeclType type) {
 
 bool sameName(std::string_view a, std::string_view b) { return equalsIgnoreCase(a, b); }
 
-const MemberInfo* ClassInfo::findMember(std::string_view member) const {
-  for (const MemberInfo& m : members) {
-    if (sameName(m.name, member)) return &m;
+namespace {
+
+const MemberInfo* findByName(const std::vector<MemberInfo>& list, std::string_view name) {
+  for (const MemberInfo& m : list) {
+    if (sameName(m.name, name)) return &m;
   }
   return nullptr;
+}
+
+}  // namespace
+
+const MemberInfo* ClassInfo::findMember(std::string_view member) const {
+  return findByName(members, member);
+}
+
+const MemberInfo* ClassInfo::findEvent(std::string_view event) const {
+  return findByName(events, event);
 }
 
 Variant missingArgument() { return Variant::error(automation_error::kParamNotFound); }

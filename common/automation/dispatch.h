@@ -47,9 +47,14 @@ struct MemberInfo {
 struct ClassInfo {
   std::string name;                 // class name, e.g. "QueueEngine"
   std::vector<MemberInfo> members;  // in interface order
+  // Events the class raises (raiseEvent in class_registry.h): name, by-value
+  // parameters and help, result Void. On the bus each is a signal of the
+  // class's typed interface; the late-bound TypeInfo does not list them.
+  std::vector<MemberInfo> events;
 
-  // The member of that name, compared without regard to case; nullptr if none.
+  // The member or event of that name, compared without regard to case; nullptr if none.
   const MemberInfo* findMember(std::string_view member) const;
+  const MemberInfo* findEvent(std::string_view event) const;
 };
 
 // A late-bound automation object. Objects are shared through ObjectRef; an
@@ -78,6 +83,7 @@ bool isMissingArgument(const Variant& value);
 // Failure numbers of the automation layer: the runtime's where it had one.
 namespace automation_error {
 inline constexpr int32_t kInvalidCall = 5;
+inline constexpr int32_t kObjectNotSet = 91;  // a call on an empty object reference
 inline constexpr int32_t kCannotCreateObject = 429;
 inline constexpr int32_t kAutomationError = 440;
 inline constexpr int32_t kMemberNotSupported = 438;

@@ -30,6 +30,18 @@
 // The table does the rest: names matched without regard to case, argument
 // counts checked, each argument converted to its declared type, by-reference
 // arguments converted back into the caller's variant type after the call.
+//
+// Events the class raises are declared in the same table, after the members,
+// with their parameter types as template arguments, and raised with
+// raiseEvent (class_registry.h); on the bus each is a signal of the class's
+// typed interface:
+//
+//       static const automation::MethodTable<QueueEngine> table("QueueEngine", {
+//           automation::method(...), ...
+//       }, {
+//           automation::event<std::string, int32_t>("Progress", {"rule", "queued"},
+//                                                   "How far the scan has got."),
+//       });
 #pragma once
 
 #include <functional>
@@ -228,24 +240,41 @@ Method<C> makeMethod(std::string name, F fn, std::vector<std::string> paramNames
 }
 
 template <class C, class R, class... A>
-Method<C> method(std::string name, R (C::*fn)(A...), std::vector<std::string> paramNames = {},
+Method<C> method(std::string_view name, R (C::*fn)(A...), std::vector<std::string> paramNames = {},
                  std::string help = {}) {
-  return makeMethod<C, R, A...>(std::move(name), fn, std::move(paramNames), std::move(help));
+  return makeMethod<C, R, A...>(std::string(name), fn, std::move(paramNames), std::move(help));
 }
 
 template <class C, class R, class... A>
-Method<C> method(std::string name, R (C::*fn)(A...) const,
+Method<C> method(std::string_view name, R (C::*fn)(A...) const,
                  std::vector<std::string> paramNames = {}, std::string help = {}) {
-  return makeMethod<C, R, A...>(std::move(name), fn, std::move(paramNames), std::move(help));
+  return makeMethod<C, R, A...>(std::string(name), fn, std::move(paramNames), std::move(help));
+}
+
+// An event of a class: its parameters are by value, of the types above
+// except ObjectRef (a signal goes to every listener, and no reference can be
+// counted for listeners) and std::optional.
+template <class... A>
+MemberInfo event(std::string name, std::vector<std::string> paramNames, std::string help = {}) {
+  static_assert((!std::is_same_v<A, ObjectRef> && ...), "an event cannot carry an object");
+  if (paramNames.size() != sizeof...(A))
+    throw detail::badDeclaration(name, paramNames.size(), sizeof...(A));
+  MemberInfo info{std::move(name), {}, DeclType::Void, std::move(help)};
+  size_t i = 0;
+  (info.params.push_back(ParamInfo{std::move(paramNames[i++]), detail::ValueTraits<A>::kType}),
+   ...);
+  return info;
 }
 
 template <class C>
 class MethodTable {
  public:
-  MethodTable(std::string className, std::vector<Method<C>> methods)
+  MethodTable(std::string_view className, std::vector<Method<C>> methods,
+              std::vector<MemberInfo> events = {})
       : methods_(std::move(methods)) {
-    info_.name = std::move(className);
+    info_.name = std::string(className);
     for (const Method<C>& m : methods_) info_.members.push_back(m.info);
+    info_.events = std::move(events);
   }
 
   const ClassInfo& info() const { return info_; }

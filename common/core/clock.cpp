@@ -16,14 +16,11 @@ class SystemClock : public Clock {
   }
 };
 
-const SystemClock kSystemClock;
-const Clock* g_clock = &kSystemClock;
-
 }  // namespace
 
-const Clock& currentClock() { return *g_clock; }
-
-ScopedClock::ScopedClock(const Clock& clock) : previous_(g_clock) { g_clock = &clock; }
-ScopedClock::~ScopedClock() { g_clock = previous_; }
+const Clock& systemClock() {
+  static const SystemClock clock;
+  return clock;
+}
 
 }  // namespace oskara

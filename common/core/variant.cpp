@@ -381,7 +381,12 @@ std::string formatDouble(double value) {
 }
 
 std::string numberText(double value) {
-  std::string digits = formatDouble(value);
+  // Fixed notation whatever the magnitude: the shortest form may be the
+  // exponent one (1e+05), which has no place in a statement's text.
+  if (value == 0) return " 0";  // also for -0
+  char buf[400];  // every double fits: the longest fixed form, 0.000…, has under 330 characters
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+  const std::string digits = ec == std::errc() ? std::string(buf, end) : formatDouble(value);
   return digits.front() == '-' ? digits : " " + digits;
 }
 

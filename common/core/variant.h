@@ -140,7 +140,9 @@ class Variant {
 
 // The system's number text: a blank before a number that is zero or positive,
 // the minus sign before a negative one (30 -> " 30", -5 -> "-5"). Doubles use
-// the shortest round-trip decimal form with a period ("250.5", "100").
+// the shortest decimal form that reads back as the same value, always in
+// plain notation with a period, never grouped, whatever the locale
+// (" 250.5", " 100000", " 0.0001").
 std::string numberText(int64_t value);
 std::string numberText(double value);
 

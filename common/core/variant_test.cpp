@@ -142,5 +142,13 @@ TEST(NumberText, BlankBeforeNonNegative) {
   EXPECT_EQ(numberText(250.5), " 250.5");
 }
 
+TEST(NumberText, AmountsOfAnySizeStayPlainDecimal) {
+  EXPECT_EQ(numberText(100000.0), " 100000");
+  EXPECT_EQ(numberText(1000000.0), " 1000000");
+  EXPECT_EQ(numberText(0.0001), " 0.0001");
+  EXPECT_EQ(numberText(-1e21), "-1000000000000000000000");
+  EXPECT_EQ(numberText(123456.75), " 123456.75");
+}
+
 }  // namespace
 }  // namespace oskara

@@ -1,27 +1,28 @@
 // The catalog of one open database for the dialect translator: its local
 // tables, its links and its stored queries (sys_queries), all by name without
-// regard to case. What it reads is kept until invalidate().
+// regard to case, read from the backend's store. What it reads is kept until
+// invalidate().
 #pragma once
 
-#include <sqlite3.h>
+#include "dbengine/internal.h"
 
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "dbengine/links.h"
+#include "dbengine/backend.h"
 #include "dbengine/sql/translator.h"
 
 namespace oskara::db {
 
 class DatabaseCatalog final : public sql::Catalog {
  public:
-  // `db` and `links` belong to the database and outlive the catalog.
-  DatabaseCatalog(sqlite3* db, const Links& links, std::string databasePath);
+  // `store` belongs to the database and outlives the catalog.
+  explicit DatabaseCatalog(backend::Store& store) : store_(store) {}
 
-  // Local tables first, then links. A link whose file is not attached raises
-  // that file's failure (3024 for a missing file).
+  // Local tables first, then links. A link whose database is not reachable
+  // raises its failure (3024 for a missing file).
   std::optional<sql::TableInfo> findTable(std::string_view name) const override;
   // The same without a copy: the catalog's own entry, valid until invalidate().
   const sql::TableInfo* tableInfo(std::string_view name) const;
@@ -42,12 +43,8 @@ class DatabaseCatalog final : public sql::Catalog {
   };
   void loadTables() const;
   void loadQueries() const;
-  std::vector<sql::ColumnInfo> columnsOf(const std::string& schema, const std::string& table) const;
 
-  // Constant after construction.
-  sqlite3* db_;
-  const Links& links_;
-  std::string path_;
+  backend::Store& store_;
 
   // Read on first use, dropped by invalidate().
   mutable bool tablesLoaded_ = false;

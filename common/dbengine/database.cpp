@@ -1,12 +1,11 @@
-// A database open in the workspace: its connection, links, catalog and
-// statement cache, and the operations of the Database object.
+// A database open in the workspace: its store, catalog and statement cache,
+// and the operations of the Database object.
 #include <algorithm>
 
-#include "dbengine/connection.h"
 #include "dbengine/engine_internal.h"
 #include "dbengine/errors.h"
-#include "dbengine/names.h"
-#include "dbengine/sql/functions.h"
+#include "dbengine/identifiers.h"
+#include "dbengine/sql/classify.h"
 
 namespace oskara::db {
 namespace {
@@ -15,44 +14,37 @@ namespace {
 // ad-hoc statements of tools and users.
 constexpr size_t kStatementCacheCapacity = 256;
 
-// Keys of statements of our own start with a byte no dialect text has.
-std::string internalKey(std::string_view kind, std::string_view a, std::string_view b) {
-  std::string key = "\x01";
-  key.append(kind).append("\x1f").append(a).append("\x1f").append(b);
-  return key;
-}
-
-// A table read whole: its columns in declared order and its rowid last, so a
-// dynaset can edit rows in place. No translation is needed.
-std::shared_ptr<CompiledStatement> compileTableRead(const sql::TableInfo& table) {
+// A table read whole: its columns in declared order and its row identity
+// last, so a dynaset can edit rows in place. No translation is needed.
+std::shared_ptr<CompiledStatement> compileTableRead(const sql::TableInfo& table,
+                                                    const backend::Connection& connection) {
+  constexpr std::string_view kRowIdName = "oskara_rowid";
   auto compiled = std::make_shared<CompiledStatement>();
   sql::Translation& t = compiled->translation;
-  std::string columns;
-  sql::UpdatableTable updatable{table, "oskara_rowid", {}};
+  sql::UpdatableTable updatable{table, std::string(kRowIdName), {}};
   for (const sql::ColumnInfo& column : table.columns) {
-    columns += quoteIdentifier(column.name) + ", ";
     t.columnNames.push_back(column.name);
     t.columnTypes.push_back(column.declType);
     compiled->fieldTypes.push_back(fieldTypeOf(column.declType));
     updatable.resultColumns.push_back(column.name);
   }
-  t.sqlite = "SELECT " + columns + "rowid AS oskara_rowid FROM " + quoteIdentifier(table.schema) + "." +
-             quoteIdentifier(table.table);
+  t.sql = connection.selectAllSql(table, kRowIdName);
   t.updatable = std::move(updatable);
   return compiled;
 }
 
-std::shared_ptr<CompiledStatement> compileDialect(std::string_view text, const sql::Catalog& catalog) {
+std::shared_ptr<CompiledStatement> compileDialect(std::string_view text, const sql::Catalog& catalog,
+                                                 sql::Target target) {
   auto compiled = std::make_shared<CompiledStatement>();
-  compiled->translation = sql::translate(text, catalog);
+  compiled->translation = sql::translate(text, catalog, target);
   for (const std::string& type : compiled->translation.columnTypes)
     compiled->fieldTypes.push_back(fieldTypeOf(type));
   compiled->fieldTypes.resize(compiled->translation.columnNames.size(), FieldType::Any);
   return compiled;
 }
 
-void bindShape(sqlite3* db, sqlite3_stmt* stmt, const sql::Translation& translation,
-               const std::vector<Variant>& literals, const ParameterValues* values, std::string_view text) {
+void bindShape(backend::Statement& stmt, const sql::Translation& translation, const std::vector<Variant>& literals,
+               const ParameterValues* values, std::string_view text) {
   std::vector<std::string> missing;
   const auto& bindings = translation.bindings;
   for (size_t i = 0; i < bindings.size(); ++i) {
@@ -70,9 +62,9 @@ void bindShape(sqlite3* db, sqlite3_stmt* stmt, const sql::Translation& translat
         continue;
       }
     }
-    const int rc = bindValue(stmt, static_cast<int>(i + 1), *value);
-    if (rc == SQLITE_MISMATCH) throw conversionError("parameter " + std::to_string(i + 1), value->debugString());
-    if (rc != SQLITE_OK) throw sqliteError(db, rc, {{}, {}, text});
+    if (value->get<ObjectRef>() || value->get<Variant::ErrorValue>())
+      throw conversionError("parameter " + std::to_string(i + 1), value->debugString());
+    stmt.bind(static_cast<int>(i + 1), *value, false, {{}, {}, text});
   }
   if (!missing.empty()) {
     std::string names;
@@ -88,58 +80,36 @@ void bindShape(sqlite3* db, sqlite3_stmt* stmt, const sql::Translation& translat
 Database::Impl::~Impl() { close(); }
 
 void Database::Impl::open(const UserEntry& identity) {
-  OpenedConnection connection = openConnection(path);
-  db = connection.db;
-  readOnly = connection.readOnly;
   me = identity;
-  try {
-    sql::registerDialectFunctions(db);
-    links = Links::attach(db, path);
-    catalog = std::make_unique<DatabaseCatalog>(db, links, path);
-    statements = std::make_unique<StatementCache>(db, kStatementCacheCapacity);
-  } catch (...) {
-    close();
-    throw;
-  }
-  // Without a lock-information file (a read-only folder) the database is
-  // still usable; only a deny-write open needs it, and reports why it failed.
-  try {
-    lockFile = LockInfoFile::join(path, me);
-  } catch (const Error& e) {
-    lockFileFailure = e;
-  }
+  store = backend::openStore(path, me, workspace.connections());
+  readOnly = store->isReadOnly();
+  catalog = std::make_unique<DatabaseCatalog>(*store);
+  statements = std::make_unique<StatementCache>(store->connection(), kStatementCacheCapacity);
 }
 
 void Database::Impl::close() {
-  if (!db || closing) return;
+  if (!store || closing) return;
   closing = true;
   while (!recordsets.empty()) recordsets.back()->close();
   workspace.leave(*this);
   statements.reset();
   catalog.reset();
-  lockFile.reset();
-  // Rolls back this file's part of a pending transaction.
-  sqlite3_close_v2(db);
-  db = nullptr;
+  // Rolls back this database's part of a pending transaction when its
+  // connection closes with it.
+  store.reset();
   closing = false;
 }
 
 void Database::Impl::requireOpen() const {
-  if (!db) throw objectInvalid("database " + path);
-}
-
-void Database::Impl::exec(const std::string& sql, std::string_view table) {
-  requireOpen();
-  const int rc = execSql(db, sql.c_str());
-  if (rc != SQLITE_OK) throw sqliteError(db, rc, context(table, sql));
+  if (!store) throw objectInvalid("database " + path);
 }
 
 StatementCache::Lease Database::Impl::prepareStatement(std::string_view text, const ParameterValues* values) {
   requireOpen();
   const std::string& key = shapes.shapeOf(text, literals);
   StatementCache::Lease lease = statements->acquire(key, text);
-  if (!lease) lease = statements->insert(key, compileDialect(text, *catalog), text);
-  bindShape(db, lease.get(), lease.compiled().translation, literals, values, text);
+  if (!lease) lease = statements->insert(key, compileDialect(text, *catalog, store->connection().target()), text);
+  bindShape(lease.get(), lease.compiled().translation, literals, values, text);
   return lease;
 }
 
@@ -147,7 +117,7 @@ std::shared_ptr<const CompiledStatement> Database::Impl::compileStatement(std::s
   requireOpen();
   const std::string& key = shapes.shapeOf(text, literals);
   StatementCache::Lease lease = statements->acquire(key, text);
-  if (!lease) lease = statements->insert(key, compileDialect(text, *catalog), text);
+  if (!lease) lease = statements->insert(key, compileDialect(text, *catalog, store->connection().target()), text);
   return lease.compiledPtr();
 }
 
@@ -155,18 +125,18 @@ StatementCache::Lease Database::Impl::prepareTable(const sql::TableInfo& table) 
   requireOpen();
   const std::string key = internalKey("table", table.schema, table.table);
   StatementCache::Lease lease = statements->acquire(key, table.table);
-  if (!lease) lease = statements->insert(key, compileTableRead(table), table.table);
+  if (!lease) lease = statements->insert(key, compileTableRead(table, connection()), table.table);
   return lease;
 }
 
-StatementCache::Lease Database::Impl::prepareInternal(const std::string& key, const std::string& sqlite,
+StatementCache::Lease Database::Impl::prepareInternal(const std::string& key, const std::string& sql,
                                                       std::string_view table) {
   requireOpen();
   StatementCache::Lease lease = statements->acquire(key, table);
   if (!lease) {
     auto compiled = std::make_shared<CompiledStatement>();
-    compiled->translation.sqlite = sqlite;
-    lease = statements->insert(key, std::move(compiled), sqlite);
+    compiled->translation.sql = sql;
+    lease = statements->insert(key, std::move(compiled), sql);
   }
   return lease;
 }
@@ -176,17 +146,12 @@ void Database::Impl::lockTable(const std::string& table) {
   // Exclusion is per database object: a second deny-write set on the same
   // table through it is refused like another user's.
   if (denyWriteTables.count(key)) throw tableLocked(table, me.user, me.machine);
-  if (!lockFile) throw *lockFileFailure;
-  if (auto holder = lockFile->tryLockTable(table)) throw tableLocked(table, holder->user, holder->machine);
+  if (auto holder = store->tryLockTable(table)) throw tableLocked(table, holder->user, holder->machine);
   denyWriteTables.insert(key);
 }
 
 void Database::Impl::unlockTable(const std::string& table) {
-  if (denyWriteTables.erase(lowerName(table)) && lockFile) lockFile->unlockTable(table);
-}
-
-bool Database::Impl::isReadOnlySchema(std::string_view schema) const {
-  return schema == "main" ? readOnly : links.isReadOnlySchema(schema);
+  if (denyWriteTables.erase(lowerName(table))) store->unlockTable(table);
 }
 
 void Database::Impl::invalidateCaches() {
@@ -200,12 +165,8 @@ int64_t executeStatement(Database::Impl& db, std::string_view text, const Parame
   const sql::Translation& translation = lease.compiled().translation;
   if (translation.kind == sql::StatementKind::Select) throw cannotExecuteSelect(text);
   const std::string_view table = translation.target ? std::string_view(translation.target->table) : "";
-  // One SQLite statement: it changes all of its rows or, failing, none.
-  int rc;
-  while ((rc = sqlite3_step(lease.get())) == SQLITE_ROW) {
-  }
-  if (rc != SQLITE_DONE) throw sqliteError(db.db, rc, db.context(table, text));
-  db.recordsAffected = sqlite3_changes64(db.db);
+  // One statement of the backend: it changes all of its rows or, failing, none.
+  db.recordsAffected = lease.get().execute(db.context(table, text));
   return db.recordsAffected;
 }
 
@@ -216,7 +177,7 @@ Database::~Database() = default;
 
 const std::string& Database::name() const { return impl_->path; }
 bool Database::isReadOnly() const { return impl_->readOnly; }
-bool Database::isOpen() const { return impl_->db != nullptr; }
+bool Database::isOpen() const { return impl_->store != nullptr; }
 void Database::close() { impl_->close(); }
 int64_t Database::recordsAffected() const { return impl_->recordsAffected; }
 
@@ -238,21 +199,15 @@ void Database::execute(std::string_view sql, int) {
 
 RecordsetPtr Database::openRecordset(std::string_view source, RecordsetType type, int options) {
   impl_->requireOpen();
-  std::string_view text = source;
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\r' ||
-                           text.front() == '\n'))
-    text.remove_prefix(1);
+  const sql::TextClass text = sql::classifyText(source);
   RecordsetSource what;
-  std::string_view firstWord = text.substr(0, text.find_first_of(" \t\r\n("));
-  if (text.starts_with("(") || sameName(firstWord, "SELECT") || sameName(firstWord, "PARAMETERS") ||
-      sameName(firstWord, "TRANSFORM")) {
+  if (text.isStatement()) {
     what.name = std::string(source);
-    what.statement = text;
+    what.statement = source;
     return makeRecordset(shared_from_this(), std::move(what), type, options);
   }
-  std::string name(text);
-  while (!name.empty() && (name.back() == ' ' || name.back() == ';')) name.pop_back();
-  if (name.size() > 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
+  // A name the grammar cannot read (one with blanks, say) is taken as written.
+  std::string name(text.kind == sql::TextKind::Name ? text.name : source);
   what.table = impl_->catalog->tableInfo(name);
   std::optional<std::string> query;  // the stored query's text, while the record set is made
   if (!what.table) {

@@ -3,8 +3,9 @@
 // transaction covers every database open in it; databases opened shared and
 // read-write; record sets that stream (forward-only) or edit rows in place
 // (dynaset); temporary and stored queries in the dialect of the system's
-// statements. Underneath is SQLite: each database is one SQLite file following
-// the conventions in docs/database-files.md.
+// statements. Underneath is a backend (backend.h, internal): SQLite, where
+// each database is one file following the conventions in
+// docs/database-files.md.
 //
 // Every failure is thrown as oskara::Error with the engine's number (see
 // dbengine/errors.h) and a text that names the file, table, field, query or
@@ -70,8 +71,9 @@ class Engine {
   // other users' latest data.
   void idle(int action);
 
-  // Who this process is in the lock-information files (machine, user).
-  // Defaults to the host name and the login name of the process.
+  // Who this process is to the other users of its databases (machine, user),
+  // as their user lists show it. Defaults to the host name and the login name
+  // of the process.
   std::string machineName() const;
   std::string userName() const;
   void setIdentity(std::string machine, std::string user);
@@ -100,7 +102,7 @@ class Workspace {
   void rollback();
   int transactionDepth() const;
 
-  // Implementation: the databases open in this workspace.
+  // Implementation (engine_internal.h): the databases open in this workspace.
   struct Impl;
   Impl& impl() { return *impl_; }
   explicit Workspace(std::unique_ptr<Impl> impl);

@@ -1,12 +1,11 @@
-// The engine of the process and its default workspace: identity in the
-// lock-information files and the one transaction over every open database.
+// The engine of the process and its default workspace: who the process is to
+// other users, and the one transaction over every open database.
 #include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <climits>
 
-#include "dbengine/connection.h"
 #include "dbengine/engine_internal.h"
 #include "dbengine/errors.h"
 
@@ -24,22 +23,30 @@ std::string loginName() {
   return "uid " + std::to_string(::geteuid());
 }
 
-// Statement that enters nesting level `level` (1: the transaction itself).
-std::string enterLevel(int level) {
-  return level == 1 ? "BEGIN" : "SAVEPOINT oskara_level_" + std::to_string(level);
-}
-
 }  // namespace
 
 // ---- Workspace::Impl: the transaction ----
 
+std::vector<backend::Connection*> Workspace::Impl::connections() const {
+  std::vector<backend::Connection*> result;
+  for (Database::Impl* db : databases) {
+    backend::Connection* connection = &db->connection();
+    if (std::find(result.begin(), result.end(), connection) == result.end()) result.push_back(connection);
+  }
+  return result;
+}
+
 void Workspace::Impl::join(Database::Impl& db) {
-  for (int level = 1; level <= depth; ++level) {
-    try {
-      db.exec(enterLevel(level));
-    } catch (...) {
-      if (level > 1) execSql(db.db, "ROLLBACK");
-      throw;
+  const std::vector<backend::Connection*> joined = connections();
+  backend::Connection& connection = db.connection();
+  if (std::find(joined.begin(), joined.end(), &connection) == joined.end()) {
+    for (int level = 1; level <= depth; ++level) {
+      try {
+        connection.begin(level);
+      } catch (...) {
+        if (level > 1) connection.abandon(1);
+        throw;
+      }
     }
   }
   databases.push_back(&db);
@@ -55,14 +62,12 @@ void Workspace::Impl::begin() {
   if (level == 1) {
     for (Database::Impl* db : databases) db->invalidateCaches();
   }
-  for (size_t i = 0; i < databases.size(); ++i) {
+  const std::vector<backend::Connection*> all = connections();
+  for (size_t i = 0; i < all.size(); ++i) {
     try {
-      databases[i]->exec(enterLevel(level));
+      all[i]->begin(level);
     } catch (...) {
-      const std::string undo =
-          level == 1 ? "ROLLBACK" : "ROLLBACK TO oskara_level_" + std::to_string(level) +
-                                        "; RELEASE oskara_level_" + std::to_string(level);
-      for (size_t j = 0; j < i; ++j) execSql(databases[j]->db, undo.c_str());
+      for (size_t j = 0; j < i; ++j) all[j]->abandon(level);
       throw;
     }
   }
@@ -71,27 +76,25 @@ void Workspace::Impl::begin() {
 
 void Workspace::Impl::commit() {
   if (depth == 0) throw notInTransaction();
+  const std::vector<backend::Connection*> all = connections();
   if (depth > 1) {
-    const std::string release = "RELEASE oskara_level_" + std::to_string(depth);
-    for (Database::Impl* db : databases) db->exec(release);
+    for (backend::Connection* connection : all) connection->commit(depth);
     --depth;
     return;
   }
-  // Each file commits on its own. When one cannot, the files not yet
+  // Each connection commits on its own. When one cannot, those not yet
   // committed are rolled back and the transaction is over either way.
   depth = 0;
-  for (size_t i = 0; i < databases.size(); ++i) {
-    Database::Impl& db = *databases[i];
+  for (size_t i = 0; i < all.size(); ++i) {
+    backend::Connection& connection = *all[i];
     try {
-      if (sqlite3_get_autocommit(db.db)) {
+      if (!connection.inTransaction()) {
         throw engineFailure("the transaction on this file was already rolled back by an earlier failure",
-                            db.path);
+                            connection.name());
       }
-      db.exec("COMMIT");
+      connection.commit(1);
     } catch (...) {
-      for (size_t j = i; j < databases.size(); ++j) {
-        if (!sqlite3_get_autocommit(databases[j]->db)) execSql(databases[j]->db, "ROLLBACK");
-      }
+      for (size_t j = i; j < all.size(); ++j) all[j]->abandon(1);
       throw;
     }
   }
@@ -100,21 +103,15 @@ void Workspace::Impl::commit() {
 void Workspace::Impl::rollback() {
   if (depth == 0) throw notInTransaction();
   std::optional<Error> failure;
-  for (Database::Impl* db : databases) {
+  for (backend::Connection* connection : connections()) {
     try {
-      if (depth > 1) {
-        const std::string name = "oskara_level_" + std::to_string(depth);
-        db->exec("ROLLBACK TO " + name);
-        db->exec("RELEASE " + name);
-      } else if (!sqlite3_get_autocommit(db->db)) {
-        db->exec("ROLLBACK");
-      }
+      connection->rollback(depth);
     } catch (const Error& e) {
       if (!failure) failure = e;
     }
-    // A rolled-back stored query or table must not stay in the caches.
-    db->invalidateCaches();
   }
+  // A rolled-back stored query or table must not stay in the caches.
+  for (Database::Impl* db : databases) db->invalidateCaches();
   --depth;
   if (failure) throw *failure;
 }

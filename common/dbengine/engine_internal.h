@@ -1,8 +1,9 @@
 // The insides of the engine objects, shared by their implementation files
 // (engine.cpp, database.cpp, recordset.cpp, querydef.cpp) and the tests.
+// They reach the data only through the backend seam (backend.h).
 #pragma once
 
-#include <sqlite3.h>
+#include "dbengine/internal.h"
 
 #include <map>
 #include <memory>
@@ -13,23 +14,28 @@
 #include <vector>
 
 #include "core/error.h"
+#include "dbengine/backend.h"
 #include "dbengine/catalog.h"
 #include "dbengine/dbengine.h"
-#include "dbengine/links.h"
-#include "dbengine/lockinfo.h"
-#include "dbengine/sqlite_errors.h"
 #include "dbengine/statement_cache.h"
+#include "dbengine/user_entry.h"
 
 namespace oskara::db {
 
 // Values of named parameters by lower-case name.
 using ParameterValues = std::map<std::string, Variant>;
 
+// The transaction runs on connections, not on databases: databases that share
+// a connection share its part of the transaction.
 struct Workspace::Impl {
-  // Registers an open database and enters it into the pending transaction,
-  // at every nesting level. Throws when SQLite refuses.
+  // Registers an open database and enters its connection into the pending
+  // transaction, at every nesting level, unless another open database shares
+  // the connection. Throws when the backend refuses.
   void join(Database::Impl& db);
   void leave(Database::Impl& db);
+
+  // The connections of the open databases, each once, in opening order.
+  std::vector<backend::Connection*> connections() const;
 
   void begin();
   void commit();
@@ -44,13 +50,11 @@ struct Database::Impl {
   Impl(Workspace::Impl& workspace, std::string path) : workspace(workspace), path(std::move(path)) {}
   ~Impl();
 
-  // Opens the file, attaches the links and joins the lock-information file.
+  // Opens the store of the database's location in the workspace.
   void open(const UserEntry& me);
   void close();
   void requireOpen() const;  // 3420 once closed
-
-  // Runs SQL of our own (transactions, catalog writes); raises mapped failures.
-  void exec(const std::string& sql, std::string_view table = {});
+  backend::Connection& connection() const { return store->connection(); }
 
   // What a statement or table reads, bound and ready to step. `values` gives
   // named parameters; a parameter without a value is 3061.
@@ -59,14 +63,13 @@ struct Database::Impl {
   // The compiled form of a dialect statement, without running it.
   std::shared_ptr<const CompiledStatement> compileStatement(std::string_view text);
   // A statement of our own making (record set writes), cached under `key`.
-  StatementCache::Lease prepareInternal(const std::string& key, const std::string& sqlite,
-                                        std::string_view table);
+  StatementCache::Lease prepareInternal(const std::string& key, const std::string& sql, std::string_view table);
 
   // Deny-write locks held by record sets of this database. Throws 3262.
   void lockTable(const std::string& table);
   void unlockTable(const std::string& table);
 
-  bool isReadOnlySchema(std::string_view schema) const;
+  bool isReadOnlySchema(std::string_view schema) const { return store->isReadOnlySchema(schema); }
   void invalidateCaches();  // catalog and translations: after a schema change, at begin and idle
   FailureContext context(std::string_view table = {}, std::string_view statement = {}) const {
     return {path, table, statement};
@@ -74,17 +77,14 @@ struct Database::Impl {
 
   // Constant after open().
   Workspace::Impl& workspace;
-  std::string path;       // as the caller named it
-  sqlite3* db = nullptr;  // the connection; null when closed
-  bool readOnly = false;  // this process may not write the file
-  Links links;
+  std::string path;                           // as the caller named it
+  std::unique_ptr<backend::Store> store;      // the data; null when closed
+  bool readOnly = false;                      // this process may not write the database
   std::unique_ptr<DatabaseCatalog> catalog;   // null when closed
   std::unique_ptr<StatementCache> statements; // null when closed
   sql::ShapeCache shapes;                     // statement texts seen lately
   std::vector<Variant> literals;              // of the statement being prepared
-  std::unique_ptr<LockInfoFile> lockFile;     // null when it could not be joined
-  std::optional<Error> lockFileFailure;       // why, raised by a deny-write open
-  UserEntry me;                               // who holds the slot in the lock file
+  UserEntry me;                               // who this process is to other users
 
   // Changing with use.
   std::set<std::string> denyWriteTables;  // lower-case names locked by open record sets
@@ -103,6 +103,14 @@ struct RecordsetSource {
 };
 
 RecordsetPtr makeRecordset(const DatabasePtr& owner, RecordsetSource source, RecordsetType type, int options);
+
+// The statement cache's key of a statement of our own: it starts with a byte
+// no dialect text has.
+inline std::string internalKey(std::string_view kind, std::string_view a, std::string_view b) {
+  std::string key = "\x01";
+  key.append(kind).append("\x1f").append(a).append("\x1f").append(b);
+  return key;
+}
 
 // Runs an action statement of the dialect on `db`; returns the rows changed.
 int64_t executeStatement(Database::Impl& db, std::string_view text, const ParameterValues* values);

@@ -7,8 +7,9 @@
 #include <fstream>
 
 #include "dbengine/dbengine.h"
-#include "dbengine/engine_internal.h"
 #include "dbengine/errors.h"
+#include "dbengine/sqlite/lockinfo.h"
+#include "dbengine/sqlite/testing.h"
 #include "dbengine/test_files.h"
 
 namespace oskara::db {
@@ -129,7 +130,8 @@ TEST_F(LinkedTables, FileLinkedTwiceIsAttachedOnce) {
   DatabasePtr db = ws().openDatabase(dir.file("dt.db"));
   // main and the one existing linked file; the missing one is not attached.
   sqlite3_stmt* stmt = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(db->impl().db, "PRAGMA database_list", -1, &stmt, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_prepare_v2(sqlite::TEST_connectionOf(*db), "PRAGMA database_list", -1, &stmt, nullptr),
+            SQLITE_OK);
   int schemas = 0;
   while (sqlite3_step(stmt) == SQLITE_ROW) ++schemas;
   sqlite3_finalize(stmt);

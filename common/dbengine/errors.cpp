@@ -40,12 +40,6 @@ Error diskError(std::string_view path, std::string_view reason) {
                "Disk or network error on " + quoted(path) + ": " + std::string(reason) + ".");
 }
 
-Error noSuchTable(std::string_view name) {
-  return Error(errc::kNoSuchTable, "The database engine cannot find the input table or query " +
-                                       quoted(name) +
-                                       ". Make sure it exists and that its name is spelled correctly.");
-}
-
 Error itemNotFound(std::string_view what, std::string_view name) {
   return Error(errc::kItemNotFound,
                "Item not found in this collection: " + std::string(what) + " " + quoted(name) + ".");
@@ -100,24 +94,6 @@ Error objectInvalid(std::string_view what) {
 Error lockedByOther(std::string_view table) {
   return Error(errc::kCouldNotUpdateLocked,
                "Could not update " + quoted(table) + "; currently locked by another user.");
-}
-
-Error syntaxError(int32_t number, std::string_view detail, std::string_view statement) {
-  std::string kind;
-  switch (number) {
-    case errc::kSyntaxExpression: kind = "Syntax error in query expression"; break;
-    case errc::kSyntaxFrom: kind = "Syntax error in FROM clause"; break;
-    case errc::kSyntaxInsert: kind = "Syntax error in INSERT INTO statement"; break;
-    case errc::kSyntaxUpdate: kind = "Syntax error in UPDATE statement"; break;
-    case errc::kInvalidStatement:
-      kind = "Invalid SQL statement; expected 'DELETE', 'INSERT', 'PROCEDURE', 'SELECT', or 'UPDATE'";
-      break;
-    default: kind = "Syntax error"; break;
-  }
-  std::string text = kind;
-  if (!detail.empty()) text += " (" + std::string(detail) + ")";
-  text += " in statement " + quoted(statement) + ".";
-  return Error(number, text);
 }
 
 Error cannotExecuteSelect(std::string_view statement) {

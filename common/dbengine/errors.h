@@ -7,11 +7,12 @@
 #include <string_view>
 
 #include "core/error.h"
+#include "dbengine/sql/errors.h"
 
 namespace oskara::db {
 
 namespace errc {
-inline constexpr int32_t kReserved = 3000;             // an SQLite failure with no closer number
+inline constexpr int32_t kReserved = sql::errc::kReserved;  // a failure of the store with no closer number
 inline constexpr int32_t kInvalidArgument = 3001;
 inline constexpr int32_t kCannotUpdateObject = 3003;   // unused placeholder for completeness
 inline constexpr int32_t kObjectExists = 3012;
@@ -28,13 +29,14 @@ inline constexpr int32_t kCorrupt = 3049;
 inline constexpr int32_t kCannotOpenFile = 3051;
 inline constexpr int32_t kTooFewParameters = 3061;
 inline constexpr int32_t kCannotExecuteSelect = 3065;
-inline constexpr int32_t kSyntaxExpression = 3075;
-inline constexpr int32_t kNoSuchTable = 3078;
-inline constexpr int32_t kAmbiguousField = 3079;
-inline constexpr int32_t kInvalidStatement = 3129;     // not SELECT, INSERT, UPDATE, DELETE
-inline constexpr int32_t kSyntaxFrom = 3131;
-inline constexpr int32_t kSyntaxInsert = 3134;
-inline constexpr int32_t kSyntaxUpdate = 3144;
+// The translator's numbers (dbengine/sql/errors.h).
+inline constexpr int32_t kSyntaxExpression = sql::errc::kSyntaxExpression;
+inline constexpr int32_t kNoSuchTable = sql::errc::kNoSuchTable;
+inline constexpr int32_t kAmbiguousField = sql::errc::kAmbiguousField;
+inline constexpr int32_t kInvalidStatement = sql::errc::kInvalidStatement;
+inline constexpr int32_t kSyntaxFrom = sql::errc::kSyntaxFrom;
+inline constexpr int32_t kSyntaxInsert = sql::errc::kSyntaxInsert;
+inline constexpr int32_t kSyntaxUpdate = sql::errc::kSyntaxUpdate;
 inline constexpr int32_t kFieldNotUpdatable = 3164;
 inline constexpr int32_t kCouldNotUpdateLocked = 3218;
 inline constexpr int32_t kInvalidOperation = 3219;
@@ -60,7 +62,7 @@ Error corrupt(std::string_view path);
 Error diskError(std::string_view path, std::string_view reason);
 
 // Objects and collections.
-Error noSuchTable(std::string_view name);
+using sql::noSuchTable;
 Error itemNotFound(std::string_view what, std::string_view name);  // what: "field", "parameter", "query"
 Error tooFewParameters(int expected, std::string_view names);
 Error noCurrentRecord();
@@ -75,10 +77,10 @@ Error objectInvalid(std::string_view what);  // a closed record set, query or da
 Error lockedByOther(std::string_view table);  // a write that waited in vain for another user
 
 // Statements. `statement` is the dialect text as given.
-Error syntaxError(int32_t number, std::string_view detail, std::string_view statement);
+using sql::syntaxError;
 Error cannotExecuteSelect(std::string_view statement);
 Error typeMismatchInCriteria(std::string_view statement);
-// An SQLite failure that has no number of its own: SQLite's message and the statement.
+// A failure of the store that has no number of its own: its message and the statement.
 Error engineFailure(std::string_view message, std::string_view statement);
 
 // Values.

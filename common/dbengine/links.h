@@ -1,11 +1,12 @@
 // Linked tables: the rows of a database's sys_links table, each making a
-// table of another file usable under a name of this database. Every distinct
-// linked file is attached once to the database's connection as its own
-// schema, so statements join linked and local tables freely and a transaction
-// on the connection covers writes through links.
+// table of another database usable under a name of this one. The backend
+// makes every distinct linked database reachable from the database's
+// connection as a schema of its own (SQLite attaches the file), so that
+// statements join linked and local tables freely and a transaction on the
+// connection covers writes through links.
 #pragma once
 
-#include <sqlite3.h>
+#include "dbengine/internal.h"
 
 #include <cstddef>
 #include <optional>
@@ -17,35 +18,25 @@
 
 namespace oskara::db {
 
-struct LinkedFile {
-  std::string path;              // absolute path of the file
-  std::string schema;            // SQLite schema it is attached as; empty when not attached
-  bool readOnly = false;         // this process may not write the file
-  std::optional<Error> failure;  // why it is not attached (missing file, not a database, ...)
+struct LinkedDatabase {
+  std::string location;          // where it is (a file: its absolute path)
+  std::string schema;            // the schema it is reachable as; empty when it is not
+  bool readOnly = false;         // this process may not write it
+  std::optional<Error> failure;  // why it is not reachable (missing file, not a database, ...)
 };
 
 struct Link {
   std::string name;         // the name statements use, as stored
-  std::string sourceTable;  // the table's name in the linked file
-  size_t file = 0;          // index into Links::files()
+  std::string sourceTable;  // the table's name in the linked database
+  size_t database = 0;      // index into Links::databases
 };
 
-class Links {
- public:
-  // Reads sys_links of the database open on `db` (none when the table is
-  // absent) and attaches each linked file. Paths are relative to the folder
-  // of `databasePath` unless absolute. A link whose file cannot be attached
-  // does not fail here: its failure is raised when a statement uses it.
-  static Links attach(sqlite3* db, const std::string& databasePath);
+struct Links {
+  std::vector<Link> links;                  // in the order of sys_links
+  std::vector<LinkedDatabase> databases;    // each linked database once
 
   const Link* find(std::string_view name) const;  // without regard to case
-  const std::vector<Link>& links() const { return links_; }
-  const std::vector<LinkedFile>& files() const { return files_; }
   bool isReadOnlySchema(std::string_view schema) const;
-
- private:
-  std::vector<Link> links_;
-  std::vector<LinkedFile> files_;
 };
 
 }  // namespace oskara::db

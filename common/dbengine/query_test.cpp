@@ -7,8 +7,8 @@
 #include <algorithm>
 
 #include "dbengine/dbengine.h"
-#include "dbengine/engine_internal.h"
 #include "dbengine/errors.h"
+#include "dbengine/sqlite/testing.h"
 #include "dbengine/test_files.h"
 
 namespace oskara::db {
@@ -113,7 +113,8 @@ TEST_F(DialectStatements, SameShapeReusesOnePreparedStatement) {
 
   // One statement on the connection, prepared once and run three times.
   std::vector<sqlite3_stmt*> statements;
-  for (sqlite3_stmt* s = sqlite3_next_stmt(db->impl().db, nullptr); s; s = sqlite3_next_stmt(db->impl().db, s))
+  sqlite3* connection = sqlite::TEST_connectionOf(*db);
+  for (sqlite3_stmt* s = sqlite3_next_stmt(connection, nullptr); s; s = sqlite3_next_stmt(connection, s))
     statements.push_back(s);
   ASSERT_EQ(statements.size(), 1u);
   EXPECT_EQ(sqlite3_stmt_status(statements[0], SQLITE_STMTSTATUS_RUN, 0), 3);

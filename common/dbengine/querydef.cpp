@@ -2,7 +2,7 @@
 // with named parameters whose values are kept until the query is closed.
 #include "dbengine/engine_internal.h"
 #include "dbengine/errors.h"
-#include "dbengine/names.h"
+#include "dbengine/identifiers.h"
 
 namespace oskara::db {
 
@@ -28,25 +28,6 @@ struct QueryDef::Impl {
 };
 
 namespace {
-
-// Runs SQL of our own with text arguments on the database.
-void execWithTexts(Database::Impl& db, const std::string& sql, std::initializer_list<std::string_view> args) {
-  db.requireOpen();
-  sqlite3_stmt* stmt = nullptr;
-  int rc = sqlite3_prepare_v2(db.db, sql.c_str(), -1, &stmt, nullptr);
-  int index = 1;
-  for (std::string_view arg : args) {
-    if (rc == SQLITE_OK)
-      rc = sqlite3_bind_text(stmt, index++, arg.data(), static_cast<int>(arg.size()), SQLITE_TRANSIENT);
-  }
-  if (rc == SQLITE_OK) rc = sqlite3_step(stmt);
-  if (rc != SQLITE_DONE) {
-    Error error = sqliteError(db.db, rc, db.context("sys_queries", sql));
-    sqlite3_finalize(stmt);
-    throw error;
-  }
-  sqlite3_finalize(stmt);
-}
 
 QueryDefPtr makeQueryDef(const DatabasePtr& owner, std::string name, std::string sql) {
   auto impl = std::make_unique<QueryDef::Impl>();
@@ -77,11 +58,7 @@ QueryDefPtr Database::createQueryDef(std::string_view name, std::string_view sql
   if (name.empty()) return makeQueryDef(shared_from_this(), {}, std::string(sql));
   if (impl_->catalog->queryName(name)) throw objectExists("query", name);
   if (!sql.empty()) impl_->compileStatement(sql);  // a statement that does not translate is not saved
-  // The table of stored queries is made with the first one.
-  impl_->exec(
-      "CREATE TABLE IF NOT EXISTS main.sys_queries(name TEXT PRIMARY KEY COLLATE NOCASE, sql TEXT NOT NULL)",
-      "sys_queries");
-  execWithTexts(*impl_, "INSERT INTO main.sys_queries(name, sql) VALUES (?1, ?2)", {name, sql});
+  impl_->store->addStoredQuery(name, sql);
   impl_->invalidateCaches();
   return makeQueryDef(shared_from_this(), std::string(name), std::string(sql));
 }
@@ -105,7 +82,7 @@ void QueryDef::setSql(std::string sql) {
   impl_->requireOpen();
   if (!impl_->name.empty()) {
     if (!sql.empty()) impl_->db->compileStatement(sql);
-    execWithTexts(*impl_->db, "UPDATE main.sys_queries SET sql = ?1 WHERE name = ?2", {sql, impl_->name});
+    impl_->db->store->setStoredQuery(impl_->name, sql);
     impl_->db->invalidateCaches();
   }
   impl_->sql = std::move(sql);

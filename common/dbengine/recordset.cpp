@@ -1,8 +1,10 @@
 // Record sets: a running SELECT read ahead in small batches, and for a
-// dynaset over one table the pending new or edited row written back by rowid.
+// dynaset over one table the pending new or edited row written back to the
+// row it came from (by the row identity the backend gives).
 //
-// Why batches: an SQLite statement that has not run to its end holds a read
-// lock on the file, and another user's commit waits for it. The record sets
+// Why batches: a statement that has not run to its end holds what it reads
+// (on SQLite a read lock on the file, which another user's commit waits for;
+// on a server a cursor), and a batch costs one round trip. The record sets
 // of the system mostly read a row or two (a customer lookup, the options
 // record, the processing-lock table held open for the length of a scan); read
 // ahead, their statement is finished and reset at once. A long result keeps
@@ -16,7 +18,7 @@
 
 #include "dbengine/engine_internal.h"
 #include "dbengine/errors.h"
-#include "dbengine/names.h"
+#include "dbengine/identifiers.h"
 
 namespace oskara::db {
 
@@ -33,7 +35,7 @@ struct Recordset::Impl {
   }
   bool hasRow() {
     start();
-    return current < rowids.size();
+    return current < rowIds.size();
   }
   size_t columnCount() const { return compiled->translation.columnNames.size(); }
   Variant* row() { return values.data() + current * columnCount(); }  // the current row's values
@@ -42,6 +44,7 @@ struct Recordset::Impl {
   void requireOpen() const {
     if (!open) throw objectInvalid("record set on " + source);
   }
+  std::vector<std::string> assignedColumns(const sql::UpdatableTable& target) const;  // since AddNew or Edit
   void insertPending();
   void updatePending();
 
@@ -63,7 +66,7 @@ struct Recordset::Impl {
   // The batch read ahead, row after row, one value per visible column; rows
   // before `current` are done with.
   std::vector<Variant> values;
-  std::vector<int64_t> rowids;    // per row of the batch (0 when not updatable)
+  std::vector<backend::RowId> rowIds;  // per row of the batch (empty when not updatable)
   size_t current = 0;             // index of the current row in the batch
   Pending pending = Pending::None;
   std::vector<Variant> pendingRow;  // the new or edited row
@@ -78,33 +81,36 @@ bool isReadOnlyType(RecordsetType type) {
   return type == RecordsetType::ForwardOnly || type == RecordsetType::Snapshot;
 }
 
+// The statement cache's key of a write of `columns` to `target`.
+std::string writeKey(std::string_view kind, const sql::UpdatableTable& target,
+                     const std::vector<std::string>& columns) {
+  std::string names;
+  for (const std::string& column : columns) names.append(column).append("\x1f");
+  return internalKey(kind, quoteIdentifier(target.table.schema) + "." + quoteIdentifier(target.table.table), names);
+}
+
 }  // namespace
 
 void Recordset::Impl::fill() {
-  const size_t n = columnCount();
   values.clear();  // every row of the last batch has been passed
-  rowids.clear();
+  rowIds.clear();
   current = 0;
-  if (values.capacity() == 0) values.reserve(n);
-  while (cursor && rowids.size() < kBatchRows) {
-    sqlite3_stmt* stmt = cursor.get();
-    const int rc = sqlite3_step(stmt);
-    if (rc == SQLITE_ROW) {
-      for (size_t i = 0; i < n; ++i) values.push_back(readColumn(stmt, static_cast<int>(i), compiled->fieldTypes[i]));
-      rowids.push_back(compiled->rowidColumn >= 0 ? sqlite3_column_int64(stmt, compiled->rowidColumn) : 0);
-    } else if (rc == SQLITE_DONE) {
-      cursor.release();  // reset at once: no read lock outlives the last row
-    } else {
-      const auto& updatable = compiled->translation.updatable;
-      Error error = sqliteError(db->db, rc, db->context(updatable ? updatable->table.table : "", source));
-      cursor.release();
-      throw error;
-    }
+  if (values.capacity() == 0) values.reserve(columnCount());
+  if (!cursor) return;
+  const auto& updatable = compiled->translation.updatable;
+  const std::string_view table = updatable ? std::string_view(updatable->table.table) : std::string_view();
+  try {
+    const std::span<const FieldType> types(compiled->fieldTypes.data(), columnCount());
+    if (!cursor.get().fetch(kBatchRows, types, compiled->rowidColumn, values, rowIds, db->context(table, source)))
+      cursor.release();  // reset at once: nothing of the statement outlives the last row
+  } catch (...) {
+    cursor.release();
+    throw;
   }
 }
 
 void Recordset::Impl::advance() {
-  if (++current == rowids.size()) fill();
+  if (++current == rowIds.size()) fill();
 }
 
 int Recordset::Impl::fieldIndex(std::string_view name) const {
@@ -123,6 +129,14 @@ const sql::UpdatableTable& Recordset::Impl::writableTable() const {
   return *updatable;
 }
 
+std::vector<std::string> Recordset::Impl::assignedColumns(const sql::UpdatableTable& target) const {
+  std::vector<std::string> columns;
+  for (size_t i = 0; i < changed.size(); ++i) {
+    if (changed[i]) columns.push_back(target.resultColumns[i]);
+  }
+  return columns;
+}
+
 // The write statement of `cache` for the columns assigned now, made by
 // `make` at the first write of that set of columns.
 template <typename Make>
@@ -138,58 +152,35 @@ const CompiledStatement::WriteStatement& writeStatement(std::vector<CompiledStat
 void Recordset::Impl::insertPending() {
   const sql::UpdatableTable& target = writableTable();
   const auto& statement = writeStatement(compiled->inserts, changed, [&] {
-    std::string columns, placeholders, key;
-    int count = 0;
-    for (size_t i = 0; i < changed.size(); ++i) {
-      if (!changed[i]) continue;
-      const std::string& column = target.resultColumns[i];
-      if (count++) {
-        columns += ", ";
-        placeholders += ", ";
-      }
-      columns += quoteIdentifier(column);
-      placeholders += "?" + std::to_string(count);
-      key += column + "\x1f";
-    }
-    const std::string table = quoteIdentifier(target.table.schema) + "." + quoteIdentifier(target.table.table);
-    std::string sql = count == 0 ? "INSERT INTO " + table + " DEFAULT VALUES"
-                                 : "INSERT INTO " + table + " (" + columns + ") VALUES (" + placeholders + ")";
-    return CompiledStatement::WriteStatement{changed, "\x01insert\x1f" + table + "\x1f" + key, std::move(sql)};
+    const std::vector<std::string> columns = assignedColumns(target);
+    return CompiledStatement::WriteStatement{changed, writeKey("insert", target, columns),
+                                             db->connection().insertSql(target.table, columns)};
   });
-  StatementCache::Lease lease = db->prepareInternal(statement.key, statement.sqlite, target.table.table);
+  StatementCache::Lease lease = db->prepareInternal(statement.key, statement.sql, target.table.table);
+  const FailureContext context = db->context(target.table.table, source);
   int index = 0;
   for (size_t i = 0; i < changed.size(); ++i) {
-    if (changed[i]) bindValue(lease.get(), ++index, pendingRow[i], false);  // the row outlives the step
+    if (changed[i]) lease.get().bind(++index, pendingRow[i], true, context);  // the row outlives the run
   }
-  const int rc = sqlite3_step(lease.get());
-  if (rc != SQLITE_DONE) throw sqliteError(db->db, rc, db->context(target.table.table, source));
+  lease.get().execute(context);
 }
 
 void Recordset::Impl::updatePending() {
   const sql::UpdatableTable& target = writableTable();
   if (std::find(changed.begin(), changed.end(), true) == changed.end()) return;  // the row stays as it is
   const auto& statement = writeStatement(compiled->updates, changed, [&] {
-    std::string assignments, key;
-    int count = 0;
-    for (size_t i = 0; i < changed.size(); ++i) {
-      if (!changed[i]) continue;
-      const std::string& column = target.resultColumns[i];
-      if (count++) assignments += ", ";
-      assignments += quoteIdentifier(column) + " = ?" + std::to_string(count);
-      key += column + "\x1f";
-    }
-    const std::string table = quoteIdentifier(target.table.schema) + "." + quoteIdentifier(target.table.table);
-    std::string sql = "UPDATE " + table + " SET " + assignments + " WHERE rowid = ?" + std::to_string(count + 1);
-    return CompiledStatement::WriteStatement{changed, "\x01update\x1f" + table + "\x1f" + key, std::move(sql)};
+    const std::vector<std::string> columns = assignedColumns(target);
+    return CompiledStatement::WriteStatement{changed, writeKey("update", target, columns),
+                                             db->connection().updateSql(target.table, columns)};
   });
-  StatementCache::Lease lease = db->prepareInternal(statement.key, statement.sqlite, target.table.table);
+  StatementCache::Lease lease = db->prepareInternal(statement.key, statement.sql, target.table.table);
+  const FailureContext context = db->context(target.table.table, source);
   int index = 0;
   for (size_t i = 0; i < changed.size(); ++i) {
-    if (changed[i]) bindValue(lease.get(), ++index, pendingRow[i], false);  // the row outlives the step
+    if (changed[i]) lease.get().bind(++index, pendingRow[i], true, context);  // the row outlives the run
   }
-  sqlite3_bind_int64(lease.get(), index + 1, rowids[current]);
-  const int rc = sqlite3_step(lease.get());
-  if (rc != SQLITE_DONE) throw sqliteError(db->db, rc, db->context(target.table.table, source));
+  lease.get().bindRowId(index + 1, rowIds[current]);
+  lease.get().execute(context);
 }
 
 RecordsetPtr makeRecordset(const DatabasePtr& owner, RecordsetSource source, RecordsetType type, int options) {
@@ -244,7 +235,7 @@ void Recordset::close() {
   impl_->open = false;
   impl_->pending = Impl::Pending::None;
   impl_->values.clear();
-  impl_->rowids.clear();
+  impl_->rowIds.clear();
   impl_->current = 0;
   impl_->cursor.release();
   Database::Impl* db = impl_->db;

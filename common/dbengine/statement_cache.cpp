@@ -1,7 +1,5 @@
 #include "dbengine/statement_cache.h"
 
-#include "dbengine/sqlite_errors.h"
-
 namespace oskara::db {
 namespace {
 
@@ -11,17 +9,13 @@ constexpr size_t kIdlePerShape = 4;
 
 }  // namespace
 
-StatementCache::Lease::Lease(Lease&& other) noexcept
-    : slot_(std::move(other.slot_)), stmt_(other.stmt_) {
-  other.stmt_ = nullptr;
-}
+StatementCache::Lease::Lease(Lease&& other) noexcept = default;
 
 StatementCache::Lease& StatementCache::Lease::operator=(Lease&& other) noexcept {
   if (this != &other) {
     release();
     slot_ = std::move(other.slot_);
-    stmt_ = other.stmt_;
-    other.stmt_ = nullptr;
+    stmt_ = std::move(other.stmt_);
   }
   return *this;
 }
@@ -36,33 +30,26 @@ std::shared_ptr<const CompiledStatement> StatementCache::Lease::compiledPtr() co
 
 void StatementCache::Lease::release() {
   if (stmt_) giveBack(*slot_, stmt_);
-  stmt_ = nullptr;
   slot_.reset();
 }
 
-void StatementCache::giveBack(Slot& slot, sqlite3_stmt* stmt) {
-  sqlite3_reset(stmt);
-  if (slot.evicted || slot.idle.size() >= kIdlePerShape) {
-    sqlite3_finalize(stmt);
+void StatementCache::giveBack(Slot& slot, std::unique_ptr<backend::Statement>& stmt) {
+  stmt->reset();
+  if (!slot.evicted && slot.idle.size() < kIdlePerShape) {
+    slot.idle.push_back(std::move(stmt));
   } else {
-    slot.idle.push_back(stmt);
+    stmt.reset();
   }
 }
 
-StatementCache::StatementCache(sqlite3* db, size_t capacity) : db_(db), capacity_(capacity) {}
+StatementCache::StatementCache(backend::Connection& connection, size_t capacity)
+    : connection_(connection), capacity_(capacity) {}
 
 StatementCache::~StatementCache() { clear(); }
 
-sqlite3_stmt* StatementCache::prepare(const CompiledStatement& compiled, std::string_view statement) {
-  const std::string& text = compiled.translation.sqlite;
-  sqlite3_stmt* stmt = nullptr;
-  int rc = sqlite3_prepare_v3(db_, text.data(), static_cast<int>(text.size()), SQLITE_PREPARE_PERSISTENT,
-                              &stmt, nullptr);
-  if (rc != SQLITE_OK) {
-    sqlite3_finalize(stmt);
-    throw sqliteError(db_, rc, {{}, {}, statement.empty() ? std::string_view(text) : statement});
-  }
-  return stmt;
+std::unique_ptr<backend::Statement> StatementCache::prepare(const CompiledStatement& compiled,
+                                                            std::string_view statement) {
+  return connection_.prepare(compiled.translation.sql, statement);
 }
 
 StatementCache::Lease StatementCache::acquire(const std::string& key, std::string_view statement) {
@@ -70,25 +57,22 @@ StatementCache::Lease StatementCache::acquire(const std::string& key, std::strin
   if (it == slots_.end()) return {};
   std::shared_ptr<Slot> slot = it->second;
   recency_.splice(recency_.begin(), recency_, slot->recency);
-  sqlite3_stmt* stmt;
+  std::unique_ptr<backend::Statement> stmt;
   if (!slot->idle.empty()) {
-    stmt = slot->idle.back();
+    stmt = std::move(slot->idle.back());
     slot->idle.pop_back();
   } else {
     stmt = prepare(*slot->compiled, statement);
   }
-  return Lease(std::move(slot), stmt);
+  return Lease(std::move(slot), std::move(stmt));
 }
 
 StatementCache::Lease StatementCache::insert(const std::string& key,
                                              std::shared_ptr<CompiledStatement> compiled,
                                              std::string_view statement) {
-  sqlite3_stmt* stmt = prepare(*compiled, statement);
-  if (const auto& updatable = compiled->translation.updatable) {
-    for (int i = 0, n = sqlite3_column_count(stmt); i < n; ++i) {
-      if (updatable->rowidColumn == sqlite3_column_name(stmt, i)) compiled->rowidColumn = i;
-    }
-  }
+  std::unique_ptr<backend::Statement> stmt = prepare(*compiled, statement);
+  if (const auto& updatable = compiled->translation.updatable)
+    compiled->rowidColumn = stmt->columnIndex(updatable->rowidColumn);
   evict(key);
   while (slots_.size() >= capacity_ && !recency_.empty()) evict(recency_.back());
   auto slot = std::make_shared<Slot>();
@@ -96,7 +80,7 @@ StatementCache::Lease StatementCache::insert(const std::string& key,
   recency_.push_front(key);
   slot->recency = recency_.begin();
   slots_.emplace(key, slot);
-  return Lease(std::move(slot), stmt);
+  return Lease(std::move(slot), std::move(stmt));
 }
 
 void StatementCache::evict(std::string key) {
@@ -104,7 +88,6 @@ void StatementCache::evict(std::string key) {
   if (it == slots_.end()) return;
   Slot& slot = *it->second;
   slot.evicted = true;
-  for (sqlite3_stmt* stmt : slot.idle) sqlite3_finalize(stmt);
   slot.idle.clear();
   recency_.erase(slot.recency);
   slots_.erase(it);

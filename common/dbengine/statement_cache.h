@@ -1,12 +1,12 @@
 // The statement cache of one database: per statement shape (the text with its
-// literals taken out) the compiled form and a pool of prepared SQLite
-// statements. The scan issues the same few statements for every customer with
-// other literals; a hit costs a hash lookup and a rebinding, never a
-// translation or a prepare. Least recently used shapes are dropped beyond the
-// capacity, so ad-hoc statements do not grow memory.
+// literals taken out) the compiled form and a pool of statements prepared on
+// the backend's connection. The scan issues the same few statements for every
+// customer with other literals; a hit costs a hash lookup and a rebinding,
+// never a translation or a prepare. Least recently used shapes are dropped
+// beyond the capacity, so ad-hoc statements do not grow memory.
 #pragma once
 
-#include <sqlite3.h>
+#include "dbengine/internal.h"
 
 #include <cstddef>
 #include <list>
@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "dbengine/backend.h"
 #include "dbengine/sql/translator.h"
 #include "dbengine/values.h"
 
@@ -23,9 +24,9 @@ namespace oskara::db {
 
 // Everything derived once per statement shape.
 struct CompiledStatement {
-  sql::Translation translation;       // SQLite text, bindings, result columns, updatable table
+  sql::Translation translation;       // the backend's SQL, bindings, result columns, updatable table
   std::vector<FieldType> fieldTypes;  // per visible result column, from its declared type
-  int rowidColumn = -1;               // result column holding the rowid of translation.updatable
+  int rowidColumn = -1;               // result column holding the row identity of translation.updatable
 
   // The statements a dynaset writes its rows back with, one per set of
   // assigned columns, made at the first write of that set: the queue writer
@@ -33,7 +34,7 @@ struct CompiledStatement {
   struct WriteStatement {
     std::vector<bool> assigned;  // per visible column
     std::string key;             // in the statement cache
-    std::string sqlite;
+    std::string sql;             // the backend's
   };
   mutable std::vector<WriteStatement> inserts;
   mutable std::vector<WriteStatement> updates;
@@ -52,7 +53,7 @@ class StatementCache {
     Lease& operator=(Lease&& other) noexcept;
     ~Lease();
 
-    sqlite3_stmt* get() const { return stmt_; }
+    backend::Statement& get() const { return *stmt_; }
     const CompiledStatement& compiled() const;
     std::shared_ptr<const CompiledStatement> compiledPtr() const;
     explicit operator bool() const { return stmt_ != nullptr; }
@@ -60,24 +61,26 @@ class StatementCache {
 
    private:
     friend class StatementCache;
-    Lease(std::shared_ptr<Slot> slot, sqlite3_stmt* stmt) : slot_(std::move(slot)), stmt_(stmt) {}
+    Lease(std::shared_ptr<Slot> slot, std::unique_ptr<backend::Statement> stmt)
+        : slot_(std::move(slot)), stmt_(std::move(stmt)) {}
     std::shared_ptr<Slot> slot_;  // keeps the compiled form alive; null when empty
-    sqlite3_stmt* stmt_ = nullptr;
+    std::unique_ptr<backend::Statement> stmt_;
   };
 
-  StatementCache(sqlite3* db, size_t capacity);
+  // `connection` outlives the cache.
+  StatementCache(backend::Connection& connection, size_t capacity);
   ~StatementCache();  // statements still leased are finalized when given back
   StatementCache(const StatementCache&) = delete;
   StatementCache& operator=(const StatementCache&) = delete;
 
   // A statement of the cached shape `key`, or an empty lease when the shape is
-  // not cached. Throws the mapped SQLite failure (naming `statement`) when a
+  // not cached. Throws the backend's failure (naming `statement`) when a
   // further statement of a busy shape cannot be prepared.
   Lease acquire(const std::string& key, std::string_view statement);
 
   // Caches `compiled` under `key` and leases a statement of it; finds the
-  // rowid column of an updatable result. Throws when SQLite cannot prepare
-  // it; nothing is cached then.
+  // row identity's column of an updatable result. Throws when the backend
+  // cannot prepare it; nothing is cached then.
   Lease insert(const std::string& key, std::shared_ptr<CompiledStatement> compiled,
                std::string_view statement);
 
@@ -89,16 +92,16 @@ class StatementCache {
  private:
   struct Slot {
     std::shared_ptr<const CompiledStatement> compiled;
-    std::vector<sqlite3_stmt*> idle;   // prepared, reset, ready for binding
-    bool evicted = false;              // no longer in the cache: finalize on return
+    std::vector<std::unique_ptr<backend::Statement>> idle;  // prepared, reset, ready for binding
+    bool evicted = false;  // no longer in the cache: finalize on return
     std::list<std::string>::iterator recency;
   };
-  static void giveBack(Slot& slot, sqlite3_stmt* stmt);
-  sqlite3_stmt* prepare(const CompiledStatement& compiled, std::string_view statement);
+  static void giveBack(Slot& slot, std::unique_ptr<backend::Statement>& stmt);  // leaves `stmt` empty
+  std::unique_ptr<backend::Statement> prepare(const CompiledStatement& compiled, std::string_view statement);
   void evict(std::string key);  // a copy: callers pass keys owned by recency_
 
   // Constant after construction.
-  sqlite3* db_;
+  backend::Connection& connection_;
   size_t capacity_;
 
   std::unordered_map<std::string, std::shared_ptr<Slot>> slots_;

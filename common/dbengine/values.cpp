@@ -37,16 +37,6 @@ constexpr std::array<std::pair<std::string_view, FieldType>, 28> kTypeWords{{
     {"DATE", FieldType::Date},
 }};
 
-Variant integerIn(int64_t v, int64_t lo, int64_t hi) {
-  if (v < lo || v > hi) return Variant::fromInt64(v);  // stored out of range: the caller's conversion fails
-  return hi == INT16_MAX ? Variant(static_cast<int16_t>(v)) : Variant(static_cast<int32_t>(v));
-}
-
-std::string columnText(sqlite3_stmt* stmt, int index) {
-  const unsigned char* text = sqlite3_column_text(stmt, index);
-  return std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_column_bytes(stmt, index)));
-}
-
 }  // namespace
 
 FieldType fieldTypeOf(std::string_view declaredType) {
@@ -70,50 +60,6 @@ FieldType fieldTypeOf(VarType type) {
   }
 }
 
-Variant readColumn(sqlite3_stmt* stmt, int index, FieldType type) {
-  const int storage = sqlite3_column_type(stmt, index);
-  if (storage == SQLITE_NULL) return Variant::null();
-  const bool number = storage == SQLITE_INTEGER || storage == SQLITE_FLOAT;
-  switch (type) {
-    case FieldType::Text:
-      return Variant(columnText(stmt, index));
-    case FieldType::Short:
-      if (storage == SQLITE_INTEGER) return integerIn(sqlite3_column_int64(stmt, index), INT16_MIN, INT16_MAX);
-      break;
-    case FieldType::Long:
-      if (storage == SQLITE_INTEGER) return integerIn(sqlite3_column_int64(stmt, index), INT32_MIN, INT32_MAX);
-      break;
-    case FieldType::Double:
-      if (number) return Variant(sqlite3_column_double(stmt, index));
-      break;
-    case FieldType::Boolean:
-      if (number) return Variant(sqlite3_column_double(stmt, index) != 0);
-      break;
-    case FieldType::Date:
-      if (storage == SQLITE_TEXT) {
-        if (auto date = DateTime::parseIso(columnText(stmt, index))) return Variant(*date);
-      } else if (number && DateTime::isInRange(sqlite3_column_double(stmt, index))) {
-        return Variant(DateTime{sqlite3_column_double(stmt, index)});
-      }
-      break;
-    case FieldType::Any:
-      break;
-  }
-  // What the declared type cannot explain is shown as stored.
-  switch (storage) {
-    case SQLITE_INTEGER: return Variant::fromInt64(sqlite3_column_int64(stmt, index));
-    case SQLITE_FLOAT: return Variant(sqlite3_column_double(stmt, index));
-    default: {
-      if (storage == SQLITE_BLOB) {
-        const void* blob = sqlite3_column_blob(stmt, index);
-        return Variant(std::string(static_cast<const char*>(blob),
-                                   static_cast<size_t>(sqlite3_column_bytes(stmt, index))));
-      }
-      return Variant(columnText(stmt, index));
-    }
-  }
-}
-
 Variant convertForField(const Variant& value, FieldType type, std::string_view field) {
   if (value.isNull() || value.isEmpty()) return Variant::null();
   try {
@@ -134,29 +80,6 @@ Variant convertForField(const Variant& value, FieldType type, std::string_view f
     throw conversionError(field, value.debugString());
   }
   return value;
-}
-
-int bindValue(sqlite3_stmt* stmt, int index, const Variant& value, bool copyText) {
-  switch (value.type()) {
-    case VarType::Empty:
-    case VarType::Null: return sqlite3_bind_null(stmt, index);
-    case VarType::Boolean: return sqlite3_bind_int(stmt, index, *value.get<bool>() ? 1 : 0);
-    case VarType::Integer: return sqlite3_bind_int(stmt, index, *value.get<int16_t>());
-    case VarType::Long: return sqlite3_bind_int(stmt, index, *value.get<int32_t>());
-    case VarType::Double: return sqlite3_bind_double(stmt, index, *value.get<double>());
-    case VarType::Date: {
-      std::string iso = value.get<DateTime>()->toIso();
-      return sqlite3_bind_text(stmt, index, iso.data(), static_cast<int>(iso.size()), SQLITE_TRANSIENT);
-    }
-    case VarType::String: {
-      const std::string& s = *value.get<std::string>();
-      return sqlite3_bind_text(stmt, index, s.data(), static_cast<int>(s.size()),
-                               copyText ? SQLITE_TRANSIENT : SQLITE_STATIC);
-    }
-    case VarType::Object:
-    case VarType::Error: return SQLITE_MISMATCH;
-  }
-  return SQLITE_MISMATCH;
 }
 
 }  // namespace oskara::db

@@ -1,6 +1,7 @@
 // The active-users library: the live user slots of a database's
 // lock-information file, read through the engine's own lock-file code
-// (dbengine/lockinfo.h), which needs neither Qt nor SQLite.
+// (dbengine/sqlite/lockinfo.h: the file beside each SQLite database), which
+// needs neither Qt nor the SQLite library.
 #include "userlist/ldbusr.h"
 
 #include <fcntl.h>
@@ -10,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/lockinfo.h"
+#include "dbengine/sqlite/lockinfo.h"
 
 namespace {
 

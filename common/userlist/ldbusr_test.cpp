@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/lockinfo.h"
+#include "dbengine/sqlite/lockinfo.h"
 
 namespace {
 

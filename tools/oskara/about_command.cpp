@@ -4,9 +4,12 @@
 #include <QDBusConnection>
 #include <iostream>
 #include <memory>
-#include <vector>
+#include <string>
+#include <string_view>
 
-#include "automation/class_registry.h"
+#include "clients/application_client.h"
+#include "clients/queue_engine_client.h"
+#include "contract/classes.h"
 #include "session_bus.h"
 
 namespace oskara::tool {
@@ -14,8 +17,8 @@ namespace {
 
 constexpr const char* kConnectionName = "oskara-about";
 
-const char* classOf(AboutServer server) {
-  return server == AboutServer::Engine ? "Tormel.QueueEngine" : "Varrick.Application";
+std::string_view classOf(AboutServer server) {
+  return server == AboutServer::Engine ? contract::kQueueEngineClass : contract::kApplicationClass;
 }
 
 const char* programOf(AboutServer server) {
@@ -26,9 +29,8 @@ const char* programOf(AboutServer server) {
 
 int16_t callAbout(const QDBusConnection& connection, AboutServer server) {
   ClientBus bus(connection);
-  ObjectRef object = createObject(classOf(server));
-  std::vector<Variant> none;
-  return object->invoke("About", none).toInt16();
+  return server == AboutServer::Engine ? clients::QueueEngineClient::create().About()
+                                       : clients::ApplicationClient::create().About();
 }
 
 int reportAbout(AboutServer server, int16_t result, std::ostream& out, std::ostream& err) {
@@ -64,10 +66,12 @@ void addAboutCommand(CLI::App& app, Action& action) {
   CLI::App* command = app.add_subcommand(
       "about",
       "Show a server's About dialog on the display of the machine where the server runs.");
-  CLI::Option* engine =
-      command->add_flag("--engine", choice->engine, "The queue scan engine's (Tormel.QueueEngine)");
-  CLI::Option* server = command->add_flag("--server", choice->server,
-                                          "The application server's (Varrick.Application)");
+  CLI::Option* engine = command->add_flag(
+      "--engine", choice->engine,
+      "The queue scan engine's (" + std::string(contract::kQueueEngineClass) + ")");
+  CLI::Option* server = command->add_flag(
+      "--server", choice->server,
+      "The application server's (" + std::string(contract::kApplicationClass) + ")");
   engine->excludes(server);
   command->require_option(1);
   command->callback([&action, choice] {

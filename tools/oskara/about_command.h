@@ -12,8 +12,8 @@ class QDBusConnection;
 
 namespace oskara::tool {
 
-// Which server's dialog: the engine's (a new "Tormel.QueueEngine") or the
-// application server's (a new "Varrick.Application").
+// Which server's dialog: the engine's (a new engine object) or the
+// application server's (a new Application object).
 enum class AboutServer { Engine, Server };
 
 // Calls About on a new object of the server's class over `connection` and

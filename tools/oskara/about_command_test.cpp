@@ -8,8 +8,10 @@
 #include <QTemporaryDir>
 #include <optional>
 #include <sstream>
+#include <string>
 
 #include "automation/bus/testing/private_bus.h"
+#include "contract/classes.h"
 #include "core/testing/scoped_env.h"
 
 namespace oskara::tool {
@@ -39,17 +41,15 @@ Printed run(AboutServer server) {
 TEST(AboutCommandTest, SaysWhetherTheDialogWasShown) {
   const Printed shown = report(AboutServer::Engine, -1);
   EXPECT_EQ(shown.status, 0);
-  EXPECT_EQ(shown.out,
-            "The About dialog of Tormel.QueueEngine is shown on the display of the tormel "
-            "server.\n");
+  EXPECT_EQ(shown.out, "The About dialog of " + std::string(contract::kQueueEngineClass) +
+                           " is shown on the display of the tormel server.\n");
   EXPECT_EQ(shown.err, "");
 
   const Printed headless = report(AboutServer::Server, 0);
   EXPECT_EQ(headless.status, 1);
   EXPECT_EQ(headless.out, "");
-  EXPECT_EQ(headless.err,
-            "The About dialog of Varrick.Application could not be shown: the varrick server "
-            "has no display.\n");
+  EXPECT_EQ(headless.err, "The About dialog of " + std::string(contract::kApplicationClass) +
+                              " could not be shown: the varrick server has no display.\n");
 
   EXPECT_EQ(report(AboutServer::Server, 1).status, 1);  // not a result About gives
 }

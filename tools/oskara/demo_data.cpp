@@ -4,12 +4,15 @@
 
 #include <algorithm>
 #include <array>
+#include <initializer_list>
 #include <string_view>
 #include <system_error>
 
+#include "contract/tables.h"
 #include "core/clock.h"
 #include "core/error.h"
 #include "dbengine/errors.h"
+#include "directdb/sqlite_file.h"
 
 namespace oskara::tool {
 
@@ -27,7 +30,7 @@ int64_t DemoRandom::between(int64_t low, int64_t high) {
 
 namespace {
 
-namespace schema = db::schema;
+using directdb::SqliteFile;
 
 // What kind of account a customer is, and so which rule of a full scan
 // queues it first (rules run: call-back, promise, no payment since the call,
@@ -245,10 +248,21 @@ std::vector<CallLogEntry> shapeCustomer(Customer& c, DemoRandom& rnd) {
   return log;
 }
 
-// A prepared statement on one file, reset after each row.
+// A prepared INSERT of the given fields of `table` in one file, reset after
+// each row; the values are bound in the order of the fields.
 class Inserter {
  public:
-  Inserter(schema::SqliteFile& file, const std::string& sql) : file_(file) {
+  Inserter(SqliteFile& file, std::string_view table, std::initializer_list<std::string_view> fields)
+      : file_(file) {
+    std::string columns, values;
+    int number = 0;
+    for (std::string_view field : fields) {
+      const std::string separator = number++ == 0 ? "" : ", ";
+      columns += separator + std::string(field);
+      values += separator + "?" + std::to_string(number);
+    }
+    const std::string sql =
+        "INSERT INTO " + std::string(table) + " (" + columns + ") VALUES (" + values + ")";
     if (sqlite3_prepare_v2(file.handle(), sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK)
       fail(sql);
   }
@@ -287,7 +301,7 @@ class Inserter {
                                          std::string(sql) + ")");
   }
 
-  schema::SqliteFile& file_;
+  SqliteFile& file_;
   sqlite3_stmt* stmt_ = nullptr;  // owned
   int index_ = 0;
   int64_t rows_ = 0;
@@ -306,7 +320,7 @@ class DateTexts {
   std::vector<std::string> texts_;
 };
 
-void bulkLoadSettings(schema::SqliteFile& file) {
+void bulkLoadSettings(SqliteFile& file) {
   // The files are new and removed on failure, so durability during the load buys nothing.
   file.exec("PRAGMA synchronous=OFF; PRAGMA journal_mode=MEMORY; PRAGMA cache_size=-65536; BEGIN;");
 }
@@ -318,18 +332,26 @@ std::string customerId(int64_t index, int width) {
   return digits;
 }
 
-DemoSummary load(const schema::DatabaseFiles& files, const DemoOptions& options) {
-  schema::SqliteFile dt(files.dt), ar(files.ar), so(files.so);
-  for (schema::SqliteFile* f : {&dt, &ar, &so}) bulkLoadSettings(*f);
+DemoSummary load(const contract::DatabaseFiles& files, const DemoOptions& options) {
+  SqliteFile dt(files.dt), ar(files.ar), so(files.so);
+  for (SqliteFile* f : {&dt, &ar, &so}) bulkLoadSettings(*f);
 
-  Inserter cust(ar, "INSERT INTO tblArCust (CustId, CustName, CreditHold, CreditLimit, Phone, Contact) "
-                    "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
-  Inserter hist(ar, "INSERT INTO tblArCustHist (CustId, CurAmtDue, BalAge1, BalAge2, BalAge3, BalAge4, "
-                    "UnapplCredit, NewFinch, UnpaidFinch, LastPayDate, LastPayAmt) "
-                    "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
-  Inserter header(dt, "INSERT INTO tblDtCallLogHeader (LogID, CustID, ToCallBack, LastConversationDate, "
-                      "PromisedPayDate, PromisedAmt, Collector) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-  Inserter order(so, "INSERT INTO tblSoHeader (OrderNo, CustId, OrderDate, Amount) VALUES (?1, ?2, ?3, ?4)");
+  namespace ar_cust = contract::arcust;
+  namespace ar_hist = contract::arcusthist;
+  namespace call_log = contract::calllog;
+  namespace so_header = contract::soheader;
+  Inserter cust(ar, contract::kTblArCust,
+                {ar_cust::kCustId, ar_cust::kCustName, ar_cust::kCreditHold, ar_cust::kCreditLimit, ar_cust::kPhone,
+                 ar_cust::kContact});
+  Inserter hist(ar, contract::kTblArCustHist,
+                {ar_hist::kCustId, ar_hist::kCurAmtDue, ar_hist::kBalAge1, ar_hist::kBalAge2, ar_hist::kBalAge3,
+                 ar_hist::kBalAge4, ar_hist::kUnapplCredit, ar_hist::kNewFinch, ar_hist::kUnpaidFinch,
+                 ar_hist::kLastPayDate, ar_hist::kLastPayAmt});
+  Inserter header(dt, contract::kTblDtCallLogHeader,
+                  {call_log::kLogID, call_log::kCustID, call_log::kToCallBack, call_log::kLastConversationDate,
+                   call_log::kPromisedPayDate, call_log::kPromisedAmt, call_log::kCollector});
+  Inserter order(so, contract::kTblSoHeader,
+                 {so_header::kOrderNo, so_header::kCustId, so_header::kOrderDate, so_header::kAmount});
 
   const DateTexts dates(currentClock().now().datePart());
   DemoRandom rnd(options.seed);
@@ -378,19 +400,19 @@ DemoSummary load(const schema::DatabaseFiles& files, const DemoOptions& options)
           .money(rnd.between(5000, 500000)).run();
   }
 
-  dt.exec(schema::indexesDdl(schema::DatabaseKind::DT));
-  ar.exec(schema::indexesDdl(schema::DatabaseKind::AR));
-  so.exec(schema::indexesDdl(schema::DatabaseKind::SO));
-  for (schema::SqliteFile* f : {&ar, &so, &dt}) f->exec("COMMIT;");
+  dt.exec(contract::indexesDdl(contract::DatabaseKind::DT));
+  ar.exec(contract::indexesDdl(contract::DatabaseKind::AR));
+  so.exec(contract::indexesDdl(contract::DatabaseKind::SO));
+  for (SqliteFile* f : {&ar, &so, &dt}) f->exec("COMMIT;");
 
   DemoSummary summary;
   summary.files = files;
-  summary.rowCounts = {{files.dt, std::string(schema::kTblDTOptions), 1},
-                       {files.dt, std::string(schema::kTblDtCallLogHeader), header.rows()},
-                       {files.dt, std::string(schema::kTblDTQueue), 0},
-                       {files.ar, std::string(schema::kTblArCust), cust.rows()},
-                       {files.ar, std::string(schema::kTblArCustHist), hist.rows()},
-                       {files.so, std::string(schema::kTblSoHeader), order.rows()}};
+  summary.rowCounts = {{files.dt, std::string(contract::kTblDTOptions), 1},
+                       {files.dt, std::string(contract::kTblDtCallLogHeader), header.rows()},
+                       {files.dt, std::string(contract::kTblDTQueue), 0},
+                       {files.ar, std::string(contract::kTblArCust), cust.rows()},
+                       {files.ar, std::string(contract::kTblArCustHist), hist.rows()},
+                       {files.so, std::string(contract::kTblSoHeader), order.rows()}};
   return summary;
 }
 
@@ -400,7 +422,7 @@ DemoSummary createDemoDatabases(const std::filesystem::path& dir, const DemoOpti
   if (options.customers < 1 || options.customers > 10'000'000)
     throw Error(db::errc::kInvalidArgument, "Cannot make demo data for " + std::to_string(options.customers) +
                                                 " customers: the count must be between 1 and 10000000.");
-  const schema::DatabaseFiles files = schema::createDatabaseFiles(dir, {.indexes = false});
+  const contract::DatabaseFiles files = contract::createDatabaseFiles(dir, {.indexes = false});
   try {
     return load(files, options);
   } catch (...) {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "dbengine/schema.h"
+#include "contract/schema.h"
 
 namespace oskara::tool {
 
@@ -27,7 +27,7 @@ struct TableCount {
 };
 
 struct DemoSummary {
-  db::schema::DatabaseFiles files;
+  contract::DatabaseFiles files;
   std::vector<TableCount> rowCounts;  // every table written, file by file
 };
 

@@ -6,14 +6,15 @@
 #include <array>
 #include <fstream>
 
+#include "contract/tables.h"
 #include "core/clock.h"
 #include "core/error.h"
+#include "directdb/sqlite_file.h"
 
 namespace oskara::tool {
 namespace {
 
 namespace fs = std::filesystem;
-namespace schema = db::schema;
 
 class DemoDataTest : public ::testing::Test {
  protected:
@@ -26,14 +27,14 @@ class DemoDataTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(root_); }
 
   // Every row of every table, in file order.
-  static std::vector<std::vector<Variant>> allRows(const schema::DatabaseFiles& files) {
+  static std::vector<std::vector<Variant>> allRows(const contract::DatabaseFiles& files) {
     std::vector<std::vector<Variant>> rows;
     const std::pair<fs::path, std::string_view> tables[] = {
-        {files.dt, schema::kTblDTOptions},  {files.dt, schema::kTblDtCallLogHeader},
-        {files.ar, schema::kTblArCust},     {files.ar, schema::kTblArCustHist},
-        {files.so, schema::kTblSoHeader}};
+        {files.dt, contract::kTblDTOptions},  {files.dt, contract::kTblDtCallLogHeader},
+        {files.ar, contract::kTblArCust},     {files.ar, contract::kTblArCustHist},
+        {files.so, contract::kTblSoHeader}};
     for (const auto& [path, table] : tables) {
-      schema::SqliteFile file(path);
+      directdb::SqliteFile file(path);
       for (auto& row : file.query("SELECT * FROM " + std::string(table) + " ORDER BY rowid"))
         rows.push_back(std::move(row));
     }
@@ -66,10 +67,10 @@ TEST_F(DemoDataTest, GeneratorIsPlainSplitMix64) {
 TEST_F(DemoDataTest, CountsMatchTheFilesAndEveryRowBelongsToACustomer) {
   const DemoSummary s = createDemoDatabases(root_, {.customers = 300, .seed = 3});
   for (const TableCount& t : s.rowCounts) {
-    schema::SqliteFile file(t.file);
+    directdb::SqliteFile file(t.file);
     EXPECT_EQ(file.query("SELECT count(*) FROM " + t.table)[0][0].toInt32(), t.rows) << t.table;
   }
-  schema::SqliteFile dt(s.files.dt);
+  directdb::SqliteFile dt(s.files.dt);
   dt.exec("ATTACH DATABASE '" + s.files.ar.string() + "' AS ar; ATTACH DATABASE '" +
           s.files.so.string() + "' AS so;");
   EXPECT_EQ(dt.query("SELECT count(*) FROM ar.tblArCust")[0][0].toInt32(), 300);
@@ -133,7 +134,7 @@ TEST_F(DemoDataTest, AFullScanWouldQueueCustomersUnderEveryReason) {
     SCOPED_TRACE("customers " + std::to_string(customers));
     const fs::path dir = root_ / std::to_string(customers);
     const DemoSummary s = createDemoDatabases(dir, {.customers = customers, .seed = 1});
-    schema::SqliteFile dt(s.files.dt);
+    directdb::SqliteFile dt(s.files.dt);
     dt.exec("ATTACH DATABASE '" + s.files.ar.string() + "' AS ar;");
     const auto options = dt.query("SELECT Chk_FollowUp1_x, Chk_FollowUp2_x, Chk_NearLimit_Amt FROM tblDTOptions");
     ASSERT_EQ(options.size(), 1u);
@@ -166,7 +167,7 @@ TEST_F(DemoDataTest, RefusesExistingFilesAndImpossibleCounts) {
     createDemoDatabases(root_, {});
     FAIL() << "an existing dt.db must be refused";
   } catch (const Error& e) {
-    EXPECT_EQ(e.number(), schema::kErrDatabaseExists);
+    EXPECT_EQ(e.number(), contract::kErrDatabaseExists);
   }
   EXPECT_EQ(fs::file_size(root_ / "dt.db"), 14u);
   EXPECT_FALSE(fs::exists(root_ / "ar.db"));

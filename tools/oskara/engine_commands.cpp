@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "commands.h"
+#include "contract/tables.h"
 #include "core/error.h"
 #include "core/text.h"
 #include "dbengine/dbengine.h"
@@ -92,8 +93,8 @@ int runSql(const SqlRequest& request, std::ostream& out) {
 int showQueue(const std::string& path, OutputFormat format, std::ostream& out) {
   db::DatabasePtr database = openDatabase(path);
   const ResultTable table = readAll(*database->openRecordset(
-      "SELECT CustID, TransType, Remark, EntryDate, EntryTime, LogID FROM tblDTQueue "
-      "ORDER BY TransType, CustID;",
+      "SELECT CustID, TransType, Remark, EntryDate, EntryTime, LogID FROM " +
+          std::string(contract::kTblDTQueue) + " ORDER BY TransType, CustID;",
       db::RecordsetType::ForwardOnly));
   writeResult(out, table, format);
   if (format == OutputFormat::Text)

@@ -6,15 +6,16 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "contract/schema.h"
+#include "contract/tables.h"
 #include "core/clock.h"
 #include "core/error.h"
-#include "dbengine/schema.h"
+#include "directdb/sqlite_file.h"
 
 namespace oskara::tool {
 namespace {
 
 namespace fs = std::filesystem;
-namespace schema = db::schema;
 
 class EngineCommandsTest : public ::testing::Test {
  protected:
@@ -23,13 +24,13 @@ class EngineCommandsTest : public ::testing::Test {
            ("oskara-engine-cmd-" + std::to_string(::getpid()) + "-" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
-    files_ = schema::createDatabaseFiles(dir_);
+    files_ = contract::createDatabaseFiles(dir_);
   }
   void TearDown() override { fs::remove_all(dir_); }
 
   void queueRow(std::string_view cust, int16_t reason, std::string_view remark, int32_t logId) {
-    schema::SqliteFile dt(files_.dt);
-    dt.insert(schema::kTblDTQueue, {{"CustID", cust},
+    directdb::SqliteFile dt(files_.dt);
+    dt.insert(contract::kTblDTQueue, {{"CustID", cust},
                                     {"TransType", reason},
                                     {"Remark", remark},
                                     {"EntryDate", DateTime::fromParts(2026, 3, 15)},
@@ -45,7 +46,7 @@ class EngineCommandsTest : public ::testing::Test {
   }
 
   fs::path dir_;
-  schema::DatabaseFiles files_;
+  contract::DatabaseFiles files_;
   FixedClock clock_{DateTime::fromParts(2026, 3, 15, 9, 30, 0)};
   ScopedClock useClock_{clock_};
 };
@@ -76,7 +77,7 @@ TEST_F(EngineCommandsTest, QueueListsByReasonThenCustomer) {
 
 TEST_F(EngineCommandsTest, ActionStatementReportsTheRowsItChanged) {
   EXPECT_EQ(sql("UPDATE tblDTOptions SET Chk_ResetQueue = False, Chk_FollowUp1_x = 45"), "1 row affected.\n");
-  schema::SqliteFile dt(files_.dt);
+  directdb::SqliteFile dt(files_.dt);
   const auto row = dt.query("SELECT Chk_ResetQueue, Chk_FollowUp1_x FROM tblDTOptions")[0];
   EXPECT_EQ(row[0].toInt32(), 0);
   EXPECT_EQ(row[1].toInt32(), 45);
@@ -85,12 +86,12 @@ TEST_F(EngineCommandsTest, ActionStatementReportsTheRowsItChanged) {
 
 TEST_F(EngineCommandsTest, StoredQueryRunsWithItsParameterThroughTheLinks) {
   {
-    schema::SqliteFile ar(files_.ar);
-    ar.insert(schema::kTblArCust, {{"CustId", "C1"}, {"CustName", "Harlow Timber Ltd"}});
-    ar.insert(schema::kTblArCustHist, {{"CustId", "C1"}, {"BalAge1", 120.0}});
-    schema::SqliteFile dt(files_.dt);
+    directdb::SqliteFile ar(files_.ar);
+    ar.insert(contract::kTblArCust, {{"CustId", "C1"}, {"CustName", "Harlow Timber Ltd"}});
+    ar.insert(contract::kTblArCustHist, {{"CustId", "C1"}, {"BalAge1", 120.0}});
+    directdb::SqliteFile dt(files_.dt);
     // Called ten days ago, promised payment five days ago, paid nothing.
-    dt.insert(schema::kTblDtCallLogHeader, {{"LogID", int32_t{5}},
+    dt.insert(contract::kTblDtCallLogHeader, {{"LogID", int32_t{5}},
                                             {"CustID", "C1"},
                                             {"LastConversationDate", DateTime::fromParts(2026, 3, 5)},
                                             {"PromisedPayDate", DateTime::fromParts(2026, 3, 10)}});

@@ -6,17 +6,16 @@
 #include <memory>
 
 #include "commands.h"
+#include "contract/schema.h"
 #include "core/clock.h"
-#include "dbengine/schema.h"
 #include "demo_data.h"
 
 namespace oskara::tool {
 namespace {
 
-namespace schema = db::schema;
 
 int runInit(const std::filesystem::path& dir) {
-  const schema::DatabaseFiles files = schema::createDatabaseFiles(dir);
+  const contract::DatabaseFiles files = contract::createDatabaseFiles(dir);
   std::cout << "Created empty database files in " << dir.string() << ":\n"
             << "  " << files.dt.filename().string()
             << "  debt tracking: options (every rule on), queue, call log; links to "

@@ -5,14 +5,15 @@
 #include <iostream>
 #include <memory>
 
-#include "automation/class_registry.h"
+#include "clients/application_client.h"
 #include "session_bus.h"
 #include "update_queue.h"
 
 namespace oskara::tool {
 namespace {
 
-constexpr const char* kApplicationClass = "Varrick.Application";
+using clients::ApplicationClient;
+
 constexpr std::string_view kFailure = "-1";
 
 LogonRequest withAbsolutePaths(const LogonRequest& request) {
@@ -21,21 +22,15 @@ LogonRequest withAbsolutePaths(const LogonRequest& request) {
   return {absolute.dt, absolute.ar, absolute.so};
 }
 
-MethodReply callLogonMethod(Dispatch& application, const LogonRequest& request) {
-  std::vector<Variant> args{request.dt, request.ar, request.so, int32_t{0}, std::string()};
+MethodReply callLogonMethod(ApplicationClient& application, const LogonRequest& request) {
   MethodReply reply;
-  reply.result = application.invoke("Logon", args).toString();
-  reply.lErr = args[3].toInt32();
-  reply.sError = args[4].toString();
+  reply.result = application.Logon(request.dt, request.ar, request.so, reply.lErr, reply.sError);
   return reply;
 }
 
-MethodReply callLogOff(Dispatch& application) {
-  std::vector<Variant> args{int32_t{0}, std::string()};
+MethodReply callLogOff(ApplicationClient& application) {
   MethodReply reply;
-  reply.result = application.invoke("LogOff", args).toString();
-  reply.lErr = args[0].toInt32();
-  reply.sError = args[1].toString();
+  reply.result = application.LogOff(reply.lErr, reply.sError);
   return reply;
 }
 
@@ -69,22 +64,21 @@ int runSession(const char* connectionName, const LogonRequest& request, std::ost
 
 LogonOutcome callLogon(const QDBusConnection& connection, const LogonRequest& request) {
   ClientBus bus(connection);
-  ObjectRef application = createObject(kApplicationClass);
+  ApplicationClient application = ApplicationClient::create();
   LogonOutcome outcome;
-  outcome.logon = callLogonMethod(*application, request);
-  if (outcome.logon.result.empty()) outcome.logoff = callLogOff(*application);
+  outcome.logon = callLogonMethod(application, request);
+  if (outcome.logon.result.empty()) outcome.logoff = callLogOff(application);
   return outcome;
 }
 
 UsersOutcome callUsers(const QDBusConnection& connection, const LogonRequest& request) {
   ClientBus bus(connection);
-  ObjectRef application = createObject(kApplicationClass);
+  ApplicationClient application = ApplicationClient::create();
   UsersOutcome outcome;
-  outcome.logon = callLogonMethod(*application, request);
+  outcome.logon = callLogonMethod(application, request);
   if (!outcome.logon.result.empty()) return outcome;
-  std::vector<Variant> none;
-  outcome.users = application->invoke("ActiveUsersList", none).toString();
-  outcome.logoff = callLogOff(*application);
+  outcome.users = application.ActiveUsersList();
+  outcome.logoff = callLogOff(application);
   return outcome;
 }
 

@@ -1,5 +1,5 @@
 // logon and users: a user's session on the application server, as a client
-// of "Varrick.Application" on the session bus. logon checks that the
+// of its Application object on the session bus. logon checks that the
 // debt-tracking database takes a logon; users lists who has it open. Both
 // log off again before they end.
 //
@@ -44,7 +44,7 @@ struct UsersOutcome {
   std::optional<MethodReply> logoff;  // only after a successful Logon
 };
 
-// Logon and, when it succeeded, LogOff on a new Varrick.Application over
+// Logon and, when it succeeded, LogOff on a new Application object over
 // `connection`, paths as they are. Failures of the bus or of activation
 // throw oskara::Error.
 LogonOutcome callLogon(const QDBusConnection& connection, const LogonRequest& request);

@@ -12,9 +12,9 @@
 #include <sstream>
 
 #include "automation/bus/testing/private_bus.h"
+#include "contract/schema.h"
 #include "core/testing/scoped_env.h"
 #include "dbengine/dbengine.h"
-#include "dbengine/schema.h"
 #include "varrick/testing/holder_process.h"
 
 namespace oskara::tool {
@@ -114,7 +114,7 @@ class LogonOnBusTest : public ::testing::Test {
     address_ = daemon_->address();
     previousDir_ = fs::current_path();
     fs::current_path(dir_.path().toStdString());
-    db::schema::createDatabaseFiles("books");
+    contract::createDatabaseFiles("books");
     dt_ = fs::absolute("books/dt.db").string();
   }
   void TearDown() override {

@@ -1,7 +1,7 @@
 // The session bus for the commands that are clients of the servers: one
 // private connection per command, with the automation layer on it, so that
-// createObject reaches "Varrick.Application" and "Tormel.QueueEngine" and the
-// bus starts their servers when they are not running.
+// creating an object reaches the servers' classes and the bus starts their
+// servers when they are not running.
 #pragma once
 
 #include <functional>

@@ -9,8 +9,9 @@
 
 namespace oskara::tool {
 
-// True for a SELECT (or TRANSFORM), also after a PARAMETERS declaration or
-// an opening parenthesis; false for INSERT, UPDATE, DELETE and anything else.
+// As the engine reads a text (dbengine/sql/classify.h): true for a SELECT (or
+// TRANSFORM), also after a PARAMETERS declaration or an opening parenthesis;
+// false for INSERT, UPDATE, DELETE and anything else.
 bool returnsRows(std::string_view statement);
 
 // The name when the whole text is one table or query name ("tblDTQueue",

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
-#include <vector>
+#include <optional>
 
-#include "automation/class_registry.h"
+#include "clients/application_client.h"
 #include "core/error.h"
 #include "session_bus.h"
 #include "update_queue_async.h"
@@ -15,7 +15,6 @@
 namespace oskara::tool {
 namespace {
 
-constexpr const char* kApplicationClass = "Varrick.Application";
 constexpr const char* kConnectionName = "oskara-update-queue";
 constexpr std::string_view kFailure = "-1";
 
@@ -44,13 +43,11 @@ UpdateQueueRequest withAbsolutePaths(UpdateQueueRequest request) {
 UpdateQueueReply callUpdateQueue(const QDBusConnection& connection,
                                  const UpdateQueueRequest& request) {
   ClientBus bus(connection);
-  ObjectRef application = createObject(kApplicationClass);
-  std::vector<Variant> args{request.dt, request.ar, request.so, int32_t{0}, std::string()};
-  if (request.prompt) args.emplace_back(true);  // left out, it counts as false
   UpdateQueueReply reply;
-  reply.result = application->invoke("UpdateQueue", args).toString();
-  reply.lErr = args[3].toInt32();
-  reply.sError = args[4].toString();
+  // Left out, prompt counts as false.
+  reply.result = clients::ApplicationClient::create().UpdateQueue(
+      request.dt, request.ar, request.so, reply.lErr, reply.sError,
+      request.prompt ? std::optional<bool>(true) : std::nullopt);
   return reply;
 }
 

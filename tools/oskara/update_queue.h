@@ -1,5 +1,5 @@
 // update-queue: one synchronous queue update through the application server,
-// as a client of "Varrick.Application" on the session bus. The bus starts
+// as a client of its Application object on the session bus. The bus starts
 // varrick, and varrick the engine, when they are not running.
 #pragma once
 
@@ -32,7 +32,7 @@ struct UpdateQueueReply {
 // every path that is not empty is made absolute here.
 UpdateQueueRequest withAbsolutePaths(UpdateQueueRequest request);
 
-// Calls UpdateQueue on a new Varrick.Application over `connection`, with the
+// Calls UpdateQueue on a new Application object over `connection`, with the
 // paths as they are. Failures of the bus or of activation throw oskara::Error.
 UpdateQueueReply callUpdateQueue(const QDBusConnection& connection,
                                  const UpdateQueueRequest& request);

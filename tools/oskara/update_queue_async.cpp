@@ -4,28 +4,20 @@
 
 #include <QEventLoop>
 #include <QTimer>
-#include <vector>
+#include <optional>
+#include <string>
 
-#include "automation/class_registry.h"
+#include "clients/application_client.h"
 #include "session_bus.h"
 
 namespace oskara::tool {
 namespace {
 
-constexpr const char* kApplicationClass = "Varrick.Application";
+using clients::ApplicationClient;
+
 constexpr const char* kConnectionName = "oskara-update-queue-async";
 constexpr std::string_view kStillRunning = "01";
 constexpr std::string_view kFailure = "-1";
-
-// A method with the (lErr, sError) pair at `pairAt`; the pair comes back in `reply`.
-UpdateQueueReply callWithPair(const ObjectRef& application, std::string_view member,
-                              std::vector<Variant> args, size_t pairAt) {
-  UpdateQueueReply reply;
-  reply.result = application->invoke(member, args).toString();
-  reply.lErr = args[pairAt].toInt32();
-  reply.sError = args[pairAt + 1].toString();
-  return reply;
-}
 
 void waitInEventLoop(std::chrono::milliseconds interval) {
   // The bus is served meanwhile, as during any call.
@@ -44,32 +36,38 @@ void showElapsed(std::ostream& progress, std::chrono::steady_clock::duration ela
 
 UpdateQueueReply runAsyncUpdate(const ObjectRef& application, const UpdateQueueRequest& request,
                                 const AsyncUpdateOptions& options, std::ostream& progress) {
-  UpdateQueueReply logon = callWithPair(
-      application, "Logon", {request.dt, request.ar, request.so, int32_t{0}, std::string()}, 3);
+  ApplicationClient client(application);
+  UpdateQueueReply logon;
+  logon.result = client.Logon(request.dt, request.ar, request.so, logon.lErr, logon.sError);
   if (logon.result.starts_with(kFailure)) return logon;
 
   // Logged on: log off on every way out.
   struct LogOffAtEnd {
-    const ObjectRef& application;
+    ApplicationClient& client;
     ~LogOffAtEnd() {
       try {
-        callWithPair(application, "LogOff", {int32_t{0}, std::string()}, 0);
+        int32_t lErr = 0;
+        std::string sError;
+        client.LogOff(lErr, sError);
       } catch (...) {
         // The update's own outcome is what the caller reports.
       }
     }
-  } logOff{application};
+  } logOff{client};
 
-  std::vector<Variant> args{request.dt, request.ar, request.so, int32_t{0}, std::string()};
-  if (request.prompt) args.emplace_back(true);  // left out, it counts as false
-  UpdateQueueReply reply = callWithPair(application, "UpdateQueueAsync", std::move(args), 3);
+  UpdateQueueReply reply;
+  // Left out, prompt counts as false.
+  reply.result = client.UpdateQueueAsync(request.dt, request.ar, request.so, reply.lErr,
+                                         reply.sError,
+                                         request.prompt ? std::optional<bool>(true) : std::nullopt);
   if (!reply.result.empty()) return reply;
 
   const auto started = std::chrono::steady_clock::now();
   const auto wait = options.wait ? options.wait : waitInEventLoop;
   bool shown = false;
   for (;;) {
-    reply = callWithPair(application, "UpdQAsyncStatus", {int32_t{0}, std::string()}, 0);
+    reply = UpdateQueueReply{};
+    reply.result = client.UpdQAsyncStatus(reply.lErr, reply.sError);
     if (reply.result != kStillRunning) break;
     if (options.terminal) {
       showElapsed(progress, std::chrono::steady_clock::now() - started);
@@ -90,8 +88,8 @@ int runUpdateQueueAsync(const UpdateQueueRequest& request, std::ostream& out, st
   UpdateQueueReply reply;
   const int status = onSessionBus(kConnectionName, err, [&](const QDBusConnection& connection) {
     ClientBus bus(connection);
-    ObjectRef application = createObject(kApplicationClass);
-    reply = runAsyncUpdate(application, withAbsolutePaths(request), options, out);
+    reply = runAsyncUpdate(ApplicationClient::create().object(), withAbsolutePaths(request), options,
+                           out);
     return 0;
   });
   if (status != 0) return status;

@@ -1,5 +1,5 @@
 // update-queue --async: a queue update that the application server runs in
-// the background, as a client of "Varrick.Application": Logon, then
+// the background, as a client of the Application object: Logon, then
 // UpdateQueueAsync, then UpdQAsyncStatus every so often until it no longer
 // answers "01", then LogOff. On a terminal the wait shows the elapsed time.
 #pragma once

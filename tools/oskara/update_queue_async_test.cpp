@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -20,8 +21,10 @@
 
 #include "automation/bus/testing/private_bus.h"
 #include "automation/method_table.h"
+#include "contract/classes.h"
+#include "contract/schema.h"
+#include "contract/testing/table_rows.h"
 #include "core/testing/scoped_env.h"
-#include "dbengine/schema.h"
 
 namespace oskara::tool {
 namespace {
@@ -75,13 +78,14 @@ class ScriptedApplication : public DispatchObject<ScriptedApplication> {
 
   static const MethodTable<ScriptedApplication>& methodTable() {
     static const MethodTable<ScriptedApplication> table(
-        "Application",
-        {method("UpdateQueueAsync", &ScriptedApplication::UpdateQueueAsync,
+        contract::application::kClassName,
+        {method(contract::application::kUpdateQueueAsync, &ScriptedApplication::UpdateQueueAsync,
                 {"sDTPath", "sARPath", "sSOPath", "lErr", "sError", "prompt"}),
-         method("UpdQAsyncStatus", &ScriptedApplication::UpdQAsyncStatus, {"lErr", "sError"}),
-         method("Logon", &ScriptedApplication::Logon,
+         method(contract::application::kUpdQAsyncStatus, &ScriptedApplication::UpdQAsyncStatus,
+                {"lErr", "sError"}),
+         method(contract::application::kLogon, &ScriptedApplication::Logon,
                 {"sDTPath", "sARPath", "sSOPath", "lErr", "sError"}),
-         method("LogOff", &ScriptedApplication::LogOff, {"lErr", "sError"})});
+         method(contract::application::kLogOff, &ScriptedApplication::LogOff, {"lErr", "sError"})});
     return table;
   }
 };
@@ -164,19 +168,14 @@ TEST(UpdateQueueAsyncOnBusTest, UpdatesTheQueueThenReportsLikeTheSynchronousForm
   test_support::ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", daemon.address().c_str());
 
   const std::filesystem::path books = dir.filePath("books").toStdString();
-  const db::schema::DatabaseFiles files = db::schema::createDatabaseFiles(books);
-  {
-    db::schema::SqliteFile ar(files.ar);
-    ar.insert("tblArCust", {{"CustId", "C1"}});
-    ar.insert("tblArCustHist", {{"CustId", "C1"}, {"BalAge2", 80.0}});
-  }
+  const contract::DatabaseFiles files = contract::createDatabaseFiles(books);
+  contract::testing::addCustomer(files.ar, "C1", {{contract::arcusthist::kBalAge2, 80.0}});
   std::ostringstream out, err;
   EXPECT_EQ(runUpdateQueueAsync({files.dt.string(), files.ar.string(), "", false}, out, err), 0)
       << err.str();
   EXPECT_TRUE(out.str().ends_with("Queue updated.\n")) << out.str();
-  const auto rows = db::schema::SqliteFile(files.dt).query("SELECT TransType FROM tblDTQueue");
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0][0].toInt32(), 3);  // 60 days overdue
+  // 60 days overdue.
+  EXPECT_EQ(contract::testing::queueReasons(files.dt), (std::map<std::string, int>{{"C1", 3}}));
 
   // A DT file that does not exist: Logon refuses, nothing is started.
   std::ostringstream out2, err2;

@@ -8,12 +8,15 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <sstream>
 
 #include "automation/bus/testing/private_bus.h"
+#include "contract/classes.h"
+#include "contract/schema.h"
+#include "contract/testing/table_rows.h"
 #include "core/testing/scoped_env.h"
-#include "dbengine/schema.h"
 
 namespace oskara::tool {
 namespace {
@@ -65,7 +68,8 @@ TEST(UpdateQueueTest, ReportsSuccessInWordsAndFailuresWithTheirNumber) {
             "Queue update failed: Error in Queue Engine Object !\n[-2147220504] Error at "
             "InitOptions.\nError number: -2147220504\n");
 
-  const Printed trapped = report({"-1[ 429] Cannot create object 'Tormel.QueueEngine'.", 429, "x"});
+  const Printed trapped = report(
+      {"-1[ 429] Cannot create object '" + std::string(contract::kQueueEngineClass) + "'.", 429, "x"});
   EXPECT_EQ(trapped.status, 1);
   EXPECT_NE(trapped.err.find("Error number: 429"), std::string::npos);
 
@@ -116,20 +120,14 @@ class UpdateQueueOnBusTest : public ::testing::Test {
 };
 
 TEST_F(UpdateQueueOnBusTest, UpdatesTheQueueOfFilesNamedRelativeToTheCaller) {
-  db::schema::createDatabaseFiles("books");
-  {
-    db::schema::SqliteFile ar("books/ar.db");
-    ar.insert("tblArCust", {{"CustId", "C1"}});
-    ar.insert("tblArCustHist", {{"CustId", "C1"}, {"BalAge2", 80.0}});
-  }
+  contract::createDatabaseFiles("books");
+  contract::testing::addCustomer("books/ar.db", "C1", {{contract::arcusthist::kBalAge2, 80.0}});
   ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", address_.c_str());
   const Printed ok = run({"books/dt.db", "books/ar.db", "books/so.db", false});
   EXPECT_EQ(ok.status, 0) << ok.err;
   EXPECT_EQ(ok.out, "Queue updated.\n");
-  const auto rows = db::schema::SqliteFile("books/dt.db").query("SELECT CustID, TransType FROM tblDTQueue");
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0][0], Variant("C1"));
-  EXPECT_EQ(rows[0][1].toInt32(), 3);  // 60 days overdue
+  // 60 days overdue.
+  EXPECT_EQ(contract::testing::queueReasons("books/dt.db"), (std::map<std::string, int>{{"C1", 3}}));
 
   const Printed failed = run({"nowhere/dt.db", "books/ar.db", "", true});
   EXPECT_EQ(failed.status, 1);

@@ -17,16 +17,16 @@ function(oskara_add_bus_service target bus_name)
 endfunction()
 
 # oskara_install_bus_service(<target> <bus name>)
-# Installs the program <target> and, in the session bus's service folder
-# (share/dbus-1/services), a <bus name>.service that starts the installed
-# program. The file is written at install time so that Exec= follows the
-# prefix given to cmake --install.
+# Installs the program <target> in OSKARA_INSTALL_SERVERDIR and, in the
+# session bus's service folder (share/dbus-1/services), a <bus name>.service
+# that starts the installed program. The file is written at install time so
+# that Exec= follows the prefix given to cmake --install (or the package's).
 function(oskara_install_bus_service target bus_name)
   include(GNUInstallDirs)
-  install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS ${target} RUNTIME DESTINATION ${OSKARA_INSTALL_SERVERDIR})
   set(dir "${CMAKE_INSTALL_DATADIR}/dbus-1/services")
   install(CODE "
-    set(exec \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:${target}>\")
+    set(exec \"\${CMAKE_INSTALL_PREFIX}/${OSKARA_INSTALL_SERVERDIR}/$<TARGET_FILE_NAME:${target}>\")
     set(file \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${dir}/${bus_name}.service\")
     message(STATUS \"Installing: \${file}\")
     file(WRITE \"\${file}\" \"[D-BUS Service]\\nName=${bus_name}\\nExec=\${exec}\\n\")

@@ -14,6 +14,7 @@
 #include <optional>
 #include <set>
 
+#include "automation/bus/typed_face.h"
 #include "automation/bus/wire.h"
 
 namespace oskara::automation {
@@ -37,6 +38,8 @@ class BusCore : public QDBusVirtualObject {
   void forgetProxy(const QString& key, const RemoteObject* proxy);
   ObjectRef activate(std::string_view progId);
   std::unique_ptr<ServerWatch> watchServer(const ObjectRef& object, std::function<void()> onGone);
+  void raiseEvent(const Dispatch& source, const MemberInfo& event,
+                  const std::vector<Variant>& args);
 
   size_t remoteReferences() const;
   size_t exportedCount() const { return exports_.size(); }
@@ -63,10 +66,12 @@ class BusCore : public QDBusVirtualObject {
     std::map<QString, uint32_t> refs;    // peer unique name -> references counted for it
   };
 
-  QDBusMessage handleFactory(const QDBusMessage& message);
-  QDBusMessage handleObject(const QDBusMessage& message);
+  QDBusMessage handleFactory(const QDBusMessage& message, bool lateBound);
+  QDBusMessage handleObject(const QDBusMessage& message, bool lateBound);
   QDBusMessage invokeReply(const QDBusMessage& message, const ObjectRef& object,
                            const QString& member, const QVariant& packedArgs);
+  QDBusMessage typedCall(const QDBusMessage& message, const ObjectRef& object,
+                         const QString& interface, const ClassInfo& info);
   void release(const QString& peer, quint64 id, uint32_t count);
   void watchPeer(const QString& peer);
   void peerLeft(const QString& peer);
@@ -190,19 +195,29 @@ class ActiveCall {
   size_t& counter_;
 };
 
+// The late-bound interfaces, with their help in the annotation that the
+// typed interfaces use as well (typed_face.cpp).
 const char kObjectInterfaceXml[] =
     "  <interface name=\"oskara.Automation.Object\">\n"
     "    <method name=\"Invoke\">\n"
+    "      <annotation name=\"org.gtk.GDBus.DocString\" value=\"Calls a member by name with "
+    "(type code, value) arguments in declaration order; returns the result and the "
+    "by-reference arguments by index.\"/>\n"
     "      <arg name=\"member\" type=\"s\" direction=\"in\"/>\n"
     "      <arg name=\"args\" type=\"a(yv)\" direction=\"in\"/>\n"
     "      <arg name=\"result\" type=\"(yv)\" direction=\"out\"/>\n"
     "      <arg name=\"byRef\" type=\"a{u(yv)}\" direction=\"out\"/>\n"
     "    </method>\n"
     "    <method name=\"TypeInfo\">\n"
+    "      <annotation name=\"org.gtk.GDBus.DocString\" value=\"The class name and its members: "
+    "name, parameters (name, type code, by reference, optional), result type code, help.\"/>\n"
     "      <arg name=\"className\" type=\"s\" direction=\"out\"/>\n"
     "      <arg name=\"members\" type=\"a(sa(sybb)ys)\" direction=\"out\"/>\n"
     "    </method>\n"
     "    <method name=\"Release\">\n"
+    "      <annotation name=\"org.gtk.GDBus.DocString\" value=\"Gives back references to this "
+    "object that the caller received.\"/>\n"
+    "      <annotation name=\"org.freedesktop.DBus.Method.NoReply\" value=\"true\"/>\n"
     "      <arg name=\"count\" type=\"u\" direction=\"in\"/>\n"
     "    </method>\n"
     "  </interface>\n";
@@ -210,15 +225,21 @@ const char kObjectInterfaceXml[] =
 const char kFactoryInterfaceXml[] =
     "  <interface name=\"oskara.Automation.Factory\">\n"
     "    <method name=\"Create\">\n"
+    "      <annotation name=\"org.gtk.GDBus.DocString\" value=\"Creates an object of the class; "
+    "one reference is counted for the caller, which it loses when it leaves the bus.\"/>\n"
     "      <arg name=\"progId\" type=\"s\" direction=\"in\"/>\n"
     "      <arg name=\"object\" type=\"o\" direction=\"out\"/>\n"
     "    </method>\n"
     "    <method name=\"TypeInfo\">\n"
+    "      <annotation name=\"org.gtk.GDBus.DocString\" value=\"The class's members, as "
+    "Object.TypeInfo, without creating an object.\"/>\n"
     "      <arg name=\"progId\" type=\"s\" direction=\"in\"/>\n"
     "      <arg name=\"className\" type=\"s\" direction=\"out\"/>\n"
     "      <arg name=\"members\" type=\"a(sa(sybb)ys)\" direction=\"out\"/>\n"
     "    </method>\n"
     "    <method name=\"CreateAndInvoke\">\n"
+    "      <annotation name=\"org.gtk.GDBus.DocString\" value=\"Creates an object, calls a member "
+    "as Object.Invoke, and ends the object unless the call handed it out.\"/>\n"
     "      <arg name=\"progId\" type=\"s\" direction=\"in\"/>\n"
     "      <arg name=\"member\" type=\"s\" direction=\"in\"/>\n"
     "      <arg name=\"args\" type=\"a(yv)\" direction=\"in\"/>\n"
@@ -226,6 +247,53 @@ const char kFactoryInterfaceXml[] =
     "      <arg name=\"byRef\" type=\"a{u(yv)}\" direction=\"out\"/>\n"
     "    </method>\n"
     "  </interface>\n";
+
+bool isObjectMethod(const QString& member) {
+  return member == QLatin1String("Invoke") || member == QLatin1String("TypeInfo") ||
+         member == QLatin1String("Release");
+}
+
+bool isFactoryMethod(const QString& member) {
+  return member == QLatin1String("Create") || member == QLatin1String("TypeInfo") ||
+         member == QLatin1String("CreateAndInvoke");
+}
+
+// Whether a call names `interface`, or names none and `member` is one of it.
+bool addresses(const QDBusMessage& message, const QString& interface, bool hasMember) {
+  return message.interface() == interface || (message.interface().isEmpty() && hasMember);
+}
+
+// Whether a call is one of the late-bound protocol's; any other is a typed call.
+bool isLateBound(const QDBusMessage& message) {
+  const QString member = message.member();
+  if (message.path() == QLatin1String(wire::kFactoryPath))
+    return addresses(message, QLatin1String(wire::kFactoryInterface), isFactoryMethod(member));
+  return addresses(message, QLatin1String(wire::kObjectInterface), isObjectMethod(member));
+}
+
+// The typed interface of an exported object: its class's identifier, when
+// this process serves the class. An object of another process passed on
+// through this one has none here.
+std::optional<QString> typedInterfaceOf(const Dispatch& object) {
+  if (dynamic_cast<const RemoteObject*>(&object)) return std::nullopt;
+  const std::string progId = servedProgIdOf(object.typeInfo().name);
+  if (progId.empty()) return std::nullopt;
+  return typed::interfaceName(progId);
+}
+
+QDBusMessage noSuchInterface(const QDBusMessage& message, const QString& where,
+                             const QStringList& offered) {
+  const QString interfaces = offered.join(QStringLiteral(", "));
+  if (message.interface().isEmpty()) {
+    return message.createErrorReply(QDBusError::UnknownMethod,
+                                    QStringLiteral("No method %1 on %2; its interfaces are %3.")
+                                        .arg(message.member(), where, interfaces));
+  }
+  return message.createErrorReply(
+      QDBusError::UnknownInterface,
+      QStringLiteral("No interface '%1' with a method %2 on %3; it offers %4.")
+          .arg(message.interface(), message.member(), where, interfaces));
+}
 
 }  // namespace
 
@@ -418,16 +486,33 @@ size_t BusCore::remoteReferences() const {
 QString BusCore::introspect(const QString& path) const {
   if (path == QLatin1String(wire::kRootPath))
     return QStringLiteral("  <node name=\"Factory\"/>\n  <node name=\"objects\"/>\n");
-  if (path == QLatin1String(wire::kFactoryPath))
-    return factoryServed ? QLatin1String(kFactoryInterfaceXml) : QString();
+  if (path == QLatin1String(wire::kFactoryPath)) {
+    if (!factoryServed) return QString();
+    QString xml = QLatin1String(kFactoryInterfaceXml);
+    for (const std::string& progId : servedClasses()) {
+      auto interface = typed::interfaceName(progId);
+      auto info = servedClassInfo(progId);
+      if (interface && info) xml += typed::interfaceXml(*interface, *info);
+    }
+    return xml;
+  }
   if (path == QLatin1String(wire::kObjectsPath)) {
     QString nodes;
     for (const auto& [id, e] : exports_)
       nodes += QStringLiteral("  <node name=\"%1\"/>\n").arg(id);
     return nodes;
   }
-  if (exports_.count(objectId(path))) return QLatin1String(kObjectInterfaceXml);
-  return QString();
+  auto it = exports_.find(objectId(path));
+  if (it == exports_.end()) return QString();
+  QString xml = QLatin1String(kObjectInterfaceXml);
+  try {
+    const Dispatch& object = *it->second.object;
+    if (auto interface = typedInterfaceOf(object))
+      xml += typed::interfaceXml(*interface, object.typeInfo());
+  } catch (const std::exception&) {
+    // A class that cannot describe itself shows its late-bound interface only.
+  }
+  return xml;
 }
 
 bool BusCore::handleMessage(const QDBusMessage& message, const QDBusConnection& c) {
@@ -436,18 +521,22 @@ bool BusCore::handleMessage(const QDBusMessage& message, const QDBusConnection& 
   // Introspection and ping are answered by QtDBus itself.
   if (iface.startsWith(QLatin1String("org.freedesktop.DBus."))) return false;
   ActiveCall active(activeCalls);
+  const bool lateBound = isLateBound(message);
+  const auto failed = [&](const Error& e) {
+    return lateBound ? wire::errorReply(message, e) : typed::errorReply(message, e);
+  };
   QDBusMessage reply;
   try {
     if (message.path() == QLatin1String(wire::kFactoryPath)) {
-      reply = handleFactory(message);
+      reply = handleFactory(message, lateBound);
     } else {
-      reply = handleObject(message);
+      reply = handleObject(message, lateBound);
     }
   } catch (const Error& e) {
-    reply = wire::errorReply(message, e);
+    reply = failed(e);
   } catch (const std::exception& e) {
-    reply = wire::errorReply(message, Error(automation_error::kAutomationError,
-                                            std::string("Automation error: ") + e.what()));
+    reply = failed(
+        Error(automation_error::kAutomationError, std::string("Automation error: ") + e.what()));
   }
   if (message.isReplyRequired()) c.send(reply);
   return true;
@@ -473,16 +562,48 @@ QDBusMessage BusCore::invokeReply(const QDBusMessage& message, const ObjectRef& 
   return reply;
 }
 
-QDBusMessage BusCore::handleObject(const QDBusMessage& message) {
-  auto it = exports_.find(objectId(message.path()));
+QDBusMessage BusCore::typedCall(const QDBusMessage& message, const ObjectRef& object,
+                                const QString& interface, const ClassInfo& info) {
+  const std::string name = wire::toStd(message.member());
+  const MemberInfo* member = info.findMember(name);
+  if (!member) throw memberNotSupported(wire::toStd(interface), name);
+  std::vector<Variant> args = typed::decodeArguments(message, interface, *member, importer());
+  Variant result = object->invoke(member->name, args);
+  return typed::reply(message, *member, result, args, exporterFor(message.service()));
+}
+
+QDBusMessage BusCore::handleObject(const QDBusMessage& message, bool lateBound) {
+  const QString member = message.member();
+  const quint64 id = objectId(message.path());
+  auto it = exports_.find(id);
   if (it == exports_.end()) {
-    return message.createErrorReply(QDBusError::UnknownObject,
-                                    QStringLiteral("No object at %1: it has ended or never existed.")
-                                        .arg(message.path()));
+    if (lateBound || id == 0) {
+      return message.createErrorReply(
+          QDBusError::UnknownObject,
+          QStringLiteral("No object at %1: it has ended or never existed.").arg(message.path()));
+    }
+    // A typed caller gets 462, the number our own clients raise for the
+    // UnknownObject above.
+    throw serverUnavailable(wire::toStd(message.interface()) + " object " +
+                            wire::toStd(message.path()));
   }
   ObjectRef object = it->second.object;  // alive for the whole call, even if released meanwhile
-  const quint64 id = it->first;
-  const QString member = message.member();
+  if (!lateBound) {
+    const std::optional<QString> interface = typedInterfaceOf(*object);
+    const ClassInfo* info = interface ? &object->typeInfo() : nullptr;
+    if (!info ||
+        !addresses(message, *interface, info->findMember(wire::toStd(member)) != nullptr)) {
+      QStringList offered{QLatin1String(wire::kObjectInterface)};
+      if (interface) offered << *interface;
+      return noSuchInterface(message, QStringLiteral("object ") + message.path(), offered);
+    }
+    // Only a peer that holds the object may call it: a caller whose server
+    // has ended, and whose path a fresh server has given to another client's
+    // object since, is refused instead of reaching that object.
+    if (!it->second.refs.count(message.service()))
+      throw serverUnavailable(wire::toStd(*interface) + " object " + wire::toStd(message.path()));
+    return typedCall(message, object, *interface, *info);
+  }
   const QList<QVariant> in = message.arguments();
   if (member == QLatin1String("Invoke") && message.signature() == QLatin1String("sa(yv)")) {
     return invokeReply(message, object, in.at(0).toString(), in.at(1));
@@ -503,12 +624,27 @@ QDBusMessage BusCore::handleObject(const QDBusMessage& message) {
       QStringLiteral("No method %1(%2) on an automation object.").arg(member, message.signature()));
 }
 
-QDBusMessage BusCore::handleFactory(const QDBusMessage& message) {
+QDBusMessage BusCore::handleFactory(const QDBusMessage& message, bool lateBound) {
   if (!factoryServed) {
     return message.createErrorReply(QDBusError::UnknownObject,
                                     QStringLiteral("This process serves no classes."));
   }
   const QString member = message.member();
+  if (!lateBound) {
+    // The typed members of each class served here, for callers that hold no
+    // connection between calls: each call is made on a new object, which
+    // ends with the call unless the call hands it out.
+    QStringList offered{QLatin1String(wire::kFactoryInterface)};
+    for (const std::string& progId : servedClasses()) {
+      auto interface = typed::interfaceName(progId);
+      auto info = servedClassInfo(progId);
+      if (!interface || !info) continue;
+      offered << *interface;
+      if (addresses(message, *interface, info->findMember(wire::toStd(member)) != nullptr))
+        return typedCall(message, createLocalObject(progId), *interface, *info);
+    }
+    return noSuchInterface(message, QStringLiteral("the class factory"), offered);
+  }
   const QList<QVariant> in = message.arguments();
   if (member == QLatin1String("Create") && message.signature() == QLatin1String("s")) {
     ObjectRef object = createLocalObject(wire::toStd(in.at(0).toString()));
@@ -530,6 +666,14 @@ QDBusMessage BusCore::handleFactory(const QDBusMessage& message) {
   return message.createErrorReply(
       QDBusError::UnknownMethod,
       QStringLiteral("No method %1(%2) on the class factory.").arg(member, message.signature()));
+}
+
+void BusCore::raiseEvent(const Dispatch& source, const MemberInfo& event,
+                         const std::vector<Variant>& args) {
+  auto it = idOf_.find(&source);
+  if (it == idOf_.end()) return;  // no peer holds it, so none can listen
+  if (auto interface = typedInterfaceOf(source))
+    connection.send(typed::eventSignal(objectPath(it->second), *interface, event, args));
 }
 
 ObjectRef BusCore::activate(std::string_view progId) {
@@ -569,6 +713,10 @@ ObjectRef Bus::activate(std::string_view progId) { return core_->activate(progId
 std::unique_ptr<ServerWatch> Bus::watchServer(const ObjectRef& object,
                                               std::function<void()> onGone) {
   return core_->watchServer(object, std::move(onGone));
+}
+void Bus::raiseEvent(const Dispatch& source, const MemberInfo& event,
+                     const std::vector<Variant>& args) {
+  core_->raiseEvent(source, event, args);
 }
 QDBusConnection Bus::connection() const { return core_->connection; }
 std::string Bus::uniqueName() const { return wire::toStd(core_->uniqueName); }

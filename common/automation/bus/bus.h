@@ -40,6 +40,11 @@ class Bus : public ObjectActivator {
   std::unique_ptr<ServerWatch> watchServer(const ObjectRef& object,
                                            std::function<void()> onGone) override;
 
+  // Sends an event of an object that a peer holds as a signal of the
+  // object's typed interface, from the object's path.
+  void raiseEvent(const Dispatch& source, const MemberInfo& event,
+                  const std::vector<Variant>& args) override;
+
   QDBusConnection connection() const;
   std::string uniqueName() const;
 

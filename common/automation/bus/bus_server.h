@@ -16,7 +16,7 @@
 namespace oskara::automation {
 
 struct ServerOptions {
-  std::vector<std::string> busNames;          // e.g. "Tormel.QueueEngine"
+  std::vector<std::string> busNames;          // the identifiers served, e.g. "Program.Class"
   std::chrono::milliseconds idleDelay{5000};  // idle this long before the program ends
 };
 

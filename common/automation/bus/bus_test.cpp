@@ -6,11 +6,13 @@
 #include <signal.h>
 
 #include <QCoreApplication>
+#include <QDBusConnectionInterface>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <functional>
 
+#include "automation/bus/wire.h"
 #include "automation/method_table.h"
 #include "automation/bus/testing/event_wait.h"
 #include "automation/bus/testing/private_bus.h"
@@ -57,6 +59,90 @@ int32_t stat(const ObjectRef& server, const char* what) {
   return call(server, "Stats", {what}).toInt32();
 }
 
+const QString kClass = QStringLiteral("OskaraTest.Server");  // bus name and typed interface
+const QString kFactory = QStringLiteral("/oskara/Factory");
+
+// What a call came to: its values (the result, then the by-reference
+// arguments), or its failure's number and text.
+struct Outcome {
+  std::vector<Variant> values;
+  int32_t number = 0;
+  std::string text;
+  bool operator==(const Outcome&) const = default;
+};
+
+void PrintTo(const Outcome& o, std::ostream* out) {
+  for (const Variant& v : o.values) *out << v.debugString() << " ";
+  if (o.number != 0) *out << "[" << o.number << "] " << o.text;
+}
+
+Outcome invokeOutcome(const ObjectRef& object, const std::string& member,
+                      std::vector<Variant> args) {
+  Outcome out;
+  try {
+    const Variant result = object->invoke(member, args);
+    const MemberInfo* info = object->typeInfo().findMember(member);
+    if (info->result != DeclType::Void) out.values.push_back(result);
+    for (size_t i = 0; i < info->params.size(); ++i) {
+      if (info->params[i].byRef) out.values.push_back(args[i]);
+    }
+  } catch (const Error& e) {
+    out.number = e.number();
+    out.text = e.text();
+  }
+  return out;
+}
+
+// A value of a typed reply as the Variant it stands for.
+Variant fromPlain(const QVariant& value) {
+  if (value.metaType() == QMetaType::fromType<QDBusVariant>())
+    return fromPlain(value.value<QDBusVariant>().variant());
+  if (value.metaType() == QMetaType::fromType<QDBusArgument>()) {  // a value in its (yv) form
+    const auto noObjects = [](const wire::ObjectAddress&) -> ObjectRef {
+      ADD_FAILURE() << "no object expected";
+      return nullptr;
+    };
+    return wire::decode(qdbus_cast<wire::Value>(value), noObjects);
+  }
+  switch (value.metaType().id()) {
+    case QMetaType::Bool: return Variant(value.toBool());
+    case QMetaType::Short: return Variant(static_cast<int16_t>(value.value<short>()));
+    case QMetaType::Int: return Variant(static_cast<int32_t>(value.toInt()));
+    case QMetaType::Double: return Variant(value.toDouble());
+    case QMetaType::QString: return Variant(value.toString().toStdString());
+    default: ADD_FAILURE() << "unexpected " << value.metaType().name(); return Variant();
+  }
+}
+
+Outcome typedOutcome(const QDBusMessage& reply) {
+  Outcome out;
+  if (reply.type() == QDBusMessage::ErrorMessage) {
+    const QString text = reply.errorMessage();  // "[number] text"
+    const qsizetype close = text.indexOf(QLatin1String("] "));
+    out.number = text.mid(1, close - 1).toInt();
+    out.text = text.mid(close + 2).toStdString();
+    return out;
+  }
+  for (const QVariant& value : reply.arguments()) out.values.push_back(fromPlain(value));
+  return out;
+}
+
+QVariant plainVariant(const QVariant& value) { return QVariant::fromValue(QDBusVariant(value)); }
+QVariant taggedVariant(VarType type, const QVariant& value) {
+  const wire::Value tagged{static_cast<uchar>(type), QDBusVariant(value)};
+  return plainVariant(QVariant::fromValue(tagged));
+}
+
+// Catches the signals it is connected to.
+class SignalCatcher : public QObject {
+  Q_OBJECT
+ public slots:
+  void caught(const QDBusMessage& signal) { received.push_back(signal); }
+
+ public:
+  std::vector<QDBusMessage> received;
+};
+
 class BusTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -81,6 +167,28 @@ class BusTest : public ::testing::Test {
   }
 
   static ObjectRef newServer() { return createObject("OskaraTest.Server"); }
+
+  // Calls as a client of another library makes them: plain messages on
+  // `connection` (this test's own by default).
+  static QDBusMessage rawCall(const QString& path, const QString& interface, const QString& member,
+                              const QVariantList& args = {},
+                              QDBusConnection connection = bus_->connection()) {
+    QDBusMessage message = QDBusMessage::createMethodCall(kClass, path, interface, member);
+    message.setArguments(args);
+    return connection.call(message, QDBus::Block);
+  }
+  // An object created through the factory, held by `connection`: its path.
+  static QString createdPath(QDBusConnection connection = bus_->connection()) {
+    const QDBusMessage reply = rawCall(kFactory, QStringLiteral("oskara.Automation.Factory"),
+                                       QStringLiteral("Create"), {kClass}, connection);
+    return qdbus_cast<QDBusObjectPath>(reply.arguments().value(0)).path();
+  }
+  static void release(const QString& path) {
+    rawCall(path, QStringLiteral("oskara.Automation.Object"), QStringLiteral("Release"), {1u});
+  }
+  static QString serverOwner() {
+    return bus_->connection().interface()->serviceOwner(kClass).value();
+  }
 
   static inline PrivateBus* daemon_ = nullptr;
   static inline QString address_;
@@ -275,6 +383,122 @@ TEST_F(BusTest, ServerEndsWhenIdleButNotWhileItHasWork) {
   EXPECT_NE(stat(again, "pid"), pid);
 }
 
+TEST_F(BusTest, TypedCallsComeToWhatInvokeComesTo) {
+  ObjectRef server = newServer();
+  const QString path = createdPath();
+  const DateTime leapDay = DateTime::fromParts(2024, 2, 29, 13, 45, 10);
+  struct Case {
+    const char* member;
+    QVariantList typed;
+    std::vector<Variant> lateBound;
+  };
+  const std::vector<Case> cases{
+      {"Transfer", {"ACC1", 250, 0, ""}, {"ACC1", int32_t{250}, int32_t{0}, ""}},
+      {"Transfer", {"ACC2", 50, 7, "kept"}, {"ACC2", int32_t{50}, int32_t{7}, "kept"}},
+      {"Describe", {plainVariant(2.5), true}, {2.5, true}},
+      {"Narrow", {QVariant::fromValue<short>(-5)}, {int16_t{-5}}},
+      {"Echo", {plainVariant(QVariant::fromValue<short>(-7))}, {int16_t{-7}}},
+      {"Echo", {plainVariant(70000)}, {int32_t{70000}}},
+      {"Echo", {plainVariant(false)}, {false}},
+      {"Echo", {plainVariant(QStringLiteral("Ünïcode"))}, {"Ünïcode"}},
+      {"Echo", {taggedVariant(VarType::Null, QString())}, {Variant::null()}},
+      {"Echo", {taggedVariant(VarType::Empty, QString())}, {Variant()}},
+      {"Echo", {taggedVariant(VarType::Date, leapDay.serial)}, {Variant(leapDay)}},
+      {"Echo", {taggedVariant(VarType::Error, 1238)}, {Variant::error(1238)}},
+      {"Fail", {}, {}},
+      {"Stats", {"nothing"}, {"nothing"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.member);
+    const Outcome expected = invokeOutcome(server, c.member, c.lateBound);
+    EXPECT_EQ(typedOutcome(rawCall(path, kClass, c.member, c.typed)), expected);
+    // The factory's route, for callers that hold no connection, comes to the same.
+    EXPECT_EQ(typedOutcome(rawCall(kFactory, kClass, c.member, c.typed)), expected);
+  }
+
+  // Objects travel as (bus name, path); Nothing is ("", "/").
+  const auto address = [](const QDBusMessage& reply) {
+    return qdbus_cast<wire::ObjectAddress>(reply.arguments().value(0));
+  };
+  const wire::ObjectAddress self{serverOwner(), QDBusObjectPath(path)};
+  rawCall(path, kClass, QStringLiteral("Hold"), {QVariant::fromValue(self)});
+  EXPECT_EQ(address(rawCall(path, kClass, QStringLiteral("Held"))).path.path(), path);
+  rawCall(path, kClass, QStringLiteral("Hold"),
+          {QVariant::fromValue(wire::ObjectAddress{QString(), QDBusObjectPath("/")})});
+  EXPECT_EQ(address(rawCall(path, kClass, QStringLiteral("Held"))).bus, QString());
+  release(path);
+}
+
+TEST_F(BusTest, TypedCallsThatDoNotFitAreRefusedAndTheServerGoesOn) {
+  ObjectRef server = newServer();
+  const int32_t pid = stat(server, "pid");
+  const QString path = createdPath();
+  const QString ended = createdPath();
+  release(ended);
+  const QString secondName = QStringLiteral("bus-test-other-client");
+  QDBusConnection second = QDBusConnection::connectToBus(address_, secondName);
+  const QString notOurs = createdPath(second);
+  const QString error = QStringLiteral("oskara.Automation.Error");
+  const QString unknownInterface = QStringLiteral("org.freedesktop.DBus.Error.UnknownInterface");
+  struct Case {
+    QString path, interface, member;
+    QVariantList args;
+    QString errorName;
+    const char* text;
+  };
+  const std::vector<Case> cases{
+      {kFactory, kClass, "Transfer", {"ACC1", 250}, error,
+       "[450] Wrong number of arguments or invalid property assignment: OskaraTest.Server.Transfer "
+       "takes 4 argument(s) (account s, amount i, lErr i, sError s), not 2 (signature \"si\")."},
+      {path, kClass, "Transfer", {"ACC1", "250", 0, ""}, error,
+       "[13] Type mismatch in argument 'amount' of OskaraTest.Server.Transfer: expected i (Long), "
+       "got s; the method's signature is siis."},
+      {path, kClass, "Echo", {plainVariant(QVariant::fromValue(QDBusObjectPath("/x")))}, error,
+       "[13] Type mismatch in argument 'value' of OskaraTest.Server.Echo: "},
+      {path, kClass, "Frobnicate", {}, error, "[438] "},
+      {kFactory, "Some.Other", "Transfer", {}, unknownInterface,
+       "No interface 'Some.Other' with a method Transfer on the class factory; it offers "
+       "oskara.Automation.Factory, OskaraTest.Server."},
+      {kFactory, "Some.Other", "CreateAndInvoke",
+       {kClass, "Fail", QVariant::fromValue(wire::ValueList{})}, unknownInterface,
+       "No interface 'Some.Other'"},
+      {path, "Some.Other", "Invoke", {}, unknownInterface, "No interface 'Some.Other'"},
+      {ended, kClass, "Narrow", {QVariant::fromValue<short>(1)}, error,
+       "[462] The server of OskaraTest.Server object "},
+      {notOurs, kClass, "Narrow", {QVariant::fromValue<short>(1)}, error,
+       "[462] The server of OskaraTest.Server object "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.member.toStdString() + " on " + c.path.toStdString());
+    const QDBusMessage reply = rawCall(c.path, c.interface, c.member, c.args);
+    EXPECT_EQ(reply.errorName().toStdString(), c.errorName.toStdString());
+    EXPECT_TRUE(reply.errorMessage().startsWith(QString::fromUtf8(c.text)))
+        << reply.errorMessage().toStdString();
+  }
+  // Still the same server, serving as before.
+  EXPECT_EQ(stat(server, "pid"), pid);
+  EXPECT_EQ(typedOutcome(rawCall(path, kClass, "Narrow", {QVariant::fromValue<short>(4)})).values,
+            std::vector<Variant>{int16_t{4}});
+  release(path);
+  QDBusConnection::disconnectFromBus(secondName);
+}
+
+TEST_F(BusTest, EventsAreSignalsOfTheTypedInterface) {
+  ObjectRef server = newServer();
+  const QString path = createdPath();
+  SignalCatcher catcher;
+  ASSERT_TRUE(bus_->connection().connect(serverOwner(), path, kClass, QStringLiteral("Ticked"),
+                                         &catcher, SLOT(caught(QDBusMessage))));
+  rawCall(path, kClass, QStringLiteral("Tick"), {3, "go"});
+  ASSERT_TRUE(waitUntil([&] { return !catcher.received.empty(); }));
+  EXPECT_EQ(catcher.received[0].arguments(), (QVariantList{3, QStringLiteral("go")}));
+  const QDBusMessage xml = rawCall(path, QStringLiteral("org.freedesktop.DBus.Introspectable"),
+                                   QStringLiteral("Introspect"));
+  EXPECT_TRUE(xml.arguments().value(0).toString().contains(
+      QStringLiteral("<signal name=\"Ticked\">")));
+  release(path);
+}
+
 TEST_F(BusTest, UnknownClassCannotBeCreated) {
   try {
     createObject("OskaraTest.Nowhere");
@@ -296,3 +520,5 @@ TEST_F(BusTest, ClassesServedHereAreCreatedWithoutTheBus) {
 
 }  // namespace
 }  // namespace oskara::automation
+
+#include "bus_test.moc"

@@ -82,6 +82,8 @@ class TestServer : public DispatchObject<TestServer> {
     QTimer::singleShot(ms, [hold] {});
   }
   void Crash() { _exit(3); }
+  // Raises Ticked(count, text) to whoever listens.
+  void Tick(int32_t count, std::string text) { raiseEvent(*this, "Ticked", {count, text}); }
 
   static const MethodTable<TestServer>& methodTable() {
     static const MethodTable<TestServer> table(
@@ -101,6 +103,10 @@ class TestServer : public DispatchObject<TestServer> {
             method("Stats", &TestServer::Stats, {"what"}),
             method("Arm", &TestServer::Arm, {"ms"}),
             method("Crash", &TestServer::Crash),
+            method("Tick", &TestServer::Tick, {"count", "text"}),
+        },
+        {
+            event<int32_t, std::string>("Ticked", {"count", "text"}, "Raised by Tick."),
         });
     return table;
   }

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/variant.h"
-#include "dbengine/sql/translator.h"
+#include "dbengine/sql/statement_kind.h"
 
 namespace oskara::db::sql::ast {
 
@@ -192,6 +192,7 @@ struct Select {
   uint32_t offset = 0;
   DistinctMode distinct = DistinctMode::All;
   ExprPtr top;  // TOP n: a number literal, or null
+  bool topPercent = false;  // TOP n PERCENT
   std::vector<SelectItem> items;
   std::vector<TableRefPtr> from;  // the comma list
   ExprPtr where;

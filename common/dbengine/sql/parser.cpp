@@ -3,7 +3,7 @@
 //   statement      := [PARAMETERS paramDecl {, paramDecl} ;]
 //                     (select | insert | update | delete) [;]
 //   paramDecl      := name typeName [( number )]
-//   select         := SELECT [ALL | DISTINCT | DISTINCTROW] [TOP number] selectItem {, selectItem}
+//   select         := SELECT [ALL | DISTINCT | DISTINCTROW] [TOP number [PERCENT]] selectItem {, selectItem}
 //                     [FROM fromList] [WHERE expr] [GROUP BY expr {, expr}] [HAVING expr]
 //                     [ORDER BY orderItem {, orderItem}]
 //   selectItem     := * | name . * | expr [AS name]
@@ -27,19 +27,21 @@
 //   additive       := modulo {(+ | -) modulo}
 //   modulo         := intDivision {MOD intDivision}
 //   intDivision    := multiplicative {\ multiplicative}
-//   multiplicative := power {(* | /) power}
-//   power          := unary {^ unary}
-//   unary          := - unary | + unary | primary
+//   multiplicative := unary {(* | /) unary}
+//   unary          := - unary | + unary | power
+//   power          := primary {^ exponent}
+//   exponent       := - exponent | + exponent | primary
 //   primary        := literal | TRUE | FALSE | NULL | EXISTS ( select ) | ( select ) | ( expr )
 //                     | name [(. | !) name] | name ( [arg {, arg}] )
 #include "dbengine/sql/parser.h"
 
 #include <algorithm>
-#include <array>
 #include <string>
 
-#include "dbengine/errors.h"
+#include "dbengine/sql/classify.h"
+#include "dbengine/sql/errors.h"
 #include "dbengine/sql/tokenizer.h"
+#include "dbengine/sql/walker.h"
 
 namespace oskara::db::sql {
 namespace {
@@ -48,7 +50,7 @@ using namespace ast;
 
 // Bare names that are words of the grammar; as a table or field name they
 // need brackets.
-constexpr std::array<std::string_view, 39> kReservedWords = {
+constexpr std::string_view kReservedWords[] = {
     "ALL",   "AND",     "AS",     "ASC",        "BETWEEN", "BY",     "DELETE", "DESC",
     "DISTINCT", "DISTINCTROW", "EXISTS", "FALSE", "FROM",  "GROUP",  "HAVING", "IN",
     "INNER", "INSERT",  "INTO",   "IS",         "JOIN",    "LEFT",   "LIKE",   "MOD",
@@ -68,7 +70,7 @@ struct ParameterType {
   VarType type;
 };
 
-constexpr std::array<ParameterType, 22> kParameterTypes = {{
+constexpr ParameterType kParameterTypes[] = {
     {"SHORT", VarType::Integer},    {"INTEGER", VarType::Integer},  {"SMALLINT", VarType::Integer},
     {"BYTE", VarType::Integer},     {"LONG", VarType::Long},        {"INT", VarType::Long},
     {"DOUBLE", VarType::Double},    {"SINGLE", VarType::Double},    {"CURRENCY", VarType::Double},
@@ -77,7 +79,7 @@ constexpr std::array<ParameterType, 22> kParameterTypes = {{
     {"LONGTEXT", VarType::String},  {"BIT", VarType::Boolean},      {"YESNO", VarType::Boolean},
     {"LOGICAL", VarType::Boolean},  {"BOOLEAN", VarType::Boolean},  {"DATETIME", VarType::Date},
     {"DATE", VarType::Date},
-}};
+};
 
 class Parser {
  public:
@@ -112,8 +114,9 @@ class Parser {
   ExprPtr modulo();
   ExprPtr intDivision();
   ExprPtr multiplicative();
-  ExprPtr power();
   ExprPtr unary();
+  ExprPtr power();
+  ExprPtr exponent();
   ExprPtr primary();
   ExprPtr nameOrCall();
   std::vector<ExprPtr> expressionList();
@@ -199,35 +202,9 @@ class Parser {
 };
 
 uint32_t Parser::childDepth(const Expr& e) {
-  auto d = [](const ExprPtr& x) { return x ? x->depth : 0u; };
-  switch (e.kind) {
-    case ExprKind::Unary: return d(static_cast<const UnaryExpr&>(e).operand);
-    case ExprKind::Binary: {
-      const auto& b = static_cast<const BinaryExpr&>(e);
-      return std::max(d(b.left), d(b.right));
-    }
-    case ExprKind::IsNull: return d(static_cast<const IsNullExpr&>(e).operand);
-    case ExprKind::Between: {
-      const auto& b = static_cast<const BetweenExpr&>(e);
-      return std::max({d(b.operand), d(b.low), d(b.high)});
-    }
-    case ExprKind::Like: {
-      const auto& l = static_cast<const LikeExpr&>(e);
-      return std::max(d(l.operand), d(l.pattern));
-    }
-    case ExprKind::In: {
-      const auto& in = static_cast<const InExpr&>(e);
-      uint32_t m = d(in.operand);
-      for (const auto& i : in.items) m = std::max(m, d(i));
-      return m;
-    }
-    case ExprKind::Call: {
-      uint32_t m = 0;
-      for (const auto& a : static_cast<const CallExpr&>(e).args) m = std::max(m, d(a));
-      return m;
-    }
-    default: return 0;
-  }
+  uint32_t depth = 0;
+  forEachChild(e, [&](const Expr& child) { depth = std::max(depth, child.depth); });
+  return depth;
 }
 
 Statement Parser::statement() {
@@ -235,24 +212,18 @@ Statement Parser::statement() {
   if (atKeyword("PARAMETERS")) parametersDeclaration(result);
 
   clauseError_ = errc::kInvalidStatement;
-  if (atKeyword("SELECT")) {
-    result.kind = StatementKind::Select;
-    result.select = select();
-  } else if (atKeyword("INSERT")) {
-    result.kind = StatementKind::Insert;
-    result.insert = insert();
-  } else if (atKeyword("UPDATE")) {
-    result.kind = StatementKind::Update;
-    result.update = update();
-  } else if (atKeyword("DELETE")) {
-    result.kind = StatementKind::Delete;
-    result.remove = remove();
-  } else {
-    fail(errc::kInvalidStatement, "expected SELECT, INSERT, UPDATE or DELETE");
+  const std::optional<StatementKind> kind = statementKindOf(peek());
+  if (!kind) fail(errc::kInvalidStatement, "expected SELECT, INSERT, UPDATE or DELETE");
+  result.kind = *kind;
+  switch (*kind) {
+    case StatementKind::Select: result.select = select(); break;
+    case StatementKind::Insert: result.insert = insert(); break;
+    case StatementKind::Update: result.update = update(); break;
+    case StatementKind::Delete: result.remove = remove(); break;
   }
 
   if (accept(TokenKind::Semicolon)) {
-    if (!is(TokenKind::End)) fail(kCharactersAfterEnd, "characters found after the end of the statement");
+    if (!is(TokenKind::End)) fail(errc::kCharactersAfterEnd, "characters found after the end of the statement");
   } else if (atKeyword("UNION")) {
     fail(errc::kSyntaxExpression, "UNION queries are not supported");
   } else if (!is(TokenKind::End)) {
@@ -305,9 +276,12 @@ std::unique_ptr<Select> Parser::select() {
     advance();
     const Token& n = peek();
     if (n.kind != TokenKind::Number) fail(errc::kSyntaxExpression, "expected the number of rows after TOP");
+    const bool whole = n.text.front() == '&' || n.text.find_first_of(".eE") == std::string_view::npos;
+    result->topPercent = atKeyword("PERCENT", 1);
+    if (!whole && !result->topPercent) fail(errc::kSyntaxSelect, "TOP takes a whole number of rows");
     result->top = std::make_unique<LiteralExpr>(n.offset, LiteralKind::Number, n.literal);
     advance();
-    if (atKeyword("PERCENT")) fail(errc::kSyntaxExpression, "TOP ... PERCENT is not supported");
+    if (result->topPercent) advance();
   }
 
   do {
@@ -635,24 +609,16 @@ ExprPtr Parser::intDivision() {
 }
 
 ExprPtr Parser::multiplicative() {
-  ExprPtr left = power();
+  ExprPtr left = unary();
   while (is(TokenKind::Star) || is(TokenKind::Slash)) {
     const Token& t = advance();
     BinaryOp op = t.kind == TokenKind::Star ? BinaryOp::Multiply : BinaryOp::Divide;
-    left = checked(std::make_unique<BinaryExpr>(t.offset, op, std::move(left), power()));
+    left = checked(std::make_unique<BinaryExpr>(t.offset, op, std::move(left), unary()));
   }
   return left;
 }
 
-ExprPtr Parser::power() {
-  ExprPtr left = unary();
-  while (is(TokenKind::Caret)) {
-    uint32_t at = advance().offset;
-    left = checked(std::make_unique<BinaryExpr>(at, BinaryOp::Power, std::move(left), unary()));
-  }
-  return left;
-}
-
+// A sign applies to the power it precedes: -2 ^ 2 is -4.
 ExprPtr Parser::unary() {
   if (is(TokenKind::Minus)) {
     uint32_t at = advance().offset;
@@ -662,6 +628,29 @@ ExprPtr Parser::unary() {
   if (accept(TokenKind::Plus)) {
     Nesting nesting(*this);
     return unary();
+  }
+  return power();
+}
+
+ExprPtr Parser::power() {
+  ExprPtr left = primary();
+  while (is(TokenKind::Caret)) {
+    uint32_t at = advance().offset;
+    left = checked(std::make_unique<BinaryExpr>(at, BinaryOp::Power, std::move(left), exponent()));
+  }
+  return left;
+}
+
+// After ^ a sign belongs to the exponent: 2 ^ -1 is 0.5.
+ExprPtr Parser::exponent() {
+  if (is(TokenKind::Minus)) {
+    uint32_t at = advance().offset;
+    Nesting nesting(*this);
+    return checked(std::make_unique<UnaryExpr>(at, UnaryOp::Negate, exponent()));
+  }
+  if (accept(TokenKind::Plus)) {
+    Nesting nesting(*this);
+    return exponent();
   }
   return primary();
 }

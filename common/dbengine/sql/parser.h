@@ -3,16 +3,11 @@
 // parser.cpp above the functions.
 #pragma once
 
-#include <cstdint>
 #include <string_view>
 
 #include "dbengine/sql/ast.h"
 
 namespace oskara::db::sql {
-
-// Text after the statement's closing ";" (a number of its own: no clause of
-// the statement is at fault).
-inline constexpr int32_t kCharactersAfterEnd = 3142;
 
 // Parses one statement of the dialect. Throws oskara::Error with the syntax
 // error number of the clause at fault (3075 expression, 3131 FROM, 3134

@@ -3,51 +3,29 @@
 #include <cctype>
 #include <stdexcept>
 
-#include "dbengine/sql/functions.h"
+#include "contract/schema.h"
+#include "contract/tables.h"
+#include "dbengine/sql/sqlite_failures.h"
+#include "dbengine/sql/sqlite_functions.h"
 
 namespace oskara::db::sql::testdb {
 namespace {
 
-constexpr std::string_view kSchema = R"sql(
-CREATE TABLE tblDTQueue (
-  QueueID INTEGER PRIMARY KEY,
-  CustID TEXT COLLATE NOCASE NOT NULL,
-  TransType SMALLINT,
-  Remark TEXT COLLATE NOCASE,
-  EntryDate DATETIME,
-  EntryTime DATETIME,
-  LogID INTEGER DEFAULT 0
-);
-CREATE TABLE tblDtCallLogHeader (
-  LogID INTEGER PRIMARY KEY,
-  CustID TEXT COLLATE NOCASE NOT NULL,
-  SystemRemark TEXT COLLATE NOCASE,
-  ToCallBack BOOLEAN NOT NULL DEFAULT 0,
-  LastConversationDate DATETIME,
-  PromisedPayDate DATETIME
-);
+// The test's own tables, beside the system's, and the schema the AR tables go in.
+constexpr std::string_view kOwnTables = R"sql(
 CREATE TABLE Customers (Id INTEGER PRIMARY KEY, Name TEXT COLLATE NOCASE, City TEXT COLLATE NOCASE);
 CREATE TABLE Orders (OrderId INTEGER PRIMARY KEY, CustomerId INTEGER, Amount DOUBLE, Shipped DATETIME);
 ATTACH ':memory:' AS ar;
-CREATE TABLE ar.tblArCust (
-  CustId TEXT COLLATE NOCASE PRIMARY KEY,
-  CustName TEXT COLLATE NOCASE,
-  CreditHold BOOLEAN NOT NULL DEFAULT 0,
-  CreditLimit DOUBLE NOT NULL DEFAULT 0
-);
-CREATE TABLE ar.tblArCustHist (
-  CustId TEXT COLLATE NOCASE PRIMARY KEY,
-  CurAmtDue DOUBLE NOT NULL DEFAULT 0,
-  BalAge1 DOUBLE NOT NULL DEFAULT 0,
-  BalAge2 DOUBLE NOT NULL DEFAULT 0,
-  BalAge3 DOUBLE NOT NULL DEFAULT 0,
-  BalAge4 DOUBLE NOT NULL DEFAULT 0,
-  UnapplCredit DOUBLE NOT NULL DEFAULT 0,
-  NewFinch DOUBLE NOT NULL DEFAULT 0,
-  UnpaidFinch DOUBLE NOT NULL DEFAULT 0,
-  LastPayDate DATETIME
-);
 )sql";
+
+// `ddl` with every table it creates put in `schema`.
+std::string inSchema(std::string_view ddl, std::string_view schema) {
+  const std::string create = "CREATE TABLE ";
+  std::string out(ddl);
+  for (size_t at = out.find(create); at != std::string::npos; at = out.find(create, at + 1))
+    out.insert(at + create.size(), std::string(schema) + ".");
+  return out;
+}
 
 bool sameName(std::string_view a, std::string_view b) {
   return a.size() == b.size() && sqlite3_strnicmp(a.data(), b.data(), static_cast<int>(a.size())) == 0;
@@ -93,9 +71,11 @@ void bindValue(sqlite3_stmt* st, int n, const Variant& v) {
 TestDatabase::TestDatabase() {
   if (sqlite3_open(":memory:", &db_) != SQLITE_OK) throw std::runtime_error("cannot open an in-memory database");
   registerDialectFunctions(db_);
-  exec(kSchema);
-  links_["tblArCust"] = {"ar", "tblArCust"};
-  links_["tblArCustHist"] = {"ar", "tblArCustHist"};
+  exec(contract::tablesDdl(contract::DatabaseKind::DT));
+  exec(kOwnTables);
+  exec(inSchema(contract::tablesDdl(contract::DatabaseKind::AR), "ar"));
+  for (std::string_view table : {contract::kTblArCust, contract::kTblArCustHist})
+    links_[std::string(table)] = {"ar", std::string(table)};
 }
 
 TestDatabase::~TestDatabase() { sqlite3_close(db_); }
@@ -145,8 +125,8 @@ RunResult TestDatabase::run(std::string_view dialect, const std::map<std::string
   result.translation = translate(dialect, *this);
   StatementShape shape = statementShape(dialect);
   sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db_, result.translation.sqlite.c_str(), -1, &st, nullptr) != SQLITE_OK)
-    throw std::runtime_error("SQLite refused " + result.translation.sqlite + ": " + sqlite3_errmsg(db_));
+  if (sqlite3_prepare_v2(db_, result.translation.sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
+    fail(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_), dialect, "SQLite refused " + result.translation.sql);
   for (size_t i = 0; i < result.translation.bindings.size(); ++i) {
     const Binding& b = result.translation.bindings[i];
     Variant value;
@@ -173,11 +153,17 @@ RunResult TestDatabase::run(std::string_view dialect, const std::map<std::string
     }
     result.rows.push_back(std::move(row));
   }
-  std::string error = rc == SQLITE_DONE ? "" : sqlite3_errmsg(db_);
+  const int code = sqlite3_extended_errcode(db_);
+  const std::string message = rc == SQLITE_DONE ? "" : sqlite3_errmsg(db_);
   sqlite3_finalize(st);
-  if (!error.empty()) throw std::runtime_error("SQLite failed on " + result.translation.sqlite + ": " + error);
+  if (rc != SQLITE_DONE) fail(code, message, dialect, "SQLite failed on " + result.translation.sql);
   result.changes = sqlite3_changes(db_);
   return result;
+}
+
+void TestDatabase::fail(int rc, const std::string& message, std::string_view dialect, const std::string& what) {
+  if (auto e = statementFailure(rc, message, dialect)) throw *e;
+  throw std::runtime_error(what + ": " + message);
 }
 
 std::vector<std::string> TestDatabase::rows(std::string_view sql) {

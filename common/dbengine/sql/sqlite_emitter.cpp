@@ -1,0 +1,250 @@
+#include "dbengine/sql/sqlite_emitter.h"
+
+#include <string>
+
+#include "dbengine/sql/emitter.h"
+#include "dbengine/sql/enum_table.h"
+#include "dbengine/sql/sqlite_functions.h"
+
+namespace oskara::db::sql {
+namespace {
+
+// SQLite's binding strengths, weakest first. An operand is put in
+// parentheses only when it binds less strongly than its place requires, so
+// that long chains such as a+b+c+... stay flat for SQLite's parser.
+enum Strength : int {
+  kOr = 1,
+  kAnd = 2,
+  kNot = 3,
+  kEquality = 4,    // = <> IS IN BETWEEN
+  kRelational = 5,  // < <= > >=
+  kAdditive = 7,
+  kMultiplicative = 8,
+  kUnary = 10,
+  kCollate = 11,
+  kAtom = 12,
+};
+
+// How SQLite writes each operator of the bound tree: infix, or as a call of
+// one of our functions (for the operators whose dialect meaning SQLite's own
+// do not have).
+struct OperatorSpelling {
+  bound::BinaryOp op;
+  const char* infix;     // null for a function
+  const char* function;  // null for an infix operator
+  int binding;
+};
+
+using B = bound::BinaryOp;
+constexpr OperatorSpelling kOperators[] = {
+    {B::Or, " OR ", nullptr, kOr},
+    {B::And, " AND ", nullptr, kAnd},
+    {B::Equal, " = ", nullptr, kEquality},
+    {B::NotEqual, " <> ", nullptr, kEquality},
+    {B::Less, " < ", nullptr, kRelational},
+    {B::LessEqual, " <= ", nullptr, kRelational},
+    {B::Greater, " > ", nullptr, kRelational},
+    {B::GreaterEqual, " >= ", nullptr, kRelational},
+    {B::Add, " + ", nullptr, kAdditive},
+    {B::Subtract, " - ", nullptr, kAdditive},
+    {B::Multiply, " * ", nullptr, kMultiplicative},
+    {B::RealDivide, nullptr, sqlite_operator::kDivide, kAtom},
+    {B::TextConcat, nullptr, sqlite_operator::kAdd, kAtom},  // our function, for the limit on texts
+    {B::Concat, nullptr, sqlite_operator::kConcat, kAtom},
+    {B::AddAny, nullptr, sqlite_operator::kAdd, kAtom},
+    {B::SubtractAny, nullptr, sqlite_operator::kSubtract, kAtom},
+    {B::IntDivide, nullptr, sqlite_operator::kIntDivide, kAtom},
+    {B::Mod, nullptr, sqlite_operator::kMod, kAtom},
+    {B::Power, nullptr, sqlite_operator::kPower, kAtom},
+    {B::Like, nullptr, sqlite_operator::kLike, kAtom},
+};
+
+static_assert(inEnumOrder<&OperatorSpelling::op>(kOperators, bound::kBinaryOpCount),
+              "kOperators lists every BinaryOp, in the order of the enum");
+
+const OperatorSpelling& spellingOf(bound::BinaryOp op) { return kOperators[static_cast<int>(op)]; }
+
+void appendTextLiteral(std::string& out, std::string_view text) {
+  out += '\'';
+  for (char c : text) {
+    if (c == '\'') out += '\'';
+    out += c;
+  }
+  out += '\'';
+}
+
+class SqliteEmitter final : public Emitter {
+ public:
+  explicit SqliteEmitter(const bound::Statement& statement) : Emitter(statement) {}
+
+ private:
+  void placeholder(int n) override {
+    out_ += '?';
+    out_ += std::to_string(n);
+  }
+
+  void rowid(const bound::Source& source) override {
+    quoted(source.sqlAlias);
+    out_ += ".rowid";
+  }
+
+  // True and False as SQLite's own truth values, which its comparisons give.
+  void constant(bound::ConstantValue value) override {
+    switch (value) {
+      case bound::ConstantValue::True: out_ += "1"; return;
+      case bound::ConstantValue::False: out_ += "0"; return;
+      case bound::ConstantValue::Null: out_ += "NULL"; return;
+      case bound::ConstantValue::EmptyText: out_ += "''"; return;
+    }
+  }
+
+  // Dates as the ISO text the files store.
+  void inlineLiteral(const Variant& v) override {
+    switch (v.type()) {
+      case VarType::String: appendTextLiteral(out_, *v.get<std::string>()); break;
+      case VarType::Date: appendTextLiteral(out_, v.get<DateTime>()->toIso()); break;
+      case VarType::Double: {
+        std::string digits = formatDouble(*v.get<double>());
+        // Keep it a real number in SQLite, so that 5.0 / 2 stays 2.5.
+        if (digits.find_first_of(".eEn") == std::string::npos) digits += ".0";
+        out_ += digits;
+        break;
+      }
+      default: out_ += v.toString(); break;
+    }
+  }
+
+  void binary(const bound::BinaryExpr& e) override {
+    const OperatorSpelling& spelling = spellingOf(e.op);
+    if (spelling.function) {
+      out_ += spelling.function;
+      out_ += '(';
+      expr(*e.left);
+      out_ += ", ";
+      expr(*e.right);
+      out_ += ')';
+      return;
+    }
+    collated(*e.left, e.collateNoCase, spelling.binding);  // left to right: the left operand may bind as strongly
+    out_ += spelling.infix;
+    expr(*e.right, spelling.binding + 1);
+  }
+
+  void call(const bound::CallExpr& e) override {
+    out_ += sqliteFunctionName(e.function);
+    out_ += '(';
+    if (e.star) out_ += '*';
+    for (size_t i = 0; i < e.args.size(); ++i) {
+      if (i) out_ += ", ";
+      expr(*e.args[i]);
+    }
+    out_ += ')';
+  }
+
+  // A truth value of SQLite is 1 or 0; a stored yes/no value any number.
+  void truth(const bound::TruthExpr& e) override {
+    const bound::Expr& x = *e.operand;
+    switch (e.use) {
+      case bound::TruthUse::Number:
+        if (x.kind == bound::ExprKind::Constant) {
+          const bool yes = static_cast<const bound::ConstantExpr&>(x).value == bound::ConstantValue::True;
+          out_ += std::to_string(yes ? bound::kTrueNumber : bound::kFalseNumber);
+          return;
+        }
+        out_ += "- ";
+        if (!e.anyNonZero) return expr(x, kUnary);
+        out_ += '(';
+        expr(x, kEquality + 1);
+        out_ += " <> 0)";
+        return;
+      // `x <> 0` tests a field as fast as `x = 1` would (no index serves
+      // either on a field of two values); `x = 0` below stays indexable.
+      case bound::TruthUse::Stored:
+      case bound::TruthUse::IsYes:
+        if (!e.anyNonZero) return expr(x, bindingOf(e));
+        expr(x, kEquality + 1);
+        out_ += " <> 0";
+        return;
+      case bound::TruthUse::IsNo:
+        if (!e.anyNonZero) {
+          out_ += "NOT ";
+          return expr(x, kNot);
+        }
+        expr(x, kEquality + 1);
+        out_ += " = 0";
+        return;
+    }
+  }
+
+  // TOP n with ties, or n percent: the select with its ORDER BY keys as
+  // columns, ranked by them with a window function, cut at the rank of the
+  // last row wanted.
+  void topWithTies(const bound::Select& s, bool withRowid) override {
+    out_ += "SELECT ";
+    for (size_t i = 0; i < s.items.size(); ++i) {
+      if (i) out_ += ", ";
+      quoted(rankedItemColumn(i));
+      out_ += " AS ";
+      quoted(s.items[i].name);
+    }
+    if (withRowid) {
+      out_ += ", ";
+      quoted(kRowidColumn);
+    }
+    out_ += " FROM (SELECT *, ";
+    if (s.orderBy.empty()) {
+      out_ += "ROW_NUMBER() OVER ()";
+    } else {
+      out_ += "RANK() OVER (ORDER BY ";
+      for (size_t i = 0; i < s.orderBy.size(); ++i) {
+        if (i) out_ += ", ";
+        quoted(rankedKeyColumn(i));
+        if (s.orderBy[i].descending) out_ += " DESC";
+      }
+      out_ += ')';
+    }
+    out_ += " AS \"osk_rank\"";
+    if (s.topPercent) out_ += ", COUNT(*) OVER () AS \"osk_count\"";
+    out_ += " FROM (";
+    selectCore(s, withRowid, true);
+    out_ += ") AS \"osk_ranked\") AS \"osk_top\" WHERE ";
+    if (s.topPercent) {
+      out_ += "(\"osk_rank\" - 1) * 100 < \"osk_count\" * ";  // the rank is at most n percent of the rows, rounded up
+    } else {
+      out_ += "\"osk_rank\" <= ";
+    }
+    expr(*s.top, kMultiplicative + 1);
+    out_ += " ORDER BY \"osk_rank\"";
+  }
+
+  void noCase(const bound::Expr& operand) override {
+    expr(operand, kCollate);
+    out_ += " COLLATE NOCASE";
+  }
+
+  int bindingOf(const bound::Expr& e) const override {
+    using K = bound::ExprKind;
+    switch (e.kind) {
+      case K::Unary: return static_cast<const bound::UnaryExpr&>(e).op == bound::UnaryOp::Not ? kNot : kUnary;
+      case K::IsNull:
+      case K::Between:
+      case K::InList:
+      case K::InSelect: return kEquality;
+      case K::Binary: return spellingOf(static_cast<const bound::BinaryExpr&>(e).op).binding;
+      case K::NoCase: return kCollate;
+      case K::Truth: {
+        const auto& t = static_cast<const bound::TruthExpr&>(e);
+        if (t.use == bound::TruthUse::Number) return kUnary;
+        if (t.anyNonZero) return kEquality;
+        return t.use == bound::TruthUse::IsNo ? kNot : bindingOf(*t.operand);
+      }
+      default: return kAtom;
+    }
+  }
+};
+
+}  // namespace
+
+Translation emitSqlite(const bound::Statement& statement) { return SqliteEmitter(statement).run(); }
+
+}  // namespace oskara::db::sql

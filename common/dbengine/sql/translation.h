@@ -1,0 +1,47 @@
+// What a translation gives the engine: the target's SQL text, where each of
+// its parameters gets its value from, and what the statement reads or writes.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/variant.h"
+#include "dbengine/sql/catalog.h"
+#include "dbengine/sql/statement_kind.h"
+
+namespace oskara::db::sql {
+
+// A parameter of the statement: declared in PARAMETERS, or a name that
+// resolves to no column.
+struct ParameterInfo {
+  std::string name;
+  std::optional<VarType> declaredType;  // from PARAMETERS; values are converted to it
+};
+
+// Where the SQL text's parameter number N (the Nth binding) gets its value from.
+struct Binding {
+  enum class Source { Literal, Parameter } source;
+  int index;  // into StatementShape::literals, or into Translation::parameters
+};
+
+// For a SELECT over one table: how the rows of the result map back to it, so
+// that a dynaset can edit them in place and add rows to it.
+struct UpdatableTable {
+  TableInfo table;
+  std::string rowidColumn;                 // result column holding the row's identity; it follows the visible columns
+  std::vector<std::string> resultColumns;  // per visible result column: the table column, or "" for an expression
+};
+
+struct Translation {
+  StatementKind kind = StatementKind::Select;
+  std::string sql;                       // the target's SQL text; in SQLite its parameters are ?1, ?2, ...
+  std::vector<Binding> bindings;         // one per parameter of the SQL text, in order
+  std::vector<ParameterInfo> parameters; // named parameters, declared first, then in order of appearance
+  std::vector<std::string> columnNames;  // SELECT: visible result column names as the dialect names them
+  std::vector<std::string> columnTypes;  // SELECT: declared type per visible column, "" for expressions
+  std::optional<UpdatableTable> updatable;  // SELECT over exactly one table (after resolving links)
+  std::optional<TableInfo> target;       // INSERT/UPDATE/DELETE: the table written
+};
+
+}  // namespace oskara::db::sql

@@ -1,0 +1,142 @@
+#include "dbengine/sqlite/connection.h"
+
+#include <filesystem>
+
+#include "dbengine/errors.h"
+#include "dbengine/identifiers.h"
+#include "dbengine/sqlite/files.h"
+#include "dbengine/sqlite/sqlite_errors.h"
+#include "dbengine/sqlite/statement.h"
+#include "dbengine/sqlite/vfs.h"
+
+namespace oskara::db::sqlite {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string savepoint(int level) { return "oskara_level_" + std::to_string(level); }
+
+std::string tableName(const sql::TableInfo& table) {
+  return quoteIdentifier(table.schema) + "." + quoteIdentifier(table.table);
+}
+
+}  // namespace
+
+int execSql(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
+
+int readySchema(sqlite3* db, const std::string& schema) {
+  const std::string q = quoteIdentifier(schema);
+  int rc = execSql(db, ("SELECT count(*) FROM " + q + ".sqlite_schema").c_str());
+  if (rc != SQLITE_OK) return rc;
+  // Rollback journal: works on network file systems that honour POSIX locks.
+  // A file that cannot be switched keeps its mode; reading it still works.
+  execSql(db, ("PRAGMA " + q + ".journal_mode=DELETE").c_str());
+  // Pages kept in memory (negative: KiB). A scan transaction writes thousands
+  // of rows; while its changes fit in the cache, SQLite keeps only a reserved
+  // lock and other users can go on reading the file.
+  return execSql(db, ("PRAGMA " + q + ".cache_size=-65536").c_str());
+}
+
+std::unique_ptr<SqliteConnection> SqliteConnection::open(const std::string& path) {
+  checkFilePath(path);
+  const bool readOnly = isReadOnlyFile(path);
+  std::error_code ec;
+  const std::string absolute = fs::absolute(path, ec).lexically_normal().string();
+  if (ec) throw cannotOpenFile(path, ec.message());
+
+  // No mutex on the connection: the engine's objects are used from one
+  // thread only, and the scan makes millions of calls on each connection.
+  const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX;
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(fileUri(absolute, readOnly).c_str(), &db, flags, engineVfsName());
+  const FailureContext context{path, {}, {}};
+  if (rc != SQLITE_OK) {
+    Error error = sqliteError(db, rc, context);
+    sqlite3_close_v2(db);
+    throw error;
+  }
+  sqlite3_extended_result_codes(db, 1);
+  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+
+  // SQLite reads a file lazily; reading the schema now tells a database from
+  // any other file before the caller relies on it.
+  rc = readySchema(db, "main");
+  if (rc != SQLITE_OK) {
+    Error error = (rc & 0xff) == SQLITE_BUSY ? fileInUse(path) : sqliteError(db, rc, context);
+    sqlite3_close_v2(db);
+    throw error;
+  }
+  return std::unique_ptr<SqliteConnection>(new SqliteConnection(path, db, readOnly));
+}
+
+// Statements still leased are finalized when given back; close_v2 waits for them.
+SqliteConnection::~SqliteConnection() { sqlite3_close_v2(db_); }
+
+void SqliteConnection::exec(const std::string& sql, std::string_view table) {
+  const int rc = execSql(db_, sql.c_str());
+  if (rc != SQLITE_OK) throw sqliteError(db_, rc, {path_, table, sql});
+}
+
+std::unique_ptr<backend::Statement> SqliteConnection::prepare(const std::string& sql, std::string_view statement) {
+  sqlite3_stmt* stmt = nullptr;
+  const int rc =
+      sqlite3_prepare_v3(db_, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_finalize(stmt);
+    throw sqliteError(db_, rc, {{}, {}, statement.empty() ? std::string_view(sql) : statement});
+  }
+  return std::make_unique<SqliteStatement>(db_, stmt);
+}
+
+std::string SqliteConnection::selectAllSql(const sql::TableInfo& table, std::string_view rowIdName) const {
+  std::string columns;
+  for (const sql::ColumnInfo& column : table.columns) columns += quoteIdentifier(column.name) + ", ";
+  return "SELECT " + columns + "rowid AS " + std::string(rowIdName) + " FROM " + tableName(table);
+}
+
+std::string SqliteConnection::insertSql(const sql::TableInfo& table, const std::vector<std::string>& columns) const {
+  if (columns.empty()) return "INSERT INTO " + tableName(table) + " DEFAULT VALUES";
+  std::string names, placeholders;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (i) {
+      names += ", ";
+      placeholders += ", ";
+    }
+    names += quoteIdentifier(columns[i]);
+    placeholders += "?" + std::to_string(i + 1);
+  }
+  return "INSERT INTO " + tableName(table) + " (" + names + ") VALUES (" + placeholders + ")";
+}
+
+std::string SqliteConnection::updateSql(const sql::TableInfo& table, const std::vector<std::string>& columns) const {
+  std::string assignments;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (i) assignments += ", ";
+    assignments += quoteIdentifier(columns[i]) + " = ?" + std::to_string(i + 1);
+  }
+  return "UPDATE " + tableName(table) + " SET " + assignments + " WHERE rowid = ?" +
+         std::to_string(columns.size() + 1);
+}
+
+void SqliteConnection::begin(int level) { exec(level == 1 ? "BEGIN" : "SAVEPOINT " + savepoint(level)); }
+
+void SqliteConnection::commit(int level) { exec(level == 1 ? "COMMIT" : "RELEASE " + savepoint(level)); }
+
+void SqliteConnection::rollback(int level) {
+  if (level > 1) {
+    exec("ROLLBACK TO " + savepoint(level));
+    exec("RELEASE " + savepoint(level));
+  } else if (inTransaction()) {
+    exec("ROLLBACK");
+  }
+}
+
+void SqliteConnection::abandon(int level) noexcept {
+  if (level > 1) {
+    execSql(db_, ("ROLLBACK TO " + savepoint(level) + "; RELEASE " + savepoint(level)).c_str());
+  } else if (inTransaction()) {
+    execSql(db_, "ROLLBACK");
+  }
+}
+
+}  // namespace oskara::db::sqlite
