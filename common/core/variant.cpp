@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
 #include "core/error.h"
 #include "core/text.h"
@@ -11,7 +10,7 @@ namespace oskara {
 namespace {
 
 // Days from 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
-int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
+constexpr int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
   y -= m <= 2;
   const int64_t era = (y >= 0 ? y : y - 399) / 400;
   const unsigned yoe = static_cast<unsigned>(y - era * 400);
@@ -35,6 +34,14 @@ void civilFromDays(int64_t z, int& year, int& month, int& day) {
 
 constexpr int64_t kSerialEpochFromUnixDays = 25569;  // 1970-01-01 is serial 25569
 
+constexpr double serialOf(int64_t year, unsigned month, unsigned day) {
+  return static_cast<double>(daysFromCivil(year, month, day) + kSerialEpochFromUnixDays);
+}
+// The range of dates: what the files' text holds, four-digit years, from
+// 0000-01-01 00:00:00 to 9999-12-31 23:59:59.
+constexpr double kFirstDateSerial = serialOf(0, 1, 1);
+constexpr double kLastDateSerial = serialOf(9999, 12, 31) + 86399.0 / 86400.0;
+
 [[noreturn]] void typeMismatch(const Variant& v, VarType target) {
   throw Error(runtime_error::kTypeMismatch,
               "Type mismatch: cannot convert " + v.debugString() + " to " +
@@ -53,13 +60,24 @@ constexpr int64_t kSerialEpochFromUnixDays = 25569;  // 1970-01-01 is serial 255
                   std::string(varTypeName(target)) + ".");
 }
 
-bool parseNumber(std::string_view text, double& out) {
+enum class NumberText { Number, NotANumber, TooLarge };
+
+// The number a text spells: blanks around it, one sign, digits with a point
+// and an exponent. "inf" and "nan" spell no number: the runtime has no such
+// values. A number beyond a Double's range, either way, is TooLarge.
+NumberText parseNumber(std::string_view text, double& out) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  if (text.empty()) return false;
-  if (text.front() == '+') text.remove_prefix(1);
+  const bool negative = !text.empty() && text.front() == '-';
+  if (!text.empty() && (text.front() == '+' || negative)) text.remove_prefix(1);
+  if (text.empty() || !((text.front() >= '0' && text.front() <= '9') || text.front() == '.'))
+    return NumberText::NotANumber;
   auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-  return ec == std::errc() && ptr == text.data() + text.size();
+  if (ptr != text.data() + text.size()) return NumberText::NotANumber;
+  if (ec == std::errc::result_out_of_range) return NumberText::TooLarge;
+  if (ec != std::errc()) return NumberText::NotANumber;
+  if (negative) out = -out;
+  return NumberText::Number;
 }
 
 }  // namespace
@@ -117,7 +135,15 @@ std::optional<DateTime> DateTime::parseIso(std::string_view text) {
   return result;
 }
 
+bool DateTime::isInRange(double serial) {
+  return serial >= kFirstDateSerial && serial <= kLastDateSerial;
+}
+
 DateTime::Parts DateTime::parts() const {
+  if (!isInRange(serial)) {
+    throw Error(runtime_error::kOverflow,
+                "Overflow: the day serial " + formatDouble(serial) + " is no date from the year 0 to 9999.");
+  }
   Parts p{};
   double days = std::floor(serial);
   // Round to the nearest second so that 0.1-style fractions do not lose a second.
@@ -147,8 +173,8 @@ bool DateTime::hasTime() const { return serial != std::floor(serial); }
 std::string DateTime::toIso() const {
   Parts p = parts();
   // Every date and time value bound to a statement passes here: the digits
-  // are written by hand, snprintf only for a year outside 0 to 9999.
-  char buf[32];
+  // are written by hand.
+  char buf[20];
   char* out = buf;
   auto put = [&out](int value, int width) {
     for (int i = width - 1; i >= 0; --i) {
@@ -164,14 +190,12 @@ std::string DateTime::toIso() const {
     *out++ = ':';
     put(p.second, 2);
   };
-  const bool date = hasDate();
-  const bool time = !date || (hasTime() && (p.hour != 0 || p.minute != 0 || p.second != 0));
+  // Decided on the value rounded to the second, as the text shows it: a
+  // serial a hair below day zero is midnight of day zero, a time alone.
+  const bool date = p.year != 1899 || p.month != 12 || p.day != 30;
+  const bool time = !date || p.hour != 0 || p.minute != 0 || p.second != 0;
   if (date) {
-    if (p.year < 0 || p.year > 9999) {
-      out += std::snprintf(buf, sizeof buf, "%04d", p.year);
-    } else {
-      put(p.year, 4);
-    }
+    put(p.year, 4);
     *out++ = '-';
     put(p.month, 2);
     *out++ = '-';
@@ -217,39 +241,48 @@ bool Variant::isNumeric() const {
   return t == VarType::Boolean || t == VarType::Integer || t == VarType::Long || t == VarType::Double;
 }
 
-double Variant::toDouble() const {
+double Variant::numberFor(VarType target) const {
+  double d = 0;
   switch (type()) {
     case VarType::Empty: return 0;
-    case VarType::Null: invalidNull(VarType::Double);
+    case VarType::Null: invalidNull(target);
     case VarType::Boolean: return *get<bool>() ? -1 : 0;
     case VarType::Integer: return *get<int16_t>();
     case VarType::Long: return *get<int32_t>();
-    case VarType::Double: return *get<double>();
-    case VarType::Date: return get<DateTime>()->serial;
+    case VarType::Double: d = *get<double>(); break;
+    case VarType::Date: d = get<DateTime>()->serial; break;
     case VarType::String: {
       const std::string& s = *get<std::string>();
-      double d;
-      if (parseNumber(s, d)) return d;
+      switch (parseNumber(s, d)) {
+        case NumberText::Number: return d;
+        case NumberText::TooLarge: overflow(*this, target);
+        case NumberText::NotANumber: break;
+      }
       if (equalsIgnoreCase(s, "True")) return -1;
       if (equalsIgnoreCase(s, "False")) return 0;
       if (auto date = DateTime::parseIso(s)) return date->serial;
-      typeMismatch(*this, VarType::Double);
+      typeMismatch(*this, target);
     }
     case VarType::Object:
-    case VarType::Error: typeMismatch(*this, VarType::Double);
+    case VarType::Error: typeMismatch(*this, target);
   }
-  typeMismatch(*this, VarType::Double);
+  // The runtime has no NaN and no infinities: a Double or a date made
+  // elsewhere that holds one does not convert.
+  if (std::isnan(d)) typeMismatch(*this, target);
+  if (std::isinf(d)) overflow(*this, target);
+  return d;
 }
+
+double Variant::toDouble() const { return numberFor(VarType::Double); }
 
 bool Variant::toBool() const {
   if (auto b = get<bool>()) return *b;
-  if (isNull()) invalidNull(VarType::Boolean);
-  return toDouble() != 0;
+  return numberFor(VarType::Boolean) != 0;
 }
 
 int16_t Variant::toInt16() const {
   if (auto i = get<int16_t>()) return *i;
-  double d = std::nearbyint(toDouble());  // round half to even
+  double d = std::nearbyint(numberFor(VarType::Integer));  // round half to even
   if (!(d >= INT16_MIN && d <= INT16_MAX)) overflow(*this, VarType::Integer);
   return static_cast<int16_t>(d);
 }
@@ -257,7 +290,7 @@ int16_t Variant::toInt16() const {
 int32_t Variant::toInt32() const {
   if (auto i = get<int32_t>()) return *i;
   if (auto i = get<int16_t>()) return *i;
-  double d = std::nearbyint(toDouble());
+  double d = std::nearbyint(numberFor(VarType::Long));
   if (!(d >= INT32_MIN && d <= INT32_MAX)) overflow(*this, VarType::Long);
   return static_cast<int32_t>(d);
 }
@@ -269,8 +302,9 @@ DateTime Variant::toDate() const {
     if (auto d = DateTime::parseIso(*s)) return *d;
     typeMismatch(*this, VarType::Date);
   }
-  if (type() == VarType::Object || type() == VarType::Error) typeMismatch(*this, VarType::Date);
-  return DateTime{toDouble()};
+  const double serial = numberFor(VarType::Date);
+  if (!DateTime::isInRange(serial)) overflow(*this, VarType::Date);
+  return DateTime{serial};
 }
 
 std::string Variant::toString() const {
@@ -322,7 +356,13 @@ std::string Variant::debugString() const {
     case VarType::Empty: return "Empty";
     case VarType::Null: return "Null";
     case VarType::String: return "\"" + *get<std::string>() + "\"";
-    case VarType::Date: return "#" + get<DateTime>()->toIso() + "#";
+    case VarType::Date: {
+      // Messages about a date made elsewhere of a serial beyond the dates
+      // still show it.
+      const double serial = get<DateTime>()->serial;
+      if (!DateTime::isInRange(serial)) return "#" + formatDouble(serial) + "#";
+      return "#" + get<DateTime>()->toIso() + "#";
+    }
     case VarType::Object: return *get<ObjectRef>() ? "<object>" : "Nothing";
     default: return toString();
   }

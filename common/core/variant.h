@@ -4,6 +4,9 @@
 //  - to boolean: 0 is false, any other number true; "True"/"False" texts;
 //  - to 16-bit integer: rounds half to even, fails outside -32768..32767;
 //  - Null to text, or to any number, fails ("Invalid use of Null");
+//  - a number becomes a date only within the range of dates, the years 0 to
+//    9999; beyond it, and for infinities, the conversion overflows (6); NaN
+//    does not convert (13);
 //  - dates are local wall-clock values without a time zone.
 #pragma once
 
@@ -19,9 +22,14 @@ namespace oskara {
 
 // A local date and time as a day serial: whole days since 30 December 1899,
 // the fraction is the time of day. A value below 1 is a time of day alone, a
-// whole number a date alone.
+// whole number a date alone. Conversions make serials of the range of dates
+// only; parts() and toIso() raise overflow (6) for a serial beyond it.
 struct DateTime {
   double serial = 0;
+
+  // Whether `serial` lies in the range of dates, the dates the files' text
+  // holds: 0000-01-01 00:00:00 to 9999-12-31 23:59:59.
+  static bool isInRange(double serial);
 
   static DateTime fromParts(int year, int month, int day, int hour = 0, int minute = 0,
                             int second = 0);
@@ -121,6 +129,9 @@ class Variant {
  private:
   explicit Variant(NullValue v) : value_(v) {}
   explicit Variant(ErrorValue v) : value_(v) {}
+
+  // The value as a number, for a conversion to `target`, which failures name.
+  double numberFor(VarType target) const;
 
   std::variant<std::monostate, NullValue, bool, int16_t, int32_t, double, DateTime, std::string,
                ObjectRef, ErrorValue>

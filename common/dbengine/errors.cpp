@@ -122,8 +122,9 @@ Error requiredNull(std::string_view field) {
   return Error(errc::kRequiredNull, "The field " + quoted(field) + " cannot contain a Null value.");
 }
 
-Error numericOverflow(std::string_view field) {
-  return Error(errc::kNumericOverflow, "Numeric field overflow in field " + quoted(field) + ".");
+Error numericOverflow(std::string_view field, std::string_view value) {
+  return Error(errc::kNumericOverflow, "Numeric field overflow in field " + quoted(field) + ": " +
+                                           std::string(value) + " does not fit.");
 }
 
 Error conversionError(std::string_view field, std::string_view value) {

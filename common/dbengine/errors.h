@@ -86,7 +86,7 @@ Error engineFailure(std::string_view message, std::string_view statement);
 // Values.
 Error duplicateKey(std::string_view table, std::string_view detail);
 Error requiredNull(std::string_view field);
-Error numericOverflow(std::string_view field);
+Error numericOverflow(std::string_view field, std::string_view value);
 Error conversionError(std::string_view field, std::string_view value);
 Error fieldNotUpdatable(std::string_view field);
 Error validationRule(std::string_view table, std::string_view detail);

@@ -38,6 +38,7 @@ class TableRecordsets : public ::testing::Test {
 };
 
 TEST_F(TableRecordsets, ValuesFollowTheDeclaredType) {
+  testing::runSql(path, "UPDATE tblQueue SET EntryTime = 1e308 WHERE CustID = 'B2'");
   RecordsetPtr rs = db->openRecordset("tblQueue", RecordsetType::ForwardOnly);
   ASSERT_FALSE(rs->eof());
   EXPECT_EQ(rs->field("CustID"), Variant("A1"));
@@ -55,6 +56,8 @@ TEST_F(TableRecordsets, ValuesFollowTheDeclaredType) {
   // A SMALLINT holding more than 16 bits shows its value, so that the
   // caller's conversion to a 16-bit integer fails.
   EXPECT_EQ(rs->field("TransType"), Variant(int32_t{40000}));
+  // So does a DATETIME holding a number beyond the range of dates.
+  EXPECT_EQ(rs->field("EntryTime"), Variant(1e308));
   EXPECT_EQ(rs->fieldCount(), 9);
   EXPECT_EQ(rs->fieldName(3), "EntryDate");
   EXPECT_EQ(rs->field(0), Variant("B2"));
@@ -116,6 +119,7 @@ TEST_F(TableRecordsets, AssignmentsConvertToTheDeclaredType) {
   EXPECT_EQ(errorNumberOf([&] { rs->setField("TransType", int32_t{40000}); }), errc::kNumericOverflow);
   EXPECT_EQ(errorNumberOf([&] { rs->setField("LogID", "seven"); }), errc::kConversionError);
   EXPECT_EQ(errorNumberOf([&] { rs->setField("EntryDate", "not a date"); }), errc::kConversionError);
+  EXPECT_NE(errorTextOf([&] { rs->setField("EntryDate", 1e308); }).find("'EntryDate': 1e+308"), std::string::npos);
   EXPECT_NE(errorTextOf([&] { rs->setField("LogID", "seven"); }).find("LogID"), std::string::npos);
   rs->setField("TransType", 3.5);          // rounds half to even
   rs->setField("LogID", "12");

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <limits>
 
 #include "dbengine/sql/classify.h"
@@ -41,7 +42,8 @@ Variant parameterValue(std::string_view text) {
                                                          whole <= std::numeric_limits<int32_t>::max())
     return Variant(static_cast<int32_t>(whole));
   double number = 0;
-  if (auto [p, ec] = std::from_chars(begin, end, number); ec == std::errc() && p == end && !text.empty())
+  if (auto [p, ec] = std::from_chars(begin, end, number);
+      ec == std::errc() && p == end && !text.empty() && std::isfinite(number))  // "nan", "inf" stay text
     return Variant(number);
 
   if (auto date = DateTime::parseIso(text)) return Variant(*date);

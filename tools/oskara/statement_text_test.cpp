@@ -43,6 +43,7 @@ TEST(StatementTextTest, TypesParameterValues) {
   EXPECT_EQ(parameterValue("2026-03-15"), Variant(DateTime::fromParts(2026, 3, 15)));
   EXPECT_EQ(parameterValue("C000012"), Variant("C000012"));
   EXPECT_EQ(parameterValue("12abc"), Variant("12abc"));
+  EXPECT_EQ(parameterValue("nan"), Variant("nan"));  // no number of the runtime
   EXPECT_EQ(parameterValue(""), Variant(""));
 }
 

@@ -165,7 +165,9 @@ Variant decode(const Value& value, const ImportObject& importObject) {
   try {
     Variant native = nativeValue(q);
     if (type == VarType::Error) return Variant::error(native.toInt32());
-    if (type == VarType::Date && native.isNumeric()) return Variant(DateTime{native.toDouble()});
+    // A Double sent as such is taken through toDouble too: NaN and the
+    // infinities are no values of the runtime.
+    if (type == VarType::Double) return Variant(native.toDouble());
     return native.convertTo(type);
   } catch (const Error& e) {
     malformed(e.text());

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 namespace oskara::automation::wire {
 namespace {
 
@@ -38,6 +41,13 @@ TEST(WireDecode, MalformedValuesAreTypeMismatches) {
   EXPECT_EQ(errorNumber(3, QString("five")), 13);                     // does not convert
   EXPECT_EQ(errorNumber(2, QVariant::fromValue<int>(40000)), 13);     // out of range
   EXPECT_EQ(errorNumber(9, QString("/oskara/objects/1")), 13);        // a reference must be (so)
+  // Numbers no date or Double of the runtime holds.
+  const double inf = std::numeric_limits<double>::infinity();
+  for (double serial : {1e308, -1e308, inf, -inf, std::nan(""), 2958466.0})
+    EXPECT_EQ(errorNumber(7, serial), 13) << serial;
+  EXPECT_EQ(errorNumber(5, inf), 13);
+  EXPECT_EQ(errorNumber(5, std::nan("")), 13);
+  EXPECT_EQ(errorNumber(3, QString("1e999")), 13);
 }
 
 }  // namespace

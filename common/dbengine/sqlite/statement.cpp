@@ -17,7 +17,10 @@ std::string columnText(sqlite3_stmt* stmt, int index) {
   return std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_column_bytes(stmt, index)));
 }
 
-// The value of result column `index` of the row `stmt` stands on.
+// The value of result column `index` of the row `stmt` stands on. A stored
+// value that its declared type cannot hold (40000 in a SMALLINT, a number
+// beyond the range of dates in a DATETIME) is shown as stored, so that the
+// caller's conversion fails.
 Variant readColumn(sqlite3_stmt* stmt, int index, FieldType type) {
   const int storage = sqlite3_column_type(stmt, index);
   if (storage == SQLITE_NULL) return Variant::null();
@@ -40,7 +43,7 @@ Variant readColumn(sqlite3_stmt* stmt, int index, FieldType type) {
     case FieldType::Date:
       if (storage == SQLITE_TEXT) {
         if (auto date = DateTime::parseIso(columnText(stmt, index))) return Variant(*date);
-      } else if (number) {
+      } else if (number && DateTime::isInRange(sqlite3_column_double(stmt, index))) {
         return Variant(DateTime{sqlite3_column_double(stmt, index)});
       }
       break;
