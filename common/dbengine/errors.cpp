@@ -122,14 +122,22 @@ Error requiredNull(std::string_view field) {
   return Error(errc::kRequiredNull, "The field " + quoted(field) + " cannot contain a Null value.");
 }
 
-Error numericOverflow(std::string_view field) {
-  return Error(errc::kNumericOverflow, "Numeric field overflow in field " + quoted(field) + ".");
+Error numericOverflow(std::string_view field, std::string_view value) {
+  return Error(errc::kNumericOverflow, "Numeric field overflow: " + std::string(value) +
+                                           " does not fit in field " + quoted(field) + ".");
 }
 
 Error conversionError(std::string_view field, std::string_view value) {
   return Error(errc::kConversionError,
                "Data type conversion error: " + std::string(value) + " cannot be stored in field " +
                    quoted(field) + ".");
+}
+
+Error malformedDate(std::string_view table, std::string_view field, std::string_view key, std::string_view value) {
+  return Error(errc::kConversionError,
+               "Data type conversion error: field " + quoted(field) + " of table " + quoted(table) + " holds " +
+                   std::string(value) + " in the row " + std::string(key) +
+                   ", which is not a date (dates are stored as YYYY-MM-DD, YYYY-MM-DD HH:MM:SS or HH:MM:SS).");
 }
 
 Error fieldNotUpdatable(std::string_view field) {

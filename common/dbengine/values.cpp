@@ -76,7 +76,7 @@ Variant convertForField(const Variant& value, FieldType type, std::string_view f
         return value;
     }
   } catch (const Error& e) {
-    if (e.number() == runtime_error::kOverflow) throw numericOverflow(field);
+    if (e.number() == runtime_error::kOverflow) throw numericOverflow(field, value.debugString());
     throw conversionError(field, value.debugString());
   }
   return value;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "dbengine/errors.h"
+#include "dbengine/sqlite/field_checks.h"
 
 namespace oskara::db::sqlite {
 namespace {
@@ -30,6 +31,9 @@ Error sqliteError(int rc, std::string_view message, const FailureContext& contex
       return requiredNull(failedColumn(message));
     default:
       break;
+  }
+  if ((rc & 0xff) == SQLITE_ERROR) {
+    if (auto failure = fieldCheckFailure(message)) return *failure;
   }
   switch (rc & 0xff) {
     case SQLITE_CONSTRAINT: return validationRule(object, message);
