@@ -2,13 +2,13 @@
 
 #include <sqlite3.h>
 
-#include <charconv>
 #include <string>
 #include <string_view>
 
 #include "core/error.h"
 #include "dbengine/errors.h"
 #include "dbengine/sql/sqlite_emitter.h"
+#include "dbengine/sql/sqlite_failures.h"
 #include "dbengine/values.h"
 
 namespace oskara::db::sqlite {
@@ -29,12 +29,9 @@ Variant storedValue(sqlite3_value* v) {
   }
 }
 
-// A failure travels through SQLite as "\x1F<number>\x1F<text>": SQLite's
-// own messages hold no control character.
-constexpr char kMark = '\x1F';
-
+// The failure, number and text, as the engine gets it back (sqlite_failures.h).
 void fail(sqlite3_context* ctx, const Error& error) {
-  const std::string message = kMark + std::to_string(error.number()) + kMark + error.text();
+  const std::string message = sql::functionFailureText(error);
   sqlite3_result_error(ctx, message.c_str(), static_cast<int>(message.size()));
 }
 
@@ -78,16 +75,6 @@ void add(sqlite3* db, const char* name, int args, void (*body)(sqlite3_context*,
 }
 
 }  // namespace
-
-std::optional<Error> fieldCheckFailure(std::string_view message) {
-  if (message.size() < 3 || message.front() != kMark) return std::nullopt;
-  const size_t end = message.find(kMark, 1);
-  if (end == std::string_view::npos) return std::nullopt;
-  int32_t number = 0;
-  auto [ptr, ec] = std::from_chars(message.data() + 1, message.data() + end, number);
-  if (ec != std::errc() || ptr != message.data() + end) return std::nullopt;
-  return Error(number, std::string(message.substr(end + 1)));
-}
 
 void registerFieldChecks(sqlite3* db) {
   add(db, sql::sqlite_field::kReadDate, 5, readDate);

@@ -7,11 +7,6 @@
 // CHECK constraints, whatever program writes them; older files do not.
 #pragma once
 
-#include <optional>
-#include <string_view>
-
-#include "core/error.h"
-
 struct sqlite3;
 
 namespace oskara::db::sqlite {
@@ -19,9 +14,5 @@ namespace oskara::db::sqlite {
 // Registers osk_read_date and osk_write on `db`; throws the engine's error
 // when SQLite refuses.
 void registerFieldChecks(sqlite3* db);
-
-// The failure of one of these functions, whole, from the message SQLite
-// reports for it; std::nullopt for any other message.
-std::optional<Error> fieldCheckFailure(std::string_view message);
 
 }  // namespace oskara::db::sqlite

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "dbengine/errors.h"
-#include "dbengine/sqlite/field_checks.h"
+#include "dbengine/sql/sqlite_failures.h"
 
 namespace oskara::db::sqlite {
 namespace {
@@ -21,6 +21,8 @@ std::string_view firstOf(std::string_view a, std::string_view b) { return a.empt
 }  // namespace
 
 Error sqliteError(int rc, std::string_view message, const FailureContext& context) {
+  // A dialect function's failure, or SQLite's text about a translation.
+  if (auto failure = sql::statementFailure(rc, message, context.statement)) return *failure;
   const std::string_view object = firstOf(context.table, firstOf(context.file, context.statement));
   switch (rc) {
     case SQLITE_CONSTRAINT_UNIQUE:
@@ -31,9 +33,6 @@ Error sqliteError(int rc, std::string_view message, const FailureContext& contex
       return requiredNull(failedColumn(message));
     default:
       break;
-  }
-  if ((rc & 0xff) == SQLITE_ERROR) {
-    if (auto failure = fieldCheckFailure(message)) return *failure;
   }
   switch (rc & 0xff) {
     case SQLITE_CONSTRAINT: return validationRule(object, message);
