@@ -64,23 +64,18 @@ static_assert(inEnumOrder<&OperatorSpelling::op>(kOperators, bound::kBinaryOpCou
 
 const OperatorSpelling& spellingOf(bound::BinaryOp op) { return kOperators[static_cast<int>(op)]; }
 
-void appendTextLiteral(std::string& out, std::string_view text) {
-  out += '\'';
+// `text` between `quote` characters, each one inside doubled.
+void appendQuoted(std::string& out, std::string_view text, char quote) {
+  out += quote;
   for (char c : text) {
-    if (c == '\'') out += '\'';
+    if (c == quote) out += quote;
     out += c;
   }
-  out += '\'';
+  out += quote;
 }
 
-void appendIdentifier(std::string& out, std::string_view name) {
-  out += '"';
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-}
+void appendTextLiteral(std::string& out, std::string_view text) { appendQuoted(out, text, '\''); }
+void appendIdentifier(std::string& out, std::string_view name) { appendQuoted(out, name, '"'); }
 
 class SqliteEmitter final : public Emitter {
  public:
