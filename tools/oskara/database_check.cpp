@@ -10,6 +10,7 @@
 #include "core/text.h"
 #include "dbengine/dbengine.h"
 #include "directdb/sqlite_file.h"
+#include "scan_files.h"
 
 namespace oskara::tool {
 namespace {
@@ -58,37 +59,15 @@ class Checker {
       return problem(file, "", e.text());
     }
     for (const contract::TableDef& table : contract::tableDefs(kind)) checkTable(*db, table);
-    if (kind == DatabaseKind::DT) {
-      if (db->query("SELECT name FROM sqlite_schema WHERE name = ?1 COLLATE NOCASE", {contract::kTblDTOptions})
-              .empty())
-        return;
-      if (db->query("SELECT 1 FROM " + std::string(contract::kTblDTOptions) + " LIMIT 1").empty())
-        problem(file, std::string(contract::kTblDTOptions), "the table has no record; a scan needs its options");
-    }
   }
 
-  // The DT's links: present, pointing at the AR file given, and opening
-  // through the engine; and its stored query, translated and run on no rows.
-  void checkLinksAndQuery(const fs::path& dt, const fs::path& ar) {
-    try {
-      SqliteFile db(dt);
-      for (std::string_view link : {contract::kTblArCust, contract::kTblArCustHist}) {
-        auto rows = db.query("SELECT database FROM sys_links WHERE name = ?1 COLLATE NOCASE", {link});
-        if (rows.empty()) {
-          problem(dt, std::string(link), "the link is missing from sys_links");
-          continue;
-        }
-        fs::path target = rows[0][0].toString();
-        if (target.is_relative()) target = dt.parent_path() / target;
-        std::error_code ec;
-        if (fs::weakly_canonical(target, ec) != fs::weakly_canonical(ar, ec))
-          problem(dt, std::string(link),
-                  "the link points to " + target.string() + ", not to the AR file given (" + ar.string() +
-                      "); queue updates read the file the link names");
-      }
-    } catch (const Error& e) {
-      return problem(dt, "", e.text());
-    }
+  // What a queue update would meet before its rules run: the files opening,
+  // the options loading, the DT's links naming the files given and opening,
+  // and its stored query translating with its parameter and fields.
+  void checkScanStart(const fs::path& dt, const fs::path& ar, const std::optional<fs::path>& so) {
+    const std::string soPath = so ? so->string() : std::string();
+    if (auto failure = scanStartFailure(dt.string(), ar.string(), soPath)) problem(dt, "", *failure);
+    for (const std::string& warning : linkWarnings(dt.string(), ar.string(), soPath)) problem(dt, "", warning);
     db::DatabasePtr database;
     try {
       database = db::Engine::instance().workspace(0).openDatabase(dt.string());
@@ -172,7 +151,7 @@ CheckReport checkDatabases(const fs::path& dt, const fs::path& ar, const std::op
   checker.checkFile(dt, DatabaseKind::DT);
   checker.checkFile(ar, DatabaseKind::AR);
   if (so) checker.checkFile(*so, DatabaseKind::SO);
-  checker.checkLinksAndQuery(dt, ar);
+  checker.checkScanStart(dt, ar, so);
   return std::move(checker.report);
 }
 

@@ -40,9 +40,8 @@ TEST(DatabaseCheck, ListsEveryBadRowLinkAndTableOfAnotherProgram) {
   const CheckReport report = checkDatabases(files.dt, files.ar, files.so);
   const std::string notDate = " is not a date (YYYY-MM-DD, YYYY-MM-DD HH:MM:SS or HH:MM:SS)";
   std::vector<std::string> found = lines(report.problems);
-  found.erase(found.begin() + 8);
-  found.resize(std::min<size_t>(found.size(), 9));
-  EXPECT_EQ(found,
+  ASSERT_EQ(found.size(), 12u) << ::testing::PrintToString(found);
+  EXPECT_EQ(std::vector<std::string>(found.begin(), found.begin() + 7),
             (std::vector<std::string>{
                 "dt.db: tblDTOptions.Chk_FollowUp1_x, rowid = 1: 40000 is not a whole number from -32768 to 32767",
                 "dt.db: tblDtCallLogHeader.LastConversationDate, LogID = 17: \"yesterday\"" + notDate,
@@ -51,14 +50,13 @@ TEST(DatabaseCheck, ListsEveryBadRowLinkAndTableOfAnotherProgram) {
                 "ar.db: tblArCustHist.LastPayDate, CustId = \"C1\": \"2026-02-30\"" + notDate,
                 "so.db: tblSoHeader.OrderDate: declared TEXT, where the files declare DATETIME",
                 "so.db: tblSoHeader.Amount, OrderNo = 1: \"x\" is not a number",
-                "dt.db: tblArCust: the link points to " + (dir / "elsewhere.db").string() +
-                    ", not to the AR file given (" + files.ar.string() + "); queue updates read the file the link names",
-                "dt.db: qryDtFollowUp2b: the stored query has no parameter Chk_FollowUp2_x",
             }));
-  ASSERT_EQ(report.problems.size(), 11u);
-  // What the engine says when it opens the link, and of the query's missing field.
-  EXPECT_NE(report.problems[8].problem.find("elsewhere.db"), std::string::npos) << report.problems[8].problem;
-  EXPECT_NE(report.problems[10].problem.find("LogID"), std::string::npos) << report.problems[10].problem;
+  // What a queue update would meet first: the option, the link elsewhere, the stored query.
+  const std::vector<std::string> rest(found.begin() + 7, found.end());
+  const std::vector<std::string> pieces{"Chk_FollowUp1_x", "elsewhere.db", "elsewhere.db",
+                                        "qryDtFollowUp2b: the stored query has no parameter Chk_FollowUp2_x",
+                                        "LogID"};
+  for (size_t i = 0; i < pieces.size(); ++i) EXPECT_NE(rest[i].find(pieces[i]), std::string::npos) << rest[i];
   EXPECT_EQ(lines(report.notes),
             (std::vector<std::string>{"so.db: tblSoHeader: made without the constraints that keep wrong values out"}));
   fs::remove_all(dir);
