@@ -175,6 +175,7 @@ TEST_F(ScanTest, OptionsLoadFailsOnNullOrOutOfRangeButNotOnNullText) {
   EXPECT_EQ(lErr_, kErrInitOptions);
   setOption("Chk_90Days", false);
 
+  dt_->exec("PRAGMA ignore_check_constraints = ON");  // as a file without the constraints may hold
   setOption("Chk_FollowUp1_x", 40000);
   EXPECT_FALSE(run());
   EXPECT_EQ(sError_, "Error at InitOptions.");
@@ -413,6 +414,43 @@ TEST_F(FollowUpTest, PromisedPaymentsThroughTheStoredQuery) {
             Variant("Follow-Up since last call made more than  7 days ago and payment was promised "
                     "but not yet received."));
   EXPECT_EQ(rows["PROMISED"].logId, log);
+}
+
+// Values that other programs wrote into the files despite their constraints.
+TEST_F(FollowUpTest, MalformedDateFailsTheRunNamingItsRowAndChangesNothing) {
+  setOption("Chk_FollowUp2", true);
+  setOption("Chk_ResetQueue", true);
+  addQueueRow("OLD", 2, "Account 30 days overdue.", 0);
+  addCustomer("C1", {{"BalAge1", 300}}, 0, false, daysAgo(60));
+  const int64_t log = addHeader("C1", false, daysAgo(40));
+  dt_->exec("UPDATE tblDTOptions SET LastQueueProc = '2026-01-01 09:00:00'");
+  dt_->exec("PRAGMA ignore_check_constraints = ON");
+  ar_->exec("PRAGMA ignore_check_constraints = ON");
+
+  struct Bad {
+    SqliteFile* file;
+    std::string sql, table, field, key;
+  };
+  const std::string logKey = "LogID = " + std::to_string(log);
+  for (const Bad& bad : std::vector<Bad>{
+           {dt_.get(), "UPDATE tblDtCallLogHeader SET LastConversationDate = 'yesterday'", "tblDtCallLogHeader",
+            "LastConversationDate", logKey},
+           {ar_.get(), "UPDATE tblArCustHist SET LastPayDate = '2026-02-30'", "tblArCustHist", "LastPayDate",
+            "CustId = \"C1\""},
+           {dt_.get(), "UPDATE tblDtCallLogHeader SET PromisedPayDate = '25:61:61'", "tblDtCallLogHeader",
+            "PromisedPayDate", logKey},
+       }) {
+    bad.file->exec(bad.sql);
+    EXPECT_FALSE(run());
+    EXPECT_EQ(lErr_, 3421);
+    EXPECT_NE(sError_.find("field '" + bad.field + "' of table '" + bad.table + "'"), std::string::npos) << sError_;
+    EXPECT_NE(sError_.find(bad.key), std::string::npos) << sError_;
+    EXPECT_EQ(queue().size(), 1u);
+    EXPECT_EQ(lastQueueProc(), Variant("2026-01-01 09:00:00"));
+    bad.file->exec(bad.sql.substr(0, bad.sql.find('=') + 1) + " NULL");
+  }
+  runOk();
+  EXPECT_EQ(queue().count("C1"), 1u);
 }
 
 // --- Credit hold and queue reset -----------------------------------------

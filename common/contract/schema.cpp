@@ -37,95 +37,103 @@ CREATE TABLE sys_queries (
 );
 )sql";
 
-constexpr std::string_view kDtTablesDdl = R"sql(
-CREATE TABLE tblDTOptions (
-  Chk_OverLimit BOOLEAN,
-  Chk_NearLimit BOOLEAN,
-  Chk_NearLimit_Amt DOUBLE,
-  Chk_30Days BOOLEAN,
-  Chk_60Days BOOLEAN,
-  Chk_90Days BOOLEAN,
-  Chk_120Days BOOLEAN,
-  Chk_FollowUp1 BOOLEAN,
-  Chk_FollowUp1_x SMALLINT,
-  Chk_FollowUp1_y SMALLINT,
-  Chk_FollowUp2 BOOLEAN,
-  Chk_FollowUp2_x SMALLINT,
-  Chk_FollowUp3 BOOLEAN,
-  Chk_FollowUp3Priority BOOLEAN,
-  Chk_FollowUp3_x TEXT COLLATE NOCASE,
-  Chk_FollowUp3_y TEXT COLLATE NOCASE,
-  Chk_CreditHold BOOLEAN,
-  Chk_ResetQueue BOOLEAN,
-  Chk_FollowUp3BatchExcld TEXT COLLATE NOCASE,
-  LastQueueProc DATETIME
-);
-CREATE TABLE tblDTQueue (
-  QueueID INTEGER PRIMARY KEY,
-  CustID TEXT COLLATE NOCASE NOT NULL,
-  TransType SMALLINT,
-  Remark TEXT COLLATE NOCASE,
-  EntryDate DATETIME,
-  EntryTime DATETIME,
-  LogID INTEGER DEFAULT 0
-);
-CREATE TABLE tblDtCallLogHeader (
-  LogID INTEGER PRIMARY KEY,
-  CustID TEXT COLLATE NOCASE NOT NULL,
-  SystemRemark TEXT COLLATE NOCASE,
-  ToCallBack BOOLEAN NOT NULL DEFAULT 0,
-  LastConversationDate DATETIME,
-  PromisedPayDate DATETIME,
-  PromisedAmt DOUBLE,
-  Collector TEXT COLLATE NOCASE
-);
-CREATE TABLE tblDTLogon (
-  LogonID INTEGER PRIMARY KEY,
-  UserName TEXT COLLATE NOCASE,
-  LogonTime DATETIME
-);
-CREATE TABLE tblDtQueueProcLock (
-  LockID INTEGER PRIMARY KEY
-);
-)sql";
+using enum FieldKind;
+
+constexpr FieldDef kOptionsFields[] = {
+    {"Chk_OverLimit", Boolean, ""},
+    {"Chk_NearLimit", Boolean, ""},
+    {"Chk_NearLimit_Amt", Double, ""},
+    {"Chk_30Days", Boolean, ""},
+    {"Chk_60Days", Boolean, ""},
+    {"Chk_90Days", Boolean, ""},
+    {"Chk_120Days", Boolean, ""},
+    {"Chk_FollowUp1", Boolean, ""},
+    {"Chk_FollowUp1_x", Short, ""},
+    {"Chk_FollowUp1_y", Short, ""},
+    {"Chk_FollowUp2", Boolean, ""},
+    {"Chk_FollowUp2_x", Short, ""},
+    {"Chk_FollowUp3", Boolean, ""},
+    {"Chk_FollowUp3Priority", Boolean, ""},
+    {"Chk_FollowUp3_x", Text, ""},
+    {"Chk_FollowUp3_y", Text, ""},
+    {"Chk_CreditHold", Boolean, ""},
+    {"Chk_ResetQueue", Boolean, ""},
+    {"Chk_FollowUp3BatchExcld", Text, ""},
+    {kLastQueueProc, Date, ""},
+};
+
+constexpr FieldDef kQueueFields[] = {
+    {queue::kQueueID, Long, "PRIMARY KEY"},
+    {queue::kCustID, Text, "NOT NULL"},
+    {queue::kTransType, Short, ""},
+    {queue::kRemark, Text, ""},
+    {queue::kEntryDate, Date, ""},
+    {queue::kEntryTime, Date, ""},
+    {queue::kLogID, Long, "DEFAULT 0"},
+};
+
+constexpr FieldDef kCallLogFields[] = {
+    {calllog::kLogID, Long, "PRIMARY KEY"},
+    {calllog::kCustID, Text, "NOT NULL"},
+    {calllog::kSystemRemark, Text, ""},
+    {calllog::kToCallBack, Boolean, "NOT NULL DEFAULT 0"},
+    {calllog::kLastConversationDate, Date, ""},
+    {calllog::kPromisedPayDate, Date, ""},
+    {calllog::kPromisedAmt, Double, ""},
+    {calllog::kCollector, Text, ""},
+};
+
+constexpr FieldDef kLogonFields[] = {
+    {"LogonID", Long, "PRIMARY KEY"},
+    {"UserName", Text, ""},
+    {"LogonTime", Date, ""},
+};
+
+constexpr FieldDef kProcLockFields[] = {
+    {"LockID", Long, "PRIMARY KEY"},
+};
+
+constexpr FieldDef kCustFields[] = {
+    {arcust::kCustId, Text, "PRIMARY KEY"},
+    {arcust::kCustName, Text, ""},
+    {arcust::kCreditHold, Boolean, "NOT NULL DEFAULT 0"},
+    {arcust::kCreditLimit, Double, "NOT NULL DEFAULT 0"},
+    {arcust::kPhone, Text, ""},
+    {arcust::kContact, Text, ""},
+};
+
+constexpr FieldDef kCustHistFields[] = {
+    {arcusthist::kCustId, Text, "PRIMARY KEY"},
+    {arcusthist::kCurAmtDue, Double, "NOT NULL DEFAULT 0"},
+    {arcusthist::kBalAge1, Double, "NOT NULL DEFAULT 0"},
+    {arcusthist::kBalAge2, Double, "NOT NULL DEFAULT 0"},
+    {arcusthist::kBalAge3, Double, "NOT NULL DEFAULT 0"},
+    {arcusthist::kBalAge4, Double, "NOT NULL DEFAULT 0"},
+    {arcusthist::kUnapplCredit, Double, "NOT NULL DEFAULT 0"},
+    {arcusthist::kNewFinch, Double, "NOT NULL DEFAULT 0"},
+    {arcusthist::kUnpaidFinch, Double, "NOT NULL DEFAULT 0"},
+    {arcusthist::kLastPayDate, Date, ""},
+    {arcusthist::kLastPayAmt, Double, ""},
+};
+
+constexpr FieldDef kSoHeaderFields[] = {
+    {soheader::kOrderNo, Long, "PRIMARY KEY"},
+    {soheader::kCustId, Text, "NOT NULL"},
+    {soheader::kOrderDate, Date, ""},
+    {soheader::kAmount, Double, ""},
+};
+
+constexpr TableDef kDtTables[] = {
+    {kTblDTOptions, kOptionsFields},   {kTblDTQueue, kQueueFields},          {kTblDtCallLogHeader, kCallLogFields},
+    {kTblDTLogon, kLogonFields},       {kTblDtQueueProcLock, kProcLockFields},
+};
+constexpr TableDef kArTables[] = {{kTblArCust, kCustFields}, {kTblArCustHist, kCustHistFields}};
+constexpr TableDef kSoTables[] = {{kTblSoHeader, kSoHeaderFields}};
 
 constexpr std::string_view kDtIndexesDdl = R"sql(
 CREATE INDEX idx_tblDTQueue_CustID ON tblDTQueue (CustID);
 CREATE INDEX idx_tblDTQueue_LogID ON tblDTQueue (LogID);
 CREATE INDEX idx_tblDtCallLogHeader_CustID ON tblDtCallLogHeader (CustID);
-)sql";
-
-constexpr std::string_view kArTablesDdl = R"sql(
-CREATE TABLE tblArCust (
-  CustId TEXT COLLATE NOCASE PRIMARY KEY,
-  CustName TEXT COLLATE NOCASE,
-  CreditHold BOOLEAN NOT NULL DEFAULT 0,
-  CreditLimit DOUBLE NOT NULL DEFAULT 0,
-  Phone TEXT COLLATE NOCASE,
-  Contact TEXT COLLATE NOCASE
-);
-CREATE TABLE tblArCustHist (
-  CustId TEXT COLLATE NOCASE PRIMARY KEY,
-  CurAmtDue DOUBLE NOT NULL DEFAULT 0,
-  BalAge1 DOUBLE NOT NULL DEFAULT 0,
-  BalAge2 DOUBLE NOT NULL DEFAULT 0,
-  BalAge3 DOUBLE NOT NULL DEFAULT 0,
-  BalAge4 DOUBLE NOT NULL DEFAULT 0,
-  UnapplCredit DOUBLE NOT NULL DEFAULT 0,
-  NewFinch DOUBLE NOT NULL DEFAULT 0,
-  UnpaidFinch DOUBLE NOT NULL DEFAULT 0,
-  LastPayDate DATETIME,
-  LastPayAmt DOUBLE
-);
-)sql";
-
-constexpr std::string_view kSoTablesDdl = R"sql(
-CREATE TABLE tblSoHeader (
-  OrderNo INTEGER PRIMARY KEY,
-  CustId TEXT COLLATE NOCASE NOT NULL,
-  OrderDate DATETIME,
-  Amount DOUBLE
-);
 )sql";
 
 constexpr std::string_view kSoIndexesDdl = R"sql(
@@ -188,13 +196,62 @@ DatabaseFiles databaseFilesIn(const std::filesystem::path& dir) {
   return {dir / "dt.db", dir / "ar.db", dir / "so.db"};
 }
 
-std::string_view tablesDdl(DatabaseKind kind) {
+std::span<const TableDef> tableDefs(DatabaseKind kind) {
   switch (kind) {
-    case DatabaseKind::DT: return kDtTablesDdl;
-    case DatabaseKind::AR: return kArTablesDdl;
-    case DatabaseKind::SO: return kSoTablesDdl;
+    case DatabaseKind::DT: return kDtTables;
+    case DatabaseKind::AR: return kArTables;
+    case DatabaseKind::SO: return kSoTables;
   }
   return {};
+}
+
+std::string_view sqliteType(FieldKind kind) {
+  switch (kind) {
+    case Text: return "TEXT COLLATE NOCASE";
+    case Short: return "SMALLINT";
+    case Long: return "INTEGER";
+    case Double: return "DOUBLE";
+    case Boolean: return "BOOLEAN";
+    case Date: return "DATETIME";
+  }
+  return {};
+}
+
+// The declared type gives a field SQLite's numeric or text affinity, so a
+// number written as text arrives as a number and the type tests see it so.
+// A date is one of three texts, each in its range: SQLite's date functions
+// normalise a day beyond its month ("+0 days"), so the text must come back
+// unchanged.
+std::string sqliteFieldCheck(std::string_view field, FieldKind kind) {
+  const std::string f(field);
+  const std::string isNull = f + " IS NULL OR ";
+  switch (kind) {
+    case Text: return isNull + "typeof(" + f + ") = 'text'";
+    case Short: return isNull + "(typeof(" + f + ") = 'integer' AND " + f + " BETWEEN -32768 AND 32767)";
+    case Long: return isNull + "(typeof(" + f + ") = 'integer' AND " + f + " BETWEEN -2147483648 AND 2147483647)";
+    case Double: return isNull + "typeof(" + f + ") IN ('integer', 'real')";
+    case Boolean: return isNull + "typeof(" + f + ") = 'integer'";
+    case Date:
+      return isNull + "(typeof(" + f + ") = 'text' AND (date(" + f + ", '+0 days') IS " + f + " OR datetime(" + f +
+             ", '+0 days') IS " + f + " OR time(" + f + ", '+0 days') IS " + f + "))";
+  }
+  return {};
+}
+
+std::string tablesDdl(DatabaseKind kind) {
+  std::string ddl;
+  for (const TableDef& table : tableDefs(kind)) {
+    ddl += "CREATE TABLE " + std::string(table.name) + " (\n";
+    for (size_t i = 0; i < table.fields.size(); ++i) {
+      const FieldDef& field = table.fields[i];
+      ddl += "  " + std::string(field.name) + ' ' + std::string(sqliteType(field.kind));
+      if (!field.constraints.empty()) ddl += ' ' + std::string(field.constraints);
+      ddl += " CHECK (" + sqliteFieldCheck(field.name, field.kind) + ')';
+      ddl += i + 1 < table.fields.size() ? ",\n" : "\n";
+    }
+    ddl += ");\n";
+  }
+  return ddl;
 }
 
 std::string_view indexesDdl(DatabaseKind kind) {

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
+#include <string>
 #include <string_view>
 
 namespace oskara::contract {
@@ -25,10 +27,43 @@ struct DatabaseFiles {
 // The file names the tool uses in a folder: dt.db, ar.db, so.db.
 DatabaseFiles databaseFilesIn(const std::filesystem::path& dir);
 
+// What a field holds. Each backend writes a kind as its own column type and
+// keeps every other value out with a constraint of its own: on SQLite, which
+// stores anything anywhere, the CHECK constraint of sqliteFieldCheck.
+enum class FieldKind : uint8_t {
+  Text,     // TEXT COLLATE NOCASE
+  Short,    // SMALLINT: a whole number, -32768 to 32767
+  Long,     // INTEGER: a whole number, -2147483648 to 2147483647
+  Double,   // DOUBLE: a number
+  Boolean,  // BOOLEAN: a whole number, 0 for No, any other for Yes
+  Date,     // DATETIME: the text of DateTime::parseStored
+};
+
+struct FieldDef {
+  std::string_view name;
+  FieldKind kind;
+  std::string_view constraints;  // SQL after the type, common to the backends: "PRIMARY KEY", "NOT NULL DEFAULT 0"
+};
+
+struct TableDef {
+  std::string_view name;
+  std::span<const FieldDef> fields;
+};
+
+// The tables of one file, in the order they are created.
+std::span<const TableDef> tableDefs(DatabaseKind kind);
+
+// SQLite's declared type of a kind ("SMALLINT", "TEXT COLLATE NOCASE", ...).
+std::string_view sqliteType(FieldKind kind);
+// The SQLite condition that a value of `field` of `kind` meets: Null, or a
+// value of the kind within its range. The CHECK constraint of each field.
+std::string sqliteFieldCheck(std::string_view field, FieldKind kind);
+
 // SQLite statements creating the tables of one file, without indexes and
 // without the engine's catalog tables (sys_links, sys_queries), which every
-// file gets as well; several statements separated by ';'.
-std::string_view tablesDdl(DatabaseKind kind);
+// file gets as well; several statements separated by ';'. Every field has
+// its CHECK constraint.
+std::string tablesDdl(DatabaseKind kind);
 // The non-unique indexes of one file. Separate so that a bulk load can
 // build them after the rows are in.
 std::string_view indexesDdl(DatabaseKind kind);

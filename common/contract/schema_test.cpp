@@ -132,6 +132,47 @@ TEST_F(SchemaTest, TextFieldsCompareWithoutRegardToCase) {
       << "ToCallBack defaults to false";
 }
 
+// The stored-date rule is stated twice, in C++ for the engine and in SQL for
+// the files' constraints; both must take exactly the same texts.
+TEST_F(SchemaTest, DateConstraintTakesWhatTheEngineReadsAsAStoredDate) {
+  const DatabaseFiles files = createDatabaseFiles(dir_);
+  SqliteFile dt(files.dt);
+  const std::string check = "SELECT " + sqliteFieldCheck("?1", FieldKind::Date);
+  for (const std::string_view text :
+       {"2026-03-15", "2026-03-15 10:00:00", "10:00:00", "23:59:59", "2024-02-29", "0001-01-01", "9999-12-31 23:59:59",
+        "yesterday", "", "2026-02-30", "2026-02-29", "25:61:61", "24:00:00", "12:60:00", "2026-13-01",
+        "2026-03-15T10:00:00", "2026-03-15 10:00", "10:00", "10:00:00.5", " 2026-03-15", "2026-3-15", "15/03/2026",
+        "2026-03-15 10:00:00 "}) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(dt.query(check, {Variant(text)})[0][0].toBool(), DateTime::parseStored(text).has_value());
+  }
+  EXPECT_FALSE(dt.query(check, {Variant(int32_t{20260315})})[0][0].toBool());
+}
+
+// Whatever program writes the files, the constraints keep out what the
+// fields' types cannot hold.
+TEST_F(SchemaTest, NewFilesRefuseWrongTypesAndMalformedDates) {
+  const DatabaseFiles files = createDatabaseFiles(dir_);
+  SqliteFile dt(files.dt), ar(files.ar);
+  auto refused = [](SqliteFile& db, const std::string& sql) {
+    try {
+      db.exec(sql);
+    } catch (const Error& e) {
+      return e.text().find("CHECK constraint failed") != std::string::npos;
+    }
+    return false;
+  };
+  EXPECT_TRUE(refused(dt, "UPDATE tblDTOptions SET Chk_FollowUp1_x = 40000"));
+  EXPECT_TRUE(refused(dt, "UPDATE tblDTOptions SET Chk_30Days = 'yes'"));
+  EXPECT_TRUE(refused(dt, "UPDATE tblDTOptions SET Chk_NearLimit_Amt = 'much'"));
+  EXPECT_TRUE(refused(dt, "INSERT INTO tblDtCallLogHeader (CustID, LastConversationDate) VALUES ('C1', 'yesterday')"));
+  EXPECT_TRUE(refused(dt, "INSERT INTO tblDTQueue (CustID, LogID) VALUES ('C1', 3000000000)"));
+  EXPECT_TRUE(refused(ar, "INSERT INTO tblArCustHist (CustId, LastPayDate) VALUES ('C1', '2026-02-30')"));
+  dt.exec("UPDATE tblDTOptions SET Chk_FollowUp1_x = '45', LastQueueProc = '2026-03-15 10:00:00'");
+  ar.exec("INSERT INTO tblArCustHist (CustId, LastPayDate, BalAge1) VALUES ('C1', '2026-02-28', '12.5')");
+  EXPECT_EQ(dt.query("SELECT Chk_FollowUp1_x FROM tblDTOptions")[0][0], Variant(int16_t{45}));
+}
+
 TEST_F(SchemaTest, RefusesToOverwriteAnyExistingFile) {
   fs::create_directories(dir_);
   const DatabaseFiles files = databaseFilesIn(dir_);

@@ -35,6 +35,11 @@ struct DateTime {
                             int second = 0);
   // Accepts "YYYY-MM-DD", "YYYY-MM-DD HH:MM:SS" (or with 'T') and "HH:MM:SS".
   static std::optional<DateTime> parseIso(std::string_view text);
+  // The one rule for a value stored in a date field: exactly "YYYY-MM-DD",
+  // "YYYY-MM-DD HH:MM:SS" or "HH:MM:SS", each part in its range and the day
+  // in its month. Anything else stored there is malformed. The files' CHECK
+  // constraints state the same rule in SQL (contract/schema.h).
+  static std::optional<DateTime> parseStored(std::string_view text);
 
   struct Parts {
     int year, month, day, hour, minute, second;

@@ -133,6 +133,13 @@ Error conversionError(std::string_view field, std::string_view value) {
                    quoted(field) + ".");
 }
 
+Error malformedDate(std::string_view table, std::string_view field, std::string_view key, std::string_view value) {
+  return Error(errc::kConversionError,
+               "Data type conversion error: field " + quoted(field) + " of table " + quoted(table) + " holds " +
+                   std::string(value) + " in the row " + std::string(key) +
+                   ", which is not a date (dates are stored as YYYY-MM-DD, YYYY-MM-DD HH:MM:SS or HH:MM:SS).");
+}
+
 Error fieldNotUpdatable(std::string_view field) {
   return Error(errc::kFieldNotUpdatable, "Field " + quoted(field) + " cannot be updated.");
 }

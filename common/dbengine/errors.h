@@ -86,8 +86,13 @@ Error engineFailure(std::string_view message, std::string_view statement);
 // Values.
 Error duplicateKey(std::string_view table, std::string_view detail);
 Error requiredNull(std::string_view field);
+// `field` as the failure names it: "table.field" where the table is known;
+// `value` as Variant::debugString shows it.
 Error numericOverflow(std::string_view field, std::string_view value);
 Error conversionError(std::string_view field, std::string_view value);
+// A date field holding what is not a date as the files store one
+// (DateTime::parseStored); `key` names the row ("LogID = 17").
+Error malformedDate(std::string_view table, std::string_view field, std::string_view key, std::string_view value);
 Error fieldNotUpdatable(std::string_view field);
 Error validationRule(std::string_view table, std::string_view detail);
 

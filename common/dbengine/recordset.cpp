@@ -292,7 +292,7 @@ void Recordset::setField(std::string_view name, const Variant& value) {
   const std::string& column = updatable->resultColumns[static_cast<size_t>(index)];
   if (column.empty()) throw fieldNotUpdatable(impl_->compiled->translation.columnNames[static_cast<size_t>(index)]);
   const auto i = static_cast<size_t>(index);
-  impl_->pendingRow[i] = convertForField(value, impl_->compiled->fieldTypes[i], column);
+  impl_->pendingRow[i] = convertForField(value, impl_->compiled->fieldTypes[i], updatable->table.table + "." + column);
   impl_->changed[i] = true;
 }
 

@@ -24,7 +24,7 @@ std::unique_ptr<CLI::App> makeCommandLine(Action& action) {
   app->set_version_flag("--version", versionText(),
                         "Print the release and the servers' versions, then exit");
   app->require_subcommand(1);
-  CLI::App* db = app->add_subcommand("db", "Database files: create empty or demo files, run a statement.");
+  CLI::App* db = app->add_subcommand("db", "Database files: create empty or demo files, check files, run a statement.");
   db->require_subcommand(1);
 
   addFileCommands(*db, action);

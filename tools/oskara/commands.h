@@ -13,7 +13,7 @@ namespace oskara::tool {
 
 using Action = std::function<int()>;
 
-// db init, db demo: creating database files (direct SQLite).
+// db init, db demo: creating database files; db check: finding what is wrong in them.
 void addFileCommands(CLI::App& db, Action& action);
 
 // db sql, queue: statements through the database engine.

@@ -1,5 +1,6 @@
-// db init and db demo.
+// db init, db demo and db check.
 #include <CLI/CLI.hpp>
+#include <array>
 #include <chrono>
 #include <iomanip>
 #include <iostream>
@@ -8,6 +9,7 @@
 #include "commands.h"
 #include "contract/schema.h"
 #include "core/clock.h"
+#include "database_check.h"
 #include "demo_data.h"
 
 namespace oskara::tool {
@@ -45,6 +47,22 @@ int runDemo(const std::filesystem::path& dir, const DemoOptions& options) {
   return 0;
 }
 
+int runCheck(const std::string& dt, const std::string& ar, const std::string& so) {
+  const CheckReport report = checkDatabases(dt, ar, so.empty() ? std::nullopt : std::optional<std::filesystem::path>(so));
+  auto line = [](const CheckFinding& f) {
+    return f.file.string() + ": " + (f.where.empty() ? "" : f.where + ": ") + f.problem;
+  };
+  for (const CheckFinding& f : report.problems) std::cout << line(f) << '\n';
+  for (const CheckFinding& f : report.notes) std::cout << "note: " << line(f) << '\n';
+  const size_t n = report.problems.size();
+  if (n == 0) {
+    std::cout << "No problems found.\n";
+    return 0;
+  }
+  std::cout << n << (n == 1 ? " problem" : " problems") << " found.\n";
+  return 1;
+}
+
 }  // namespace
 
 void addFileCommands(CLI::App& db, Action& action) {
@@ -68,6 +86,23 @@ void addFileCommands(CLI::App& db, Action& action) {
     demo->add_option("--seed", options->seed, "Seed of the generator; the same seed gives the same data")
         ->capture_default_str();
     demo->callback([&action, dir, options] { action = [dir, options] { return runDemo(*dir, *options); }; });
+  }
+  {
+    auto paths = std::make_shared<std::array<std::string, 3>>();
+    CLI::App* check = db.add_subcommand(
+        "check",
+        "Check the files for what would make a queue update fail or decide wrongly, changing nothing: "
+        "every table and field with its declared type, the DT's links and stored query, the options "
+        "record, and every row whose value its field cannot hold (a malformed date, a number out of "
+        "range, text in a number field). Lists each problem with its file, table, field, key and "
+        "value; exit status 1 when there is any. Notes, which are no problems, name tables made "
+        "without the constraints that keep such values out (files made before those constraints).");
+    check->add_option("DT", (*paths)[0], "Debt-tracking database file")->required();
+    check->add_option("AR", (*paths)[1], "Accounts-receivable database file")->required();
+    check->add_option("SO", (*paths)[2], "Sales-order database file");
+    check->callback([&action, paths] {
+      action = [paths] { return runCheck((*paths)[0], (*paths)[1], (*paths)[2]); };
+    });
   }
 }
 

@@ -13,6 +13,7 @@ namespace oskara::db::sql {
 struct ColumnInfo {
   std::string name;      // as declared
   std::string declType;  // declared type, upper case: TEXT, SMALLINT, INTEGER, DOUBLE, BOOLEAN, DATETIME, ...
+  bool key = false;      // part of the table's primary key
 };
 
 struct TableInfo {

@@ -201,7 +201,23 @@ void Emitter::column(const bound::Source& s, std::string_view name) {
   quoted(name);
 }
 
+void Emitter::storedField(const bound::ColumnExpr& c) { column(*c.source, c.column); }
+
+bool Emitter::checksWrites(const TableInfo&, std::string_view) const { return false; }
+
+void Emitter::valueForField(const TableInfo&, std::string_view, const std::function<void()>& write) { write(); }
+
 void Emitter::insert(const bound::Insert& in) {
+  bool checked = false;
+  for (const std::string& c : in.columns) checked = checked || checksWrites(in.target, c);
+  if (in.select && checked) {
+    // The selected rows get names, so that each value passes the target's check on its way in.
+    out_ += "WITH \"osk_rows\"(";
+    for (size_t i = 0; i < in.columns.size(); ++i) out_ += (i ? ", \"v" : "\"v") + std::to_string(i) + '"';
+    out_ += ") AS (";
+    select(*in.select, false);
+    out_ += ") ";
+  }
   out_ += "INSERT INTO ";
   table(in.target);
   out_ += " (";
@@ -210,16 +226,22 @@ void Emitter::insert(const bound::Insert& in) {
     quoted(in.columns[i]);
   }
   out_ += ") ";
-  if (in.select) {
+  if (in.select && !checked) {
     select(*in.select, false);
     return;
   }
-  out_ += "VALUES (";
-  for (size_t i = 0; i < in.values.size(); ++i) {
+  out_ += in.select ? "SELECT " : "VALUES (";
+  for (size_t i = 0; i < in.columns.size(); ++i) {
     if (i) out_ += ", ";
-    expr(*in.values[i]);
+    valueForField(in.target, in.columns[i], [&] {
+      if (in.select) {
+        out_ += "\"v" + std::to_string(i) + '"';
+      } else {
+        expr(*in.values[i]);
+      }
+    });
   }
-  out_ += ')';
+  out_ += in.select ? " FROM \"osk_rows\"" : ")";
 }
 
 void Emitter::update(const bound::Update& up) {
@@ -231,12 +253,14 @@ void Emitter::update(const bound::Update& up) {
     if (i) out_ += ", ";
     quoted(up.assignments[i].column);
     out_ += " = ";
-    if (overJoin) {
-      quoted(kUpdateSource);
-      out_ += ".\"v" + std::to_string(i) + '"';
-    } else {
-      expr(*up.assignments[i].value);
-    }
+    valueForField(*up.target->table, up.assignments[i].column, [&] {
+      if (overJoin) {
+        quoted(kUpdateSource);
+        out_ += ".\"v" + std::to_string(i) + '"';
+      } else {
+        expr(*up.assignments[i].value);
+      }
+    });
   }
   if (!overJoin) {
     if (up.where) {
@@ -323,6 +347,7 @@ void Emitter::term(const bound::Expr& e) {
   switch (e.kind) {
     case K::Column: {
       const auto& c = static_cast<const bound::ColumnExpr&>(e);
+      if (c.source->table) return storedField(c);
       return column(*c.source, c.column);
     }
     case K::Literal: {

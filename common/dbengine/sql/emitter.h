@@ -16,6 +16,7 @@
 //    no target reads it as the number of a result column.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -74,6 +75,15 @@ class Emitter {
   // need at least as much (on the left of an operator) or more (on the right,
   // and for the operand of Is Null, Between and In), else parentheses.
   virtual int bindingOf(const bound::Expr& e) const = 0;
+  // A field of a table or link as a statement reads it; by default the
+  // field itself. A target whose store can hold what the field's type does
+  // not checks the value here.
+  virtual void storedField(const bound::ColumnExpr& c);
+  // The value `write` emits, as it is written into `column` of `table`; by
+  // default unchanged. A target whose store does not keep a value within its
+  // declared type converts and checks it here.
+  virtual bool checksWrites(const TableInfo& table, std::string_view column) const;
+  virtual void valueForField(const TableInfo& table, std::string_view column, const std::function<void()>& write);
 
   // ---- For the target's spellings ----
 
@@ -82,6 +92,7 @@ class Emitter {
   // In the target's case-insensitive form when `noCase`.
   void collated(const bound::Expr& e, bool noCase, int required);
   void quoted(std::string_view name);  // an identifier in double quotes
+  void column(const bound::Source& s, std::string_view name);
   // SELECT ... FROM ... WHERE ... GROUP BY ... HAVING ..., without ORDER BY
   // and TOP; with `rankedColumns` its result columns are named by
   // rankedItemColumn and its ORDER BY keys follow them, named by rankedKeyColumn.
@@ -96,7 +107,6 @@ class Emitter {
   void fromItem(const bound::FromItem& item, bool nested);
   void source(const bound::Source& s);
   void table(const TableInfo& t);
-  void column(const bound::Source& s, std::string_view name);
   void insert(const bound::Insert& in);
   void update(const bound::Update& up);
   void remove(const bound::Delete& del);

@@ -64,14 +64,18 @@ static_assert(inEnumOrder<&OperatorSpelling::op>(kOperators, bound::kBinaryOpCou
 
 const OperatorSpelling& spellingOf(bound::BinaryOp op) { return kOperators[static_cast<int>(op)]; }
 
-void appendTextLiteral(std::string& out, std::string_view text) {
-  out += '\'';
+// `text` between `quote` characters, each one inside doubled.
+void appendQuoted(std::string& out, std::string_view text, char quote) {
+  out += quote;
   for (char c : text) {
-    if (c == '\'') out += '\'';
+    if (c == quote) out += quote;
     out += c;
   }
-  out += '\'';
+  out += quote;
 }
+
+void appendTextLiteral(std::string& out, std::string_view text) { appendQuoted(out, text, '\''); }
+void appendIdentifier(std::string& out, std::string_view name) { appendQuoted(out, name, '"'); }
 
 class SqliteEmitter final : public Emitter {
  public:
@@ -86,6 +90,45 @@ class SqliteEmitter final : public Emitter {
   void rowid(const bound::Source& source) override {
     quoted(source.sqlAlias);
     out_ += ".rowid";
+  }
+
+  void storedField(const bound::ColumnExpr& c) override {
+    if (c.type != bound::ValueType::Date) return column(*c.source, c.column);
+    std::string alias;
+    appendIdentifier(alias, c.source->sqlAlias);
+    out_ += sqliteStoredDateRead(*c.source->table, c.column, alias);
+  }
+
+  bool checksWrites(const TableInfo& table, std::string_view column) const override {
+    return !declaredType(table, column).empty();
+  }
+
+  void valueForField(const TableInfo& table, std::string_view column, const std::function<void()>& write) override {
+    const std::string_view type = declaredType(table, column);
+    if (type.empty()) return write();
+    out_ += sqlite_field::kWrite;
+    out_ += '(';
+    write();
+    out_ += ", ";
+    appendTextLiteral(out_, type);
+    out_ += ", ";
+    appendTextLiteral(out_, table.table);
+    out_ += ", ";
+    appendTextLiteral(out_, column);
+    out_ += ')';
+  }
+
+  // The declared type of a field whose values SQLite would keep outside that
+  // type (numbers, yes/no, dates); "" for text and undeclared fields.
+  static std::string_view declaredType(const TableInfo& table, std::string_view column) {
+    for (const ColumnInfo& info : table.columns) {
+      if (info.name != column) continue;
+      const bound::ValueType type = bound::valueTypeOfDeclared(info.declType);
+      const bool checked = type == bound::ValueType::Number || type == bound::ValueType::Boolean ||
+                           type == bound::ValueType::Date;
+      return checked ? std::string_view(info.declType) : std::string_view();
+    }
+    return {};
   }
 
   // True and False as SQLite's own truth values, which its comparisons give.
@@ -244,6 +287,36 @@ class SqliteEmitter final : public Emitter {
 };
 
 }  // namespace
+
+// The key names the row in the failure: the table's one-field primary key,
+// else its rowid.
+std::string sqliteStoredDateRead(const TableInfo& table, std::string_view field, std::string_view qualifier) {
+  const ColumnInfo* key = nullptr;
+  int keys = 0;
+  for (const ColumnInfo& info : table.columns) {
+    if (info.key && keys++ == 0) key = &info;
+  }
+  if (keys > 1) key = nullptr;
+  auto qualified = [&](std::string_view name) {
+    std::string out(qualifier);
+    out += '.';
+    if (name == "rowid") {
+      out += name;
+    } else {
+      appendIdentifier(out, name);
+    }
+    return out;
+  };
+  std::string out = sqlite_field::kReadDate;
+  out += '(' + qualified(field) + ", ";
+  appendTextLiteral(out, table.table);
+  out += ", ";
+  appendTextLiteral(out, field);
+  out += ", ";
+  appendTextLiteral(out, key ? std::string_view(key->name) : "rowid");
+  out += ", " + qualified(key ? std::string_view(key->name) : "rowid") + ')';
+  return out;
+}
 
 Translation emitSqlite(const bound::Statement& statement) { return SqliteEmitter(statement).run(); }
 

@@ -7,6 +7,7 @@
 #include "contract/tables.h"
 #include "dbengine/sql/sqlite_failures.h"
 #include "dbengine/sql/sqlite_functions.h"
+#include "dbengine/sqlite/field_checks.h"
 
 namespace oskara::db::sql::testdb {
 namespace {
@@ -71,6 +72,7 @@ void bindValue(sqlite3_stmt* st, int n, const Variant& v) {
 TestDatabase::TestDatabase() {
   if (sqlite3_open(":memory:", &db_) != SQLITE_OK) throw std::runtime_error("cannot open an in-memory database");
   registerDialectFunctions(db_);
+  sqlite::registerFieldChecks(db_);
   exec(contract::tablesDdl(contract::DatabaseKind::DT));
   exec(kOwnTables);
   exec(inSchema(contract::tablesDdl(contract::DatabaseKind::AR), "ar"));

@@ -4,6 +4,7 @@
 
 #include "dbengine/errors.h"
 #include "dbengine/identifiers.h"
+#include "dbengine/sql/sqlite_emitter.h"
 #include "dbengine/sqlite/files.h"
 #include "dbengine/sqlite/sqlite_errors.h"
 #include "dbengine/sqlite/statement.h"
@@ -91,7 +92,13 @@ std::unique_ptr<backend::Statement> SqliteConnection::prepare(const std::string&
 
 std::string SqliteConnection::selectAllSql(const sql::TableInfo& table, std::string_view rowIdName) const {
   std::string columns;
-  for (const sql::ColumnInfo& column : table.columns) columns += quoteIdentifier(column.name) + ", ";
+  for (const sql::ColumnInfo& column : table.columns) {
+    if (sql::bound::valueTypeOfDeclared(column.declType) == sql::bound::ValueType::Date) {
+      columns += sql::sqliteStoredDateRead(table, column.name, tableName(table)) + " AS " + quoteIdentifier(column.name) + ", ";
+    } else {
+      columns += quoteIdentifier(column.name) + ", ";
+    }
+  }
   return "SELECT " + columns + "rowid AS " + std::string(rowIdName) + " FROM " + tableName(table);
 }
 

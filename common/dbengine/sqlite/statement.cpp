@@ -42,7 +42,7 @@ Variant readColumn(sqlite3_stmt* stmt, int index, FieldType type) {
       break;
     case FieldType::Date:
       if (storage == SQLITE_TEXT) {
-        if (auto date = DateTime::parseIso(columnText(stmt, index))) return Variant(*date);
+        if (auto date = DateTime::parseStored(columnText(stmt, index))) return Variant(*date);
       } else if (number && DateTime::isInRange(sqlite3_column_double(stmt, index))) {
         return Variant(DateTime{sqlite3_column_double(stmt, index)});
       }

@@ -4,6 +4,7 @@
 
 #include "dbengine/identifiers.h"
 #include "dbengine/sql/sqlite_functions.h"
+#include "dbengine/sqlite/field_checks.h"
 #include "dbengine/sqlite/files.h"
 #include "dbengine/sqlite/sqlite_errors.h"
 
@@ -137,6 +138,7 @@ Links attachLinks(sqlite3* db, const std::string& databasePath, bool readOnly) {
 std::unique_ptr<SqliteStore> SqliteStore::open(const std::string& path, const UserEntry& me) {
   std::unique_ptr<SqliteStore> store(new SqliteStore(SqliteConnection::open(path)));
   sql::registerDialectFunctions(store->handle());
+  registerFieldChecks(store->handle());
   store->links_ = attachLinks(store->handle(), path, store->isReadOnly());
   // Without a lock-information file (a read-only folder) the database is
   // still usable; only a deny-write lock needs it, and reports why it failed.
@@ -163,7 +165,7 @@ std::vector<sql::ColumnInfo> SqliteStore::columns(const std::string& schema, con
   std::vector<sql::ColumnInfo> columns;
   const std::string sql = "PRAGMA " + quoteIdentifier(schema) + ".table_info(" + quoteIdentifier(table) + ")";
   eachRow(handle(), sql, {connection_->name(), table, {}}, [&](sqlite3_stmt* stmt) {
-    columns.push_back({textAt(stmt, 1), upper(textAt(stmt, 2))});
+    columns.push_back({textAt(stmt, 1), upper(textAt(stmt, 2)), sqlite3_column_int(stmt, 5) > 0});
   });
   return columns;
 }

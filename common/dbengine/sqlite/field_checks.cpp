@@ -1,0 +1,84 @@
+#include "dbengine/sqlite/field_checks.h"
+
+#include <sqlite3.h>
+
+#include <string>
+#include <string_view>
+
+#include "core/error.h"
+#include "dbengine/errors.h"
+#include "dbengine/sql/sqlite_emitter.h"
+#include "dbengine/sql/sqlite_failures.h"
+#include "dbengine/values.h"
+
+namespace oskara::db::sqlite {
+namespace {
+
+std::string_view textOf(sqlite3_value* v) {
+  const unsigned char* text = sqlite3_value_text(v);
+  return {reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_value_bytes(v))};
+}
+
+// A value as stored, without regard to any declared type.
+Variant storedValue(sqlite3_value* v) {
+  switch (sqlite3_value_type(v)) {
+    case SQLITE_NULL: return Variant::null();
+    case SQLITE_INTEGER: return Variant::fromInt64(sqlite3_value_int64(v));
+    case SQLITE_FLOAT: return Variant(sqlite3_value_double(v));
+    default: return Variant(textOf(v));
+  }
+}
+
+// The failure, number and text, as the engine gets it back (sqlite_failures.h).
+void fail(sqlite3_context* ctx, const Error& error) {
+  const std::string message = sql::functionFailureText(error);
+  sqlite3_result_error(ctx, message.c_str(), static_cast<int>(message.size()));
+}
+
+// osk_read_date(value, table, field, key field, key)
+void readDate(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  sqlite3_value* value = argv[0];
+  const int type = sqlite3_value_type(value);
+  if (type == SQLITE_NULL || (type == SQLITE_TEXT && DateTime::parseStored(textOf(value))))
+    return sqlite3_result_value(ctx, value);
+  const std::string key = std::string(textOf(argv[3])) + " = " + storedValue(argv[4]).debugString();
+  fail(ctx, malformedDate(textOf(argv[1]), textOf(argv[2]), key, storedValue(value).debugString()));
+}
+
+// osk_write(value, declared type, table, field)
+void write(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const std::string field = std::string(textOf(argv[2])) + "." + std::string(textOf(argv[3]));
+  Variant value;
+  try {
+    value = convertForField(storedValue(argv[0]), fieldTypeOf(textOf(argv[1])), field);
+  } catch (const Error& e) {
+    return fail(ctx, e);
+  }
+  switch (value.type()) {
+    case VarType::Null: return sqlite3_result_null(ctx);
+    case VarType::Boolean: return sqlite3_result_int(ctx, *value.get<bool>() ? 1 : 0);
+    case VarType::Integer: return sqlite3_result_int(ctx, *value.get<int16_t>());
+    case VarType::Long: return sqlite3_result_int(ctx, *value.get<int32_t>());
+    case VarType::Double: return sqlite3_result_double(ctx, *value.get<double>());
+    case VarType::Date: {
+      const std::string iso = value.get<DateTime>()->toIso();
+      return sqlite3_result_text(ctx, iso.data(), static_cast<int>(iso.size()), SQLITE_TRANSIENT);
+    }
+    default: return sqlite3_result_value(ctx, argv[0]);
+  }
+}
+
+void add(sqlite3* db, const char* name, int args, void (*body)(sqlite3_context*, int, sqlite3_value**)) {
+  const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
+  if (sqlite3_create_function_v2(db, name, args, flags, nullptr, body, nullptr, nullptr, nullptr) != SQLITE_OK)
+    throw engineFailure(std::string("could not register the SQL function ") + name + ": " + sqlite3_errmsg(db), {});
+}
+
+}  // namespace
+
+void registerFieldChecks(sqlite3* db) {
+  add(db, sql::sqlite_field::kReadDate, 5, readDate);
+  add(db, sql::sqlite_field::kWrite, 4, write);
+}
+
+}  // namespace oskara::db::sqlite

@@ -1,0 +1,18 @@
+// The functions through which statements on SQLite read date fields and
+// write typed fields (sql::sqlite_field, written by the SQLite emitter).
+// SQLite itself keeps whatever it is given in any field; these make a
+// malformed date fail when it is read, naming its row, and make a value that
+// a field's declared type cannot hold fail when it is written, changing
+// nothing. Files made by `oskara db init` also refuse such values by their
+// CHECK constraints, whatever program writes them; older files do not.
+#pragma once
+
+struct sqlite3;
+
+namespace oskara::db::sqlite {
+
+// Registers osk_read_date and osk_write on `db`; throws the engine's error
+// when SQLite refuses.
+void registerFieldChecks(sqlite3* db);
+
+}  // namespace oskara::db::sqlite
