@@ -16,6 +16,8 @@ Translation Emitter::run() {
     case StatementKind::Select: {
       const bound::Select& s = *statement_.select;
       select(s, s.updatable != nullptr);
+      t.wholeResultFirst =
+          s.distinct || !s.orderBy.empty() || !s.groupBy.empty() || !s.distinctRowKeys.empty() || s.having;
       for (const auto& item : s.items) {
         t.columnNames.push_back(item.name);
         t.columnTypes.push_back(item.declType);
@@ -86,7 +88,11 @@ void Emitter::select(const bound::Select& s, bool withRowid) {
     out_ += " GROUP BY ";
     for (size_t i = 0; i < grouping.size(); ++i) {
       if (i) out_ += ", ";
-      expr(*grouping[i]);
+      if (grouping[i]->kind == bound::ExprKind::RowId) {
+        rowGroupKey(*static_cast<const bound::RowIdExpr&>(*grouping[i]).source);
+      } else {
+        expr(*grouping[i]);
+      }
     }
   }
   if (s.having) {
@@ -98,13 +104,10 @@ void Emitter::select(const bound::Select& s, bool withRowid) {
     for (size_t i = 0; i < s.orderBy.size(); ++i) {
       if (i) out_ += ", ";
       collated(*s.orderBy[i].expr, s.orderBy[i].collateNoCase, kAny);
-      if (s.orderBy[i].descending) out_ += " DESC";
+      sortOrder(s.orderBy[i].descending);
     }
   }
-  if (s.top) {
-    out_ += " LIMIT ";
-    expr(*s.top);
-  }
+  if (s.top) limit(*s.top);
 }
 
 void Emitter::fromClause(const bound::FromClause& from) {
@@ -254,10 +257,25 @@ void Emitter::remove(const bound::Delete& del) {
 // ---- Expressions ----
 
 void Emitter::slot(Binding::Source source, int index) {
-  auto& slots = source == Binding::Source::Literal ? literalSlots_ : parameterSlots_;
+  auto& slots = source == Binding::Source::Literal     ? literalSlots_
+                : source == Binding::Source::Parameter ? parameterSlots_
+                                                       : clockSlots_;
   auto [it, added] = slots.try_emplace(index, static_cast<int>(bindings_.size()) + 1);
   if (added) bindings_.push_back({source, index});
   placeholder(it->second);
+}
+
+void Emitter::value(const bound::Expr&, Binding::Source source, int index) { slot(source, index); }
+
+void Emitter::rowGroupKey(const bound::Source& source) { rowid(source); }
+
+void Emitter::sortOrder(bool descending) {
+  if (descending) out_ += " DESC";
+}
+
+void Emitter::limit(const bound::Expr& count) {
+  out_ += " LIMIT ";
+  expr(count);
 }
 
 void Emitter::expr(const bound::Expr& e, int required) {
@@ -282,12 +300,12 @@ void Emitter::term(const bound::Expr& e) {
     case K::Literal: {
       const auto& l = static_cast<const bound::LiteralExpr&>(e);
       if (l.inlineValue) return inlineLiteral(*l.inlineValue);
-      return slot(Binding::Source::Literal, l.index);
+      return value(e, Binding::Source::Literal, l.index);
     }
     case K::Constant: return constant(static_cast<const bound::ConstantExpr&>(e).value);
     case K::Parameter: {
       int id = static_cast<const bound::ParameterExpr&>(e).id;
-      return slot(Binding::Source::Parameter, statement_.parameterSlots[static_cast<size_t>(id)]);
+      return value(e, Binding::Source::Parameter, statement_.parameterSlots[static_cast<size_t>(id)]);
     }
     case K::RowId: return rowid(*static_cast<const bound::RowIdExpr&>(e).source);
     case K::Unary: {

@@ -57,6 +57,15 @@ class Emitter {
   virtual void call(const bound::CallExpr& e) = 0;
   // An operand compared without regard to case.
   virtual void noCase(const bound::Expr& operand) = 0;
+  // A literal or named parameter bound as the parameter `index` of `source`
+  // (`e` says what it is): its placeholder, or the target's typed form.
+  virtual void value(const bound::Expr& e, Binding::Source source, int index);
+  // DISTINCTROW's grouping by the rows of a table source.
+  virtual void rowGroupKey(const bound::Source& source);
+  // The direction of an ORDER BY key; Null sorts before every value.
+  virtual void sortOrder(bool descending);
+  // The row count of TOP n.
+  virtual void limit(const bound::Expr& count);
   // How strongly an expression binds in the target's grammar: its operands
   // need at least as much (on the left of an operator) or more (on the right,
   // and for the operand of Is Null, Between and In), else parentheses.
@@ -69,6 +78,10 @@ class Emitter {
   // In the target's case-insensitive form when `noCase`.
   void collated(const bound::Expr& e, bool noCase, int required);
   void quoted(std::string_view name);  // an identifier in double quotes
+  // The parameter that gets its value from `source`: numbered at its first
+  // use, the same number each time after.
+  void slot(Binding::Source source, int index);
+  const bound::Statement& statement() const { return statement_; }
 
   std::string out_;
 
@@ -83,12 +96,12 @@ class Emitter {
   void update(const bound::Update& up);
   void remove(const bound::Delete& del);
   void term(const bound::Expr& e);
-  void slot(Binding::Source source, int index);
 
   const bound::Statement& statement_;
   std::vector<Binding> bindings_;
   std::unordered_map<int, int> literalSlots_;    // literal index -> number of its parameter
   std::unordered_map<int, int> parameterSlots_;  // parameter index -> number of its parameter
+  std::unordered_map<int, int> clockSlots_;      // ClockValue -> number of its parameter
 };
 
 }  // namespace oskara::db::sql
