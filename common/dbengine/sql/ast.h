@@ -192,6 +192,7 @@ struct Select {
   uint32_t offset = 0;
   DistinctMode distinct = DistinctMode::All;
   ExprPtr top;  // TOP n: a number literal, or null
+  bool topPercent = false;  // TOP n PERCENT
   std::vector<SelectItem> items;
   std::vector<TableRefPtr> from;  // the comma list
   ExprPtr where;

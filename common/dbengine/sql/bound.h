@@ -26,12 +26,18 @@ namespace oskara::db::sql::bound {
 // The kind of value an expression gives, as far as it is known before the
 // statement runs; decides how + and - are written and where comparisons of
 // text need an explicit case-insensitive collation.
+//
+// A Boolean expression gives the target's own truth value (SQLite: 1 and 0),
+// fit for conditions. Where the dialect uses a yes/no value as a number
+// (arithmetic, functions, results, comparisons with numbers) the binder says
+// so with a TruthExpr: there True is -1 and False 0.
 enum class ValueType : uint8_t { Unknown, Text, Number, Boolean, Date, Null };
 
 ValueType valueTypeOfDeclared(std::string_view declType);
 
 // The numbers the dialect's True and False are in expressions and results.
-inline constexpr int kTrueNumber = 1;
+// Yes/no fields are stored as 1 and 0, and any non-zero stored value is Yes.
+inline constexpr int kTrueNumber = -1;
 inline constexpr int kFalseNumber = 0;
 
 struct Select;
@@ -53,6 +59,8 @@ enum class ExprKind : uint8_t {
   Exists,
   Subquery,
   RowId,      // what identifies a row of a table source (DISTINCTROW's grouping)
+  Truth,      // a yes/no value as a number, as stored, or tested (TruthExpr)
+  NoCase,     // text grouped, made distinct or compared by Min and Max without regard to case
 };
 
 enum class ConstantValue : uint8_t { True, False, Null, EmptyText };
@@ -61,7 +69,7 @@ enum class BinaryOp : uint8_t {
   Or, And,
   Equal, NotEqual, Less, LessEqual, Greater, GreaterEqual,
   Add, Subtract, Multiply,  // of numbers
-  RealDivide,   // a / b with a taken as a real number
+  RealDivide,   // a / b as real numbers; division by zero fails
   TextConcat,   // + of two values known to be text
   Concat,       // a & b: text of both, Null only when both are Null
   AddAny,       // a + b decided by the values when they run: numbers add, texts join, a date moves by days
@@ -177,6 +185,28 @@ struct SubqueryExpr : Expr {
   std::unique_ptr<Select> select;
 };
 
+// What a place makes of a yes/no value.
+enum class TruthUse : uint8_t {
+  Number,  // the dialect's number: -1 for Yes, 0 for No, Null for Null
+  Stored,  // what a yes/no field stores: 1 for Yes, 0 for No
+  IsYes,   // the test `x = True`: true for any non-zero value
+  IsNo,    // the test `x = False`: true for zero
+};
+
+struct TruthExpr : Expr {
+  TruthExpr(TruthUse u, ExprPtr x, bool anyNonZero);
+  TruthUse use;
+  ExprPtr operand;  // a yes/no value; for Stored also a number
+  // The operand may hold any non-zero number for Yes (a stored field, or
+  // what passes one on); otherwise it is a truth value of the target.
+  bool anyNonZero;
+};
+
+struct NoCaseExpr : Expr {
+  explicit NoCaseExpr(ExprPtr x) : Expr(ExprKind::NoCase, x->type), operand(std::move(x)) {}
+  ExprPtr operand;
+};
+
 struct RowIdExpr : Expr {
   explicit RowIdExpr(const Source* s) : Expr(ExprKind::RowId, ValueType::Number), source(s) {}
   const Source* source;  // a table or link
@@ -229,7 +259,11 @@ struct Select {
   // fields are shown, so the rows are grouped by these: the row identity of
   // each such table, and every field of each such query (which has none).
   std::vector<ExprPtr> distinctRowKeys;
+  // TOP n: n rows, or n percent of them (rounded up); with ORDER BY also
+  // every row tied with the last one on all its keys.
   ExprPtr top;
+  bool topPercent = false;
+  bool topWithTies = false;
   std::vector<SelectItem> items;
   ExprPtr where;
   std::vector<ExprPtr> groupBy;
@@ -278,6 +312,11 @@ inline ConstantExpr::ConstantExpr(ConstantValue v)
                                : v == ConstantValue::EmptyText ? ValueType::Text
                                                                : ValueType::Boolean),
       value(v) {}
+inline TruthExpr::TruthExpr(TruthUse u, ExprPtr x, bool n)
+    : Expr(ExprKind::Truth, u == TruthUse::Number ? ValueType::Number : ValueType::Boolean),
+      use(u),
+      operand(std::move(x)),
+      anyNonZero(n) {}
 inline InSelectExpr::InSelectExpr() : Expr(ExprKind::InSelect, ValueType::Boolean) {}
 inline InSelectExpr::~InSelectExpr() = default;
 inline ExistsExpr::ExistsExpr() : Expr(ExprKind::Exists, ValueType::Boolean) {}

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <stdexcept>
+#include <string>
 
+#include "core/error.h"
 #include "core/text.h"
 #include "dbengine/sql/datetext.h"
 
@@ -12,6 +13,17 @@ namespace {
 
 // Seconds since the day serial epoch, to the nearest second.
 int64_t secondNumber(DateTime d) { return std::llround(d.serial * 86400.0); }
+
+[[noreturn]] void beyondTheDates(const char* function) {
+  throw Error(runtime_error::kOverflow,
+              std::string("Overflow in ") + function + ": the result is beyond the range of dates.");
+}
+
+// More years than the range of dates holds: nothing added of them gives a
+// date, and the arithmetic below stays far from integer overflow.
+constexpr int64_t kYearsOfDates = 10000;
+
+bool beyond(int64_t n, int64_t limit) { return n > limit || n < -limit; }
 
 int64_t floorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
@@ -22,11 +34,12 @@ int daysInMonth(int year, int month) {
 }
 
 DateTime addMonths(DateTime d, int64_t months) {
+  if (beyond(months, kYearsOfDates * 12)) beyondTheDates("DateAdd");
   DateTime::Parts p = d.parts();
   int64_t total = static_cast<int64_t>(p.year) * 12 + (p.month - 1) + months;
   int year = static_cast<int>(floorDiv(total, 12));
   int month = static_cast<int>(total - static_cast<int64_t>(year) * 12) + 1;
-  if (year < 100 || year > 9999) throw std::out_of_range("DateAdd: the result is outside the range of dates");
+  if (year < 100 || year > 9999) beyondTheDates("DateAdd");
   int day = std::min(p.day, daysInMonth(year, month));
   return DateTime::fromParts(year, month, day, p.hour, p.minute, p.second);
 }
@@ -80,8 +93,12 @@ int64_t dateDiff(Interval interval, DateTime a, DateTime b, int firstDay) {
 
 DateTime dateAdd(Interval interval, int64_t n, DateTime d) {
   switch (interval) {
-    case Interval::Year: return addMonths(d, n * 12);
-    case Interval::Quarter: return addMonths(d, n * 3);
+    case Interval::Year:
+      if (beyond(n, kYearsOfDates)) beyondTheDates("DateAdd");
+      return addMonths(d, n * 12);
+    case Interval::Quarter:
+      if (beyond(n, kYearsOfDates * 4)) beyondTheDates("DateAdd");
+      return addMonths(d, n * 3);
     case Interval::Month: return addMonths(d, n);
     case Interval::DayOfYear:
     case Interval::Day:
@@ -112,16 +129,18 @@ int64_t datePart(Interval interval, DateTime d, int firstDay) {
 }
 
 DateTime dateSerial(int64_t year, int64_t month, int64_t day) {
+  if (beyond(year, kYearsOfDates) || beyond(month, kYearsOfDates * 12)) beyondTheDates("DateSerial");
   if (year >= 0 && year < 100) year = expandTwoDigitYear(static_cast<int>(year));
   int64_t total = year * 12 + (month - 1);
   int64_t y = floorDiv(total, 12);
-  if (y < 100 || y > 9999) throw std::out_of_range("DateSerial: the year is outside the range of dates");
+  if (y < 100 || y > 9999) beyondTheDates("DateSerial");
   DateTime first = DateTime::fromParts(static_cast<int>(y), static_cast<int>(total - y * 12) + 1, 1);
   return DateTime{first.serial + static_cast<double>(day - 1)};
 }
 
 DateTime timeSerial(int64_t hour, int64_t minute, int64_t second) {
-  return DateTime{static_cast<double>(hour * 3600 + minute * 60 + second) / 86400.0};
+  return DateTime{(static_cast<double>(hour) * 3600 + static_cast<double>(minute) * 60 + static_cast<double>(second)) /
+                  86400.0};
 }
 
 }  // namespace oskara::db::sql

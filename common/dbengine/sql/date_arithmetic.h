@@ -2,7 +2,8 @@
 // date is a day count since 30 December 1899 with the time of day as its
 // fraction (DateTime::serial). DateDiff counts the boundaries of an interval
 // crossed, DateAdd moves by calendar units, DatePart reads one. Results
-// outside the years 100 to 9999 throw std::out_of_range with the text to show.
+// beyond the range of dates throw oskara::Error overflow (6) with the text
+// to show.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,13 @@
 #include "core/variant.h"
 
 namespace oskara::db::sql {
+
+// The dialect's range of dates: 1 January 100 to 31 December 9999, 23:59:59.
+inline constexpr double kFirstDateSerial = -657434;
+inline constexpr double kLastDateSerial = 2958465 + 86399.0 / 86400;
+
+// Whether a day count is a date of that range (false for NaN and infinities).
+inline bool isDateSerial(double serial) { return serial >= kFirstDateSerial && serial <= kLastDateSerial; }
 
 enum class Interval : uint8_t { Year, Quarter, Month, DayOfYear, Day, Weekday, Week, Hour, Minute, Second };
 

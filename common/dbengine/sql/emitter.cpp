@@ -1,12 +1,38 @@
 #include "dbengine/sql/emitter.h"
 
+#include "dbengine/sql/walker.h"
+
 namespace oskara::db::sql {
 namespace {
 
 constexpr const char* kUpdateSource = "osk_source";
 constexpr const char* kUpdateRowid = "osk_target_rowid";
 
+// Made of constants alone: nothing of a row, a parameter or a function.
+bool isConstant(const bound::Expr& e) {
+  using K = bound::ExprKind;
+  return walk(
+      e,
+      [](const bound::Expr& x) {
+        switch (x.kind) {
+          case K::Constant: return Walk::Continue;
+          case K::Literal:
+            return static_cast<const bound::LiteralExpr&>(x).inlineValue ? Walk::Continue : Walk::Stop;
+          case K::Unary:
+          case K::Binary:
+          case K::Truth:
+          case K::NoCase:
+          case K::Case: return Walk::Continue;
+          default: return Walk::Stop;
+        }
+      },
+      Subqueries::Skip);
+}
+
 }  // namespace
+
+std::string rankedItemColumn(size_t i) { return "osk_c" + std::to_string(i); }
+std::string rankedKeyColumn(size_t i) { return "osk_k" + std::to_string(i); }
 
 Translation Emitter::run() {
   Translation t;
@@ -62,12 +88,41 @@ void Emitter::quoted(std::string_view name) {
 // ---- Statements and clauses ----
 
 void Emitter::select(const bound::Select& s, bool withRowid) {
+  if (s.top && (s.topWithTies || s.topPercent)) return topWithTies(s, withRowid);
+  selectCore(s, withRowid, false);
+  if (!s.orderBy.empty()) {
+    out_ += " ORDER BY ";
+    for (size_t i = 0; i < s.orderBy.size(); ++i) {
+      if (i) out_ += ", ";
+      key(*s.orderBy[i].expr, s.orderBy[i].collateNoCase);
+      sortOrder(s.orderBy[i].descending);
+    }
+  }
+  if (s.top) limit(*s.top);
+}
+
+// A constant key orders and groups nothing; as text it is never read as
+// the number of a result column, whatever its type.
+void Emitter::key(const bound::Expr& e, bool noCase) {
+  if (!isConstant(e)) return collated(e, noCase, kAny);
+  out_ += "CAST(";
+  expr(e);
+  out_ += " AS TEXT)";
+}
+
+void Emitter::selectCore(const bound::Select& s, bool withRowid, bool rankedColumns) {
   out_ += s.distinct ? "SELECT DISTINCT " : "SELECT ";
   for (size_t i = 0; i < s.items.size(); ++i) {
     if (i) out_ += ", ";
     expr(*s.items[i].expr);
     out_ += " AS ";
-    quoted(s.items[i].name);
+    quoted(rankedColumns ? rankedItemColumn(i) : s.items[i].name);
+  }
+  for (size_t i = 0; rankedColumns && i < s.orderBy.size(); ++i) {
+    out_ += ", ";
+    collated(*s.orderBy[i].expr, s.orderBy[i].collateNoCase, kAny);
+    out_ += " AS ";
+    quoted(rankedKeyColumn(i));
   }
   if (withRowid) {
     out_ += ", ";
@@ -91,7 +146,7 @@ void Emitter::select(const bound::Select& s, bool withRowid) {
       if (grouping[i]->kind == bound::ExprKind::RowId) {
         rowGroupKey(*static_cast<const bound::RowIdExpr&>(*grouping[i]).source);
       } else {
-        expr(*grouping[i]);
+        key(*grouping[i], false);
       }
     }
   }
@@ -99,15 +154,6 @@ void Emitter::select(const bound::Select& s, bool withRowid) {
     out_ += " HAVING ";
     expr(*s.having);
   }
-  if (!s.orderBy.empty()) {
-    out_ += " ORDER BY ";
-    for (size_t i = 0; i < s.orderBy.size(); ++i) {
-      if (i) out_ += ", ";
-      collated(*s.orderBy[i].expr, s.orderBy[i].collateNoCase, kAny);
-      sortOrder(s.orderBy[i].descending);
-    }
-  }
-  if (s.top) limit(*s.top);
 }
 
 void Emitter::fromClause(const bound::FromClause& from) {
@@ -317,6 +363,8 @@ void Emitter::term(const bound::Expr& e) {
     }
     case K::Binary: return binary(static_cast<const bound::BinaryExpr&>(e));
     case K::Call: return call(static_cast<const bound::CallExpr&>(e));
+    case K::Truth: return truth(static_cast<const bound::TruthExpr&>(e));
+    case K::NoCase: return noCase(*static_cast<const bound::NoCaseExpr&>(e).operand);
     case K::Case: {
       const auto& c = static_cast<const bound::CaseExpr&>(e);
       out_ += "CASE WHEN ";

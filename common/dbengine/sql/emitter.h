@@ -12,6 +12,8 @@
 //  - An updatable SELECT adds its row identity after the visible columns;
 //    DISTINCTROW groups by the keys the binder chose; UPDATE and DELETE over
 //    a join pick the target's rows through a subquery.
+//  - A key of ORDER BY or GROUP BY made of constants alone is written so that
+//    no target reads it as the number of a result column.
 #pragma once
 
 #include <string>
@@ -27,6 +29,12 @@ namespace oskara::db::sql {
 // The result column holding the row identity of an updatable SELECT; it
 // comes after the visible columns.
 inline constexpr const char* kRowidColumn = "osk_rowid";
+
+// The columns of a select written for a target's form of TOP with ties
+// (Emitter::selectCore with rankedColumns): osk_c0, osk_c1, ... for its
+// result columns and osk_k0, osk_k1, ... for its ORDER BY keys.
+std::string rankedItemColumn(size_t i);
+std::string rankedKeyColumn(size_t i);
 
 class Emitter {
  public:
@@ -55,6 +63,11 @@ class Emitter {
   // An operator with its operands, and a function call with its arguments.
   virtual void binary(const bound::BinaryExpr& e) = 0;
   virtual void call(const bound::CallExpr& e) = 0;
+  // A yes/no value as a number, as stored, or tested.
+  virtual void truth(const bound::TruthExpr& e) = 0;
+  // A select with TOP n and ORDER BY (every row tied with the last one
+  // belongs to the result) or TOP n PERCENT.
+  virtual void topWithTies(const bound::Select& s, bool withRowid) = 0;
   // An operand compared without regard to case.
   virtual void noCase(const bound::Expr& operand) = 0;
   // A literal or named parameter bound as the parameter `index` of `source`
@@ -82,11 +95,16 @@ class Emitter {
   // use, the same number each time after.
   void slot(Binding::Source source, int index);
   const bound::Statement& statement() const { return statement_; }
+  // SELECT ... FROM ... WHERE ... GROUP BY ... HAVING ..., without ORDER BY
+  // and TOP; with `rankedColumns` its result columns are named by
+  // rankedItemColumn and its ORDER BY keys follow them, named by rankedKeyColumn.
+  void selectCore(const bound::Select& s, bool withRowid, bool rankedColumns);
 
   std::string out_;
 
  private:
   void select(const bound::Select& s, bool withRowid);
+  void key(const bound::Expr& e, bool noCase);
   void fromClause(const bound::FromClause& from);
   void fromItem(const bound::FromItem& item, bool nested);
   void source(const bound::Source& s);

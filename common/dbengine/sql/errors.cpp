@@ -16,6 +16,14 @@ Error syntaxError(int32_t number, std::string_view detail, std::string_view stat
     case errc::kSyntaxFrom: kind = "Syntax error in FROM clause"; break;
     case errc::kSyntaxInsert: kind = "Syntax error in INSERT INTO statement"; break;
     case errc::kSyntaxUpdate: kind = "Syntax error in UPDATE statement"; break;
+    case errc::kSyntaxSelect:
+      kind = "The SELECT statement includes a reserved word or an argument name that is misspelled or missing, "
+             "or the punctuation is incorrect";
+      break;
+    case errc::kSubqueryFields:
+      kind = "A subquery that gives one value asks for more than one field; revise its SELECT to request only "
+             "one field, or use it with EXISTS";
+      break;
     case errc::kInvalidStatement:
       kind = "Invalid SQL statement; expected 'DELETE', 'INSERT', 'PROCEDURE', 'SELECT', or 'UPDATE'";
       break;

@@ -19,6 +19,14 @@ inline constexpr int32_t kSyntaxFrom = 3131;
 inline constexpr int32_t kSyntaxInsert = 3134;
 inline constexpr int32_t kCharactersAfterEnd = 3142;  // text after the closing ";": no clause is at fault
 inline constexpr int32_t kSyntaxUpdate = 3144;
+inline constexpr int32_t kSyntaxSelect = 3141;        // a SELECT's own words: TOP, its keys, its result columns
+inline constexpr int32_t kSubqueryFields = 3306;      // a subquery giving one value asks for more than one field
+
+// The runtime's numbers that the dialect's functions raise when they run,
+// beside those of core/error.h (overflow 6, type mismatch 13, Null 94).
+inline constexpr int32_t kInvalidCall = 5;            // an argument outside what the function accepts
+inline constexpr int32_t kDivisionByZero = 11;
+inline constexpr int32_t kOutOfStringSpace = 14;      // a text longer than kMaxTextBytes (function_catalog.h)
 }  // namespace errc
 
 // A syntax error of the clause `number` names; `statement` is the dialect

@@ -54,6 +54,8 @@ constexpr DialectFunction kFunctions[] = {
     {Function::RTrim, "RTrim", 1, 1, R::Text, F::Call},
     {Function::InStr, "InStr", 2, 4, R::Number, F::Call},
     {Function::Space, "Space", 1, 1, R::Text, F::Call},
+    {Function::String, "String", 2, 2, R::Text, F::Call},
+    {Function::Replace, "Replace", 3, 6, R::Text, F::Call},
     // Numbers.
     {Function::Abs, "Abs", 1, 1, R::Number, F::Call},
     {Function::Int, "Int", 1, 1, R::Number, F::Call},

@@ -9,6 +9,11 @@
 
 namespace oskara::db::sql {
 
+// The longest text an expression may give, in bytes of UTF-8 (16 MiB): a
+// function or operator whose result would be longer fails with out of
+// string space (14) instead of taking memory without bound.
+inline constexpr size_t kMaxTextBytes = size_t{16} << 20;
+
 enum class Function : uint8_t {
   // Special forms.
   IIf, IsNull, Nz,
@@ -20,7 +25,7 @@ enum class Function : uint8_t {
   DateDiff, DateAdd, DatePart, DateSerial, TimeSerial, DateValue, TimeValue,
   Year, Month, Day, Hour, Minute, Second, Weekday,
   // Text.
-  Len, Left, Right, Mid, UCase, LCase, Trim, LTrim, RTrim, InStr, Space,
+  Len, Left, Right, Mid, UCase, LCase, Trim, LTrim, RTrim, InStr, Space, String, Replace,
   // Numbers.
   Abs, Int, Fix, Sgn, Round, Sqr, Val,
   // Conversions.

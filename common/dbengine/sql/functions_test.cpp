@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "core/clock.h"
+#include "core/error.h"
+#include "dbengine/sql/errors.h"
 #include "dbengine/sql/test_database.h"
 
 namespace oskara::db::sql {
@@ -17,13 +19,14 @@ class Functions : public ::testing::Test {
     testdb::RunResult r = db_.run("SELECT " + expression);
     return r.rows.empty() ? "<no row>" : r.rows.front();
   }
-  bool fails(const std::string& expression) {
+  // The runtime's number of the error the expression fails with, 0 if none.
+  int32_t failure(const std::string& expression) {
     try {
       db_.run("SELECT " + expression);
-    } catch (const std::runtime_error&) {
-      return true;  // SQLite reported the function's error
+    } catch (const Error& e) {
+      return e.number();
     }
-    return false;
+    return 0;
   }
 
   FixedClock clock_{DateTime::fromParts(2026, 12, 7, 13, 45, 10)};
@@ -63,8 +66,8 @@ TEST_F(Functions, DateDiffCountsBoundariesCrossed) {
   EXPECT_EQ(eval("DateDiff(\"s\", #1/1/2026#, #1/2/2026#)"), "86400");
   EXPECT_EQ(eval("DateDiff(\"D\", Null, Date())"), "Null");
   EXPECT_EQ(eval("DateDiff(\"d\", Date(), Null)"), "Null");
-  EXPECT_TRUE(fails("DateDiff(\"x\", Date(), Date())"));
-  EXPECT_TRUE(fails("DateDiff(\"d\", 'soon', Date())"));
+  EXPECT_EQ(failure("DateDiff(\"x\", Date(), Date())"), errc::kInvalidCall);
+  EXPECT_EQ(failure("DateDiff(\"d\", 'soon', Date())"), runtime_error::kTypeMismatch);
 }
 
 TEST_F(Functions, DateArithmeticAndParts) {
@@ -94,8 +97,8 @@ TEST_F(Functions, TextCountsCharactersNotBytes) {
             "3|4|0|Null");
   EXPECT_EQ(eval("InStr(1, \"Hello\", \"L\", 0), InStr(\"héllo\", \"l\")"), "0|3");
   EXPECT_EQ(eval("StrComp(\"a\", \"B\"), StrComp(\"a\", \"A\"), Space(2) & 'x'"), "-1|0|  x");
-  EXPECT_TRUE(fails("Left(\"abc\", -1)"));
-  EXPECT_TRUE(fails("Mid(\"abc\", 0)"));
+  EXPECT_EQ(failure("Left(\"abc\", -1)"), errc::kInvalidCall);
+  EXPECT_EQ(failure("Mid(\"abc\", 0)"), errc::kInvalidCall);
 }
 
 TEST_F(Functions, NumbersRoundHalfToEven) {
@@ -110,10 +113,10 @@ TEST_F(Functions, ConversionsPassNullAndRefuseWhatDoesNotConvert) {
   EXPECT_EQ(eval("CInt(2.5), CInt(3.5), CInt(\"12\"), CLng(\"70000\")"), "2|4|12|70000");
   EXPECT_EQ(eval("CDbl(\"2.5\"), CDate(\"12/31/2026\"), CDate(\"2026-12-31 10:00:00\")"),
             "2.5|2026-12-31|2026-12-31 10:00:00");
-  EXPECT_EQ(eval("CBool(5), CBool(0), CBool(\"False\"), CBool(\"true\")"), "1|0|0|1");
-  EXPECT_TRUE(fails("CInt(40000)"));
-  EXPECT_TRUE(fails("CLng(\"abc\")"));
-  EXPECT_TRUE(fails("CDate(\"someday\")"));
+  EXPECT_EQ(eval("CBool(5), CBool(0), CBool(\"False\"), CBool(\"true\")"), "-1|0|0|-1");
+  EXPECT_EQ(failure("CInt(40000)"), runtime_error::kOverflow);
+  EXPECT_EQ(failure("CLng(\"abc\")"), runtime_error::kTypeMismatch);
+  EXPECT_EQ(failure("CDate(\"someday\")"), runtime_error::kTypeMismatch);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 //   statement      := [PARAMETERS paramDecl {, paramDecl} ;]
 //                     (select | insert | update | delete) [;]
 //   paramDecl      := name typeName [( number )]
-//   select         := SELECT [ALL | DISTINCT | DISTINCTROW] [TOP number] selectItem {, selectItem}
+//   select         := SELECT [ALL | DISTINCT | DISTINCTROW] [TOP number [PERCENT]] selectItem {, selectItem}
 //                     [FROM fromList] [WHERE expr] [GROUP BY expr {, expr}] [HAVING expr]
 //                     [ORDER BY orderItem {, orderItem}]
 //   selectItem     := * | name . * | expr [AS name]
@@ -27,9 +27,10 @@
 //   additive       := modulo {(+ | -) modulo}
 //   modulo         := intDivision {MOD intDivision}
 //   intDivision    := multiplicative {\ multiplicative}
-//   multiplicative := power {(* | /) power}
-//   power          := unary {^ unary}
-//   unary          := - unary | + unary | primary
+//   multiplicative := unary {(* | /) unary}
+//   unary          := - unary | + unary | power
+//   power          := primary {^ exponent}
+//   exponent       := - exponent | + exponent | primary
 //   primary        := literal | TRUE | FALSE | NULL | EXISTS ( select ) | ( select ) | ( expr )
 //                     | name [(. | !) name] | name ( [arg {, arg}] )
 #include "dbengine/sql/parser.h"
@@ -113,8 +114,9 @@ class Parser {
   ExprPtr modulo();
   ExprPtr intDivision();
   ExprPtr multiplicative();
-  ExprPtr power();
   ExprPtr unary();
+  ExprPtr power();
+  ExprPtr exponent();
   ExprPtr primary();
   ExprPtr nameOrCall();
   std::vector<ExprPtr> expressionList();
@@ -274,9 +276,12 @@ std::unique_ptr<Select> Parser::select() {
     advance();
     const Token& n = peek();
     if (n.kind != TokenKind::Number) fail(errc::kSyntaxExpression, "expected the number of rows after TOP");
+    const bool whole = n.text.front() == '&' || n.text.find_first_of(".eE") == std::string_view::npos;
+    result->topPercent = atKeyword("PERCENT", 1);
+    if (!whole && !result->topPercent) fail(errc::kSyntaxSelect, "TOP takes a whole number of rows");
     result->top = std::make_unique<LiteralExpr>(n.offset, LiteralKind::Number, n.literal);
     advance();
-    if (atKeyword("PERCENT")) fail(errc::kSyntaxExpression, "TOP ... PERCENT is not supported");
+    if (result->topPercent) advance();
   }
 
   do {
@@ -604,24 +609,16 @@ ExprPtr Parser::intDivision() {
 }
 
 ExprPtr Parser::multiplicative() {
-  ExprPtr left = power();
+  ExprPtr left = unary();
   while (is(TokenKind::Star) || is(TokenKind::Slash)) {
     const Token& t = advance();
     BinaryOp op = t.kind == TokenKind::Star ? BinaryOp::Multiply : BinaryOp::Divide;
-    left = checked(std::make_unique<BinaryExpr>(t.offset, op, std::move(left), power()));
+    left = checked(std::make_unique<BinaryExpr>(t.offset, op, std::move(left), unary()));
   }
   return left;
 }
 
-ExprPtr Parser::power() {
-  ExprPtr left = unary();
-  while (is(TokenKind::Caret)) {
-    uint32_t at = advance().offset;
-    left = checked(std::make_unique<BinaryExpr>(at, BinaryOp::Power, std::move(left), unary()));
-  }
-  return left;
-}
-
+// A sign applies to the power it precedes: -2 ^ 2 is -4.
 ExprPtr Parser::unary() {
   if (is(TokenKind::Minus)) {
     uint32_t at = advance().offset;
@@ -631,6 +628,29 @@ ExprPtr Parser::unary() {
   if (accept(TokenKind::Plus)) {
     Nesting nesting(*this);
     return unary();
+  }
+  return power();
+}
+
+ExprPtr Parser::power() {
+  ExprPtr left = primary();
+  while (is(TokenKind::Caret)) {
+    uint32_t at = advance().offset;
+    left = checked(std::make_unique<BinaryExpr>(at, BinaryOp::Power, std::move(left), exponent()));
+  }
+  return left;
+}
+
+// After ^ a sign belongs to the exponent: 2 ^ -1 is 0.5.
+ExprPtr Parser::exponent() {
+  if (is(TokenKind::Minus)) {
+    uint32_t at = advance().offset;
+    Nesting nesting(*this);
+    return checked(std::make_unique<UnaryExpr>(at, UnaryOp::Negate, exponent()));
+  }
+  if (accept(TokenKind::Plus)) {
+    Nesting nesting(*this);
+    return exponent();
   }
   return primary();
 }

@@ -237,6 +237,73 @@ class PostgresEmitter final : public Emitter {
     }
   }
 
+  // A yes/no value: a boolean of the server (a yes/no field is a boolean
+  // column), or a number where any non-zero is Yes. Always in parentheses.
+  void truth(const bound::TruthExpr& e) override {
+    const bound::Expr& x = *e.operand;
+    out_ += '(';
+    switch (e.use) {
+      case bound::TruthUse::Number:
+        if (x.kind == K::Constant) {
+          const bool yes = static_cast<const bound::ConstantExpr&>(x).value == bound::ConstantValue::True;
+          out_ += std::to_string(yes ? bound::kTrueNumber : bound::kFalseNumber);
+        } else {
+          out_ += "-(";  // Yes is -1, Null stays Null
+          condition(x);
+          out_ += ")::int";
+        }
+        break;
+      case bound::TruthUse::Stored:
+      case bound::TruthUse::IsYes: condition(x); break;
+      case bound::TruthUse::IsNo:
+        out_ += "NOT ";
+        condition(x, kNot);
+        break;
+    }
+    out_ += ')';
+  }
+
+  // TOP n with ties, or n percent: the select with its ORDER BY keys as
+  // columns, ranked by them with a window function, cut at the rank of the
+  // last row wanted.
+  void topWithTies(const bound::Select& s, bool withRowid) override {
+    out_ += "SELECT ";
+    for (size_t i = 0; i < s.items.size(); ++i) {
+      if (i) out_ += ", ";
+      quoted(rankedItemColumn(i));
+      out_ += " AS ";
+      quoted(s.items[i].name);
+    }
+    if (withRowid) {
+      out_ += ", ";
+      quoted(kRowidColumn);
+    }
+    out_ += " FROM (SELECT *, ";
+    if (s.orderBy.empty()) {
+      out_ += "ROW_NUMBER() OVER ()";
+    } else {
+      out_ += "RANK() OVER (ORDER BY ";
+      for (size_t i = 0; i < s.orderBy.size(); ++i) {
+        if (i) out_ += ", ";
+        quoted(rankedKeyColumn(i));
+        sortOrder(s.orderBy[i].descending);
+      }
+      out_ += ')';
+    }
+    out_ += " AS \"osk_rank\"";
+    if (s.topPercent) out_ += ", COUNT(*) OVER () AS \"osk_count\"";
+    out_ += " FROM (";
+    selectCore(s, withRowid, true);
+    out_ += ") AS \"osk_ranked\") AS \"osk_top\" WHERE ";
+    if (s.topPercent) {
+      out_ += "(\"osk_rank\" - 1) * 100 < \"osk_count\" * ";  // the rank is at most n percent of the rows, rounded up
+    } else {
+      out_ += "\"osk_rank\" <= ";
+    }
+    whole(*s.top);
+    out_ += " ORDER BY \"osk_rank\"";
+  }
+
   // The server sorts Null after every value unless told otherwise.
   void sortOrder(bool descending) override { out_ += descending ? " DESC NULLS LAST" : " NULLS FIRST"; }
 
@@ -752,6 +819,30 @@ class PostgresEmitter final : public Emitter {
       case F::LTrim: return trim("ltrim", *a0);
       case F::RTrim: return trim("rtrim", *a0);
       case F::InStr: return inStr(e);
+      case F::String:
+        out_ += "repeat(";
+        if (e.args[1]->type == V::Number) {
+          out_ += "chr(";
+          whole(*e.args[1]);
+          out_ += "::int)";
+        } else {
+          out_ += "left(";
+          text(*e.args[1]);
+          out_ += ", 1)";
+        }
+        out_ += ", ";
+        whole(*a0);
+        out_ += "::int)";
+        return;
+      case F::Replace:
+        out_ += "replace(";
+        text(*a0);
+        out_ += ", ";
+        text(*e.args[1]);
+        out_ += ", ";
+        text(*e.args[2]);
+        out_ += ')';
+        return;
       case F::Space:
         out_ += "repeat(' ', ";
         whole(*a0);

@@ -20,7 +20,6 @@ enum Strength : int {
   kRelational = 5,  // < <= > >=
   kAdditive = 7,
   kMultiplicative = 8,
-  kConcat = 9,      // ||
   kUnary = 10,
   kCollate = 11,
   kAtom = 12,
@@ -49,8 +48,8 @@ constexpr OperatorSpelling kOperators[] = {
     {B::Add, " + ", nullptr, kAdditive},
     {B::Subtract, " - ", nullptr, kAdditive},
     {B::Multiply, " * ", nullptr, kMultiplicative},
-    {B::RealDivide, " / ", nullptr, kMultiplicative},
-    {B::TextConcat, " || ", nullptr, kConcat},
+    {B::RealDivide, nullptr, sqlite_operator::kDivide, kAtom},
+    {B::TextConcat, nullptr, sqlite_operator::kAdd, kAtom},  // our function, for the limit on texts
     {B::Concat, nullptr, sqlite_operator::kConcat, kAtom},
     {B::AddAny, nullptr, sqlite_operator::kAdd, kAtom},
     {B::SubtractAny, nullptr, sqlite_operator::kSubtract, kAtom},
@@ -89,10 +88,11 @@ class SqliteEmitter final : public Emitter {
     out_ += ".rowid";
   }
 
+  // True and False as SQLite's own truth values, which its comparisons give.
   void constant(bound::ConstantValue value) override {
     switch (value) {
-      case bound::ConstantValue::True: out_ += std::to_string(bound::kTrueNumber); return;
-      case bound::ConstantValue::False: out_ += std::to_string(bound::kFalseNumber); return;
+      case bound::ConstantValue::True: out_ += "1"; return;
+      case bound::ConstantValue::False: out_ += "0"; return;
       case bound::ConstantValue::Null: out_ += "NULL"; return;
       case bound::ConstantValue::EmptyText: out_ += "''"; return;
     }
@@ -125,13 +125,7 @@ class SqliteEmitter final : public Emitter {
       out_ += ')';
       return;
     }
-    if (e.op == B::RealDivide) {
-      out_ += "CAST(";
-      expr(*e.left);
-      out_ += " AS REAL)";
-    } else {
-      collated(*e.left, e.collateNoCase, spelling.binding);  // left to right: the left operand may bind as strongly
-    }
+    collated(*e.left, e.collateNoCase, spelling.binding);  // left to right: the left operand may bind as strongly
     out_ += spelling.infix;
     expr(*e.right, spelling.binding + 1);
   }
@@ -145,6 +139,82 @@ class SqliteEmitter final : public Emitter {
       expr(*e.args[i]);
     }
     out_ += ')';
+  }
+
+  // A truth value of SQLite is 1 or 0; a stored yes/no value any number.
+  void truth(const bound::TruthExpr& e) override {
+    const bound::Expr& x = *e.operand;
+    switch (e.use) {
+      case bound::TruthUse::Number:
+        if (x.kind == bound::ExprKind::Constant) {
+          const bool yes = static_cast<const bound::ConstantExpr&>(x).value == bound::ConstantValue::True;
+          out_ += std::to_string(yes ? bound::kTrueNumber : bound::kFalseNumber);
+          return;
+        }
+        out_ += "- ";
+        if (!e.anyNonZero) return expr(x, kUnary);
+        out_ += '(';
+        expr(x, kEquality + 1);
+        out_ += " <> 0)";
+        return;
+      // `x <> 0` tests a field as fast as `x = 1` would (no index serves
+      // either on a field of two values); `x = 0` below stays indexable.
+      case bound::TruthUse::Stored:
+      case bound::TruthUse::IsYes:
+        if (!e.anyNonZero) return expr(x, bindingOf(e));
+        expr(x, kEquality + 1);
+        out_ += " <> 0";
+        return;
+      case bound::TruthUse::IsNo:
+        if (!e.anyNonZero) {
+          out_ += "NOT ";
+          return expr(x, kNot);
+        }
+        expr(x, kEquality + 1);
+        out_ += " = 0";
+        return;
+    }
+  }
+
+  // TOP n with ties, or n percent: the select with its ORDER BY keys as
+  // columns, ranked by them with a window function, cut at the rank of the
+  // last row wanted.
+  void topWithTies(const bound::Select& s, bool withRowid) override {
+    out_ += "SELECT ";
+    for (size_t i = 0; i < s.items.size(); ++i) {
+      if (i) out_ += ", ";
+      quoted(rankedItemColumn(i));
+      out_ += " AS ";
+      quoted(s.items[i].name);
+    }
+    if (withRowid) {
+      out_ += ", ";
+      quoted(kRowidColumn);
+    }
+    out_ += " FROM (SELECT *, ";
+    if (s.orderBy.empty()) {
+      out_ += "ROW_NUMBER() OVER ()";
+    } else {
+      out_ += "RANK() OVER (ORDER BY ";
+      for (size_t i = 0; i < s.orderBy.size(); ++i) {
+        if (i) out_ += ", ";
+        quoted(rankedKeyColumn(i));
+        if (s.orderBy[i].descending) out_ += " DESC";
+      }
+      out_ += ')';
+    }
+    out_ += " AS \"osk_rank\"";
+    if (s.topPercent) out_ += ", COUNT(*) OVER () AS \"osk_count\"";
+    out_ += " FROM (";
+    selectCore(s, withRowid, true);
+    out_ += ") AS \"osk_ranked\") AS \"osk_top\" WHERE ";
+    if (s.topPercent) {
+      out_ += "(\"osk_rank\" - 1) * 100 < \"osk_count\" * ";  // the rank is at most n percent of the rows, rounded up
+    } else {
+      out_ += "\"osk_rank\" <= ";
+    }
+    expr(*s.top, kMultiplicative + 1);
+    out_ += " ORDER BY \"osk_rank\"";
   }
 
   void noCase(const bound::Expr& operand) override {
@@ -161,6 +231,13 @@ class SqliteEmitter final : public Emitter {
       case K::InList:
       case K::InSelect: return kEquality;
       case K::Binary: return spellingOf(static_cast<const bound::BinaryExpr&>(e).op).binding;
+      case K::NoCase: return kCollate;
+      case K::Truth: {
+        const auto& t = static_cast<const bound::TruthExpr&>(e);
+        if (t.use == bound::TruthUse::Number) return kUnary;
+        if (t.anyNonZero) return kEquality;
+        return t.use == bound::TruthUse::IsNo ? kNot : bindingOf(*t.operand);
+      }
       default: return kAtom;
     }
   }

@@ -27,6 +27,7 @@ inline constexpr const char* kSubtract = "osk_subtract";  // - decided by the va
 inline constexpr const char* kIntDivide = "osk_intdiv";   // a \ b
 inline constexpr const char* kMod = "osk_mod";            // a Mod b
 inline constexpr const char* kPower = "osk_pow";          // a ^ b
+inline constexpr const char* kDivide = "osk_div";         // a / b, failing on division by zero
 }  // namespace sqlite_operator
 
 // Registers every SQLite function the SQLite emitter relies on. The clock

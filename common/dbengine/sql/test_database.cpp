@@ -5,6 +5,7 @@
 
 #include "contract/schema.h"
 #include "contract/tables.h"
+#include "dbengine/sql/sqlite_failures.h"
 #include "dbengine/sql/sqlite_functions.h"
 
 namespace oskara::db::sql::testdb {
@@ -125,7 +126,7 @@ RunResult TestDatabase::run(std::string_view dialect, const std::map<std::string
   StatementShape shape = statementShape(dialect);
   sqlite3_stmt* st = nullptr;
   if (sqlite3_prepare_v2(db_, result.translation.sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
-    throw std::runtime_error("SQLite refused " + result.translation.sql + ": " + sqlite3_errmsg(db_));
+    fail(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_), dialect, "SQLite refused " + result.translation.sql);
   for (size_t i = 0; i < result.translation.bindings.size(); ++i) {
     const Binding& b = result.translation.bindings[i];
     Variant value;
@@ -152,11 +153,17 @@ RunResult TestDatabase::run(std::string_view dialect, const std::map<std::string
     }
     result.rows.push_back(std::move(row));
   }
-  std::string error = rc == SQLITE_DONE ? "" : sqlite3_errmsg(db_);
+  const int code = sqlite3_extended_errcode(db_);
+  const std::string message = rc == SQLITE_DONE ? "" : sqlite3_errmsg(db_);
   sqlite3_finalize(st);
-  if (!error.empty()) throw std::runtime_error("SQLite failed on " + result.translation.sql + ": " + error);
+  if (rc != SQLITE_DONE) fail(code, message, dialect, "SQLite failed on " + result.translation.sql);
   result.changes = sqlite3_changes(db_);
   return result;
+}
+
+void TestDatabase::fail(int rc, const std::string& message, std::string_view dialect, const std::string& what) {
+  if (auto e = statementFailure(rc, message, dialect)) throw *e;
+  throw std::runtime_error(what + ": " + message);
 }
 
 std::vector<std::string> TestDatabase::rows(std::string_view sql) {

@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,7 +36,9 @@ class TestDatabase : public Catalog {
   void exec(std::string_view sql);  // plain SQLite, for fixtures
   void addQuery(std::string name, std::string dialectText) { queries_[std::move(name)] = std::move(dialectText); }
 
-  // Translates and runs; `parameters` are the named parameters' values by name.
+  // Translates and runs; `parameters` are the named parameters' values by
+  // name. Throws the engine's error for what the translator's side of SQLite
+  // failed on (sqlite_failures.h), std::runtime_error for anything else.
   RunResult run(std::string_view dialect, const std::map<std::string, Variant>& parameters = {});
   // The rows of a plain SQLite query, for checking what a statement wrote.
   std::vector<std::string> rows(std::string_view sql);
@@ -43,6 +46,8 @@ class TestDatabase : public Catalog {
   sqlite3* handle() const { return db_; }
 
  private:
+  [[noreturn]] static void fail(int rc, const std::string& message, std::string_view dialect, const std::string& what);
+
   sqlite3* db_ = nullptr;
   std::map<std::string, std::pair<std::string, std::string>> links_;  // name -> (schema, table)
   std::map<std::string, std::string> queries_;

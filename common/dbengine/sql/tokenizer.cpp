@@ -38,6 +38,14 @@ char asciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a
 
 }  // namespace
 
+// A decimal number beyond a Double's range (1e400) has no value; a radix
+// number beyond 32 bits neither.
+bool Tokenizer::numberFits(std::string_view t) const {
+  if (t.front() == '&') return radixNumber(t.substr(2), asciiUpper(t[1]) == 'H' ? 16 : 8).has_value();
+  double d = 0;
+  return std::from_chars(t.data(), t.data() + t.size(), d).ec != std::errc::result_out_of_range;
+}
+
 void Tokenizer::fail(const char* what, size_t at) const {
   throw syntaxError(errc::kSyntaxExpression,
                     std::string(what) + " at character " + std::to_string(at + 1), text_);
@@ -181,6 +189,10 @@ Token Tokenizer::next() {
   }
   token.kind = kind;
   token.text = text_.substr(pos_, end - pos_);
+  if (kind == TokenKind::Number && !numberFits(token.text))
+    throw Error(runtime_error::kOverflow, "Overflow: the number " + std::string(token.text) + " at character " +
+                                              std::to_string(pos_ + 1) + " is too large for its type in statement '" +
+                                              std::string(text_) + "'.");
   if (isLiteral(kind)) token.literal = literals_++;
   previous_ = kind;
   pos_ = end;
@@ -191,12 +203,11 @@ size_t Tokenizer::literalEnd(size_t pos, TokenKind kind) const {
   if (pos >= text_.size()) return std::string_view::npos;
   const char c = text_[pos];
   if (kind == TokenKind::String && (c == '"' || c == '\'')) return scanQuoted(pos, c, true);
-  if (kind == TokenKind::Number && isDigit(c)) return scanNumber(pos);
-  if (kind == TokenKind::Number && c == '&') {
-    const size_t end = scanHexOrOctal(pos);
-    return end ? end : std::string_view::npos;
-  }
-  return std::string_view::npos;
+  size_t end = std::string_view::npos;
+  if (kind == TokenKind::Number && isDigit(c)) end = scanNumber(pos);
+  if (kind == TokenKind::Number && c == '&') end = scanHexOrOctal(pos);
+  if (end == 0 || end == std::string_view::npos) return std::string_view::npos;
+  return numberFits(text_.substr(pos, end - pos)) ? end : std::string_view::npos;
 }
 
 std::vector<Token> tokenize(std::string_view text) {
@@ -229,12 +240,7 @@ Variant literalValue(const Token& token) {
     }
     case TokenKind::Number: {
       std::string_view t = token.text;
-      if (t.front() == '&') {
-        int64_t v = 0;
-        std::from_chars(t.data() + 2, t.data() + t.size(), v, asciiUpper(t[1]) == 'H' ? 16 : 8);
-        if (v <= INT32_MAX) return Variant(static_cast<int32_t>(v));
-        return Variant(static_cast<double>(v));
-      }
+      if (t.front() == '&') return Variant(radixNumber(t.substr(2), asciiUpper(t[1]) == 'H' ? 16 : 8).value_or(0));
       bool whole = t.find_first_of(".eE") == std::string_view::npos;
       if (whole) {
         int64_t v = 0;
@@ -251,6 +257,17 @@ Variant literalValue(const Token& token) {
     default:
       return Variant::null();
   }
+}
+
+std::optional<int32_t> radixNumber(std::string_view digits, int radix) {
+  while (!digits.empty() && digits.front() == '0') digits.remove_prefix(1);
+  uint64_t v = 0;
+  auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v, radix);
+  if (digits.empty()) return 0;
+  if (ec != std::errc() || ptr != digits.data() + digits.size()) return std::nullopt;
+  if (v <= 0xFFFF) return static_cast<int32_t>(static_cast<int16_t>(static_cast<uint16_t>(v)));
+  if (v <= 0xFFFFFFFF) return static_cast<int32_t>(static_cast<uint32_t>(v));
+  return std::nullopt;
 }
 
 bool isKeyword(const Token& token, std::string_view keyword) {

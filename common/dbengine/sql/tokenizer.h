@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -57,15 +58,17 @@ inline bool isLiteral(TokenKind kind) {
 
 // Produces the tokens of a statement one by one. Throws the expression syntax
 // error (3075) for an unterminated quote, bracket or date, a date literal that
-// is not a date, or a character that belongs to no token.
+// is not a date, or a character that belongs to no token, and overflow (6)
+// for a number too large for its type.
 class Tokenizer {
  public:
   explicit Tokenizer(std::string_view text) : text_(text) {}
   Token next();
 
   // Where a text or number literal starting at `pos` ends, as next() would
-  // read it; npos when none starts there. Numbers must start with a digit or
-  // `&`: whether a `.` starts a number depends on the token before it.
+  // read it; npos when none starts there or next() would refuse it. Numbers
+  // must start with a digit or `&`: whether a `.` starts a number depends on
+  // the token before it.
   size_t literalEnd(size_t pos, TokenKind kind) const;
 
  private:
@@ -73,6 +76,7 @@ class Tokenizer {
   size_t scanQuoted(size_t start, char close, bool doubledCloseEscapes) const;
   size_t scanNumber(size_t start) const;
   size_t scanHexOrOctal(size_t start) const;  // 0 when `&` starts no number
+  bool numberFits(std::string_view number) const;
 
   std::string_view text_;
   size_t pos_ = 0;
@@ -87,8 +91,14 @@ std::vector<Token> tokenize(std::string_view text);
 std::string_view tokenName(const Token& token);
 
 // The value of a literal token: String for text, Long or Double for a
-// number, Date for a date literal.
+// number, Date for a date literal. The token is one next() accepted.
 Variant literalValue(const Token& token);
+
+// The value of the digits of &H (radix 16) or &O (radix 8), typed as the
+// dialect types such a number: up to 16 bits an Integer, up to 32 bits a
+// Long, each in two's complement (&HFFFF is -1, &H10000 is 65536, &HFFFFFFFF
+// is -1); std::nullopt beyond 32 bits, which overflows.
+std::optional<int32_t> radixNumber(std::string_view digits, int radix);
 
 // True when the Name token is the keyword (given in upper case), compared
 // without regard to case.

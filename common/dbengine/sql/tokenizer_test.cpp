@@ -149,6 +149,8 @@ TEST(StatementShape, CachedShapesReadEveryTextLikeStatementShape) {
       "SELECT a FROM t WHERE x = 7 AND y = \"r\"",   // the other quote
       "SELECT a FROM t WHERE x = 12.5e3 AND y = 'q'",
       "SELECT a FROM t WHERE x = &H1F AND y = 'q'",
+      "SELECT a FROM t WHERE x = &H1FFFFFFFF AND y = 'q'",  // beyond 32 bits: raises like statementShape
+      "SELECT a FROM t WHERE x = 1e999 AND y = 'q'",
       "SELECT a FROM t WHERE x = 1e AND y = 'q'",    // no exponent: a number, then a name
       "SELECT a FROM t WHERE x = 12.5.5 AND y = 'q'",  // two numbers
       "SELECT a FROM t WHERE x = .5 AND y = 'q'",

@@ -304,7 +304,8 @@ TEST_F(FollowUpStatements, FollowUp2StoredQueryTakesItsDeclaredParameter) {
 }
 
 TEST_F(FollowUpStatements, FollowUp3SelectsHeadersFlaggedForACallBack) {
-  db_.exec("UPDATE tblDtCallLogHeader SET ToCallBack = 1 WHERE CustID IN ('F3', 'F5')");
+  db_.exec("UPDATE tblDtCallLogHeader SET ToCallBack = 1 WHERE CustID = 'F3'");
+  db_.exec("UPDATE tblDtCallLogHeader SET ToCallBack = -1 WHERE CustID = 'F5'");  // as older systems write Yes
   EXPECT_THAT(db_.run(kFollowUp3).rows, UnorderedElementsAre("F3|3", "F5|5"));
 }
 
@@ -314,7 +315,8 @@ TEST_F(SystemStatements, CreditHoldSelectsCustomersOnHoldWhateverTheyOwe) {
   customer("K1", true, 0, "");
   customer("K2", false, 0, "CurAmtDue VALUES 50");
   customer("K3", true, 10, "CurAmtDue VALUES 50");
-  EXPECT_THAT(db_.run(kCreditHold).rows, UnorderedElementsAre("K1", "K3"));
+  db_.exec("INSERT INTO ar.tblArCust (CustId, CreditHold) VALUES ('K4', -1)");  // Yes as older systems write it
+  EXPECT_THAT(db_.run(kCreditHold).rows, UnorderedElementsAre("K1", "K3", "K4"));
 }
 
 TEST_F(SystemStatements, QueueResetReleasesLinkedHeadersThenDeletesEveryRow) {

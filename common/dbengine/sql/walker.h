@@ -109,6 +109,8 @@ void forEachChild(const bound::Expr& e, F&& f) {
       return;
     }
     case K::InSelect: f(*static_cast<const bound::InSelectExpr&>(e).operand); return;
+    case K::Truth: f(*static_cast<const bound::TruthExpr&>(e).operand); return;
+    case K::NoCase: f(*static_cast<const bound::NoCaseExpr&>(e).operand); return;
   }
 }
 

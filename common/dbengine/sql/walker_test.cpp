@@ -11,10 +11,11 @@
 namespace oskara::db::sql {
 namespace {
 
-// Each kind of expression once, with fields in every place it has for one;
+// Each kind of expression once (a yes/no value shown as a number, text that
+// Max compares without regard to case), with fields in every place it has for one;
 // subqueries read 3 + 2 + 1 fields of their own.
 constexpr const char* kStatement =
-    "SELECT TOP 5 -Id, Id & Name, Trim(Name), IIf(Id, Name, City), Id Is Null, Id Between Id And Id, "
+    "SELECT TOP 5 -Id, Id & Name, Max(Trim(Name)), IIf(Id, Name, City), Id Is Null, Id Between Id And Id, "
     "Id In (Id, Id), Id In (SELECT OrderId FROM Orders WHERE CustomerId = Id), "
     "Exists (SELECT 1 FROM Orders WHERE CustomerId = Id), (SELECT Max(Amount) FROM Orders), Name Like 'a*' "
     "FROM Customers INNER JOIN Orders ON Customers.Id = Orders.CustomerId "

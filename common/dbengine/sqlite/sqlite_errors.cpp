@@ -3,6 +3,7 @@
 #include <string>
 
 #include "dbengine/errors.h"
+#include "dbengine/sql/sqlite_failures.h"
 
 namespace oskara::db::sqlite {
 namespace {
@@ -20,6 +21,8 @@ std::string_view firstOf(std::string_view a, std::string_view b) { return a.empt
 }  // namespace
 
 Error sqliteError(int rc, std::string_view message, const FailureContext& context) {
+  // A dialect function's failure, or SQLite's text about a translation.
+  if (auto failure = sql::statementFailure(rc, message, context.statement)) return *failure;
   const std::string_view object = firstOf(context.table, firstOf(context.file, context.statement));
   switch (rc) {
     case SQLITE_CONSTRAINT_UNIQUE:

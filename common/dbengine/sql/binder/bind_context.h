@@ -28,14 +28,52 @@ inline bool numeric(ValueType t) { return t == ValueType::Number || t == ValueTy
 
 inline bool isColumn(const bound::Expr& e) { return e.kind == bound::ExprKind::Column; }
 
-// Text compares without regard to case. A column of text carries that in its
-// declared collation; anything else needs it said, unless it is a number.
-inline bool needsCollation(const bound::Expr& operand) { return !isColumn(operand) && !numeric(operand.type); }
+// Whether a value may be text: numbers, yes/no values and dates (ISO text
+// of digits) compare the same with or without regard to case.
+inline bool mayBeText(ValueType t) { return t == ValueType::Text || t == ValueType::Unknown; }
 
-// The same for a comparison of two values: unless both are numbers.
-inline bool needsCollation(const bound::Expr& a, const bound::Expr& b) {
-  return !isColumn(a) && !isColumn(b) && !(numeric(a.type) && numeric(b.type));
+// A field of a table, or one that a query shows from a table, carries its
+// declared collation (text columns are declared NOCASE); an expression does not.
+inline bool carriesCollation(const bound::Expr& e) {
+  return isColumn(e) && (static_cast<const bound::ColumnExpr&>(e).source->table || e.type != ValueType::Unknown);
 }
+
+// Text compares without regard to case. A column of text carries that in its
+// declared collation; anything else that may be text needs it said.
+inline bool needsCollation(const bound::Expr& operand) {
+  return !carriesCollation(operand) && mayBeText(operand.type);
+}
+
+// The same for a comparison of two values: unless one carries it, or neither may be text.
+inline bool needsCollation(const bound::Expr& a, const bound::Expr& b) {
+  return !carriesCollation(a) && !carriesCollation(b) && (mayBeText(a.type) || mayBeText(b.type));
+}
+
+// ---- A value of one kind used as another (bind_conversions.cpp) ----
+
+// A yes/no value used as a number is -1 or 0; any other value is itself.
+bound::ExprPtr asNumber(bound::ExprPtr e);
+// A value written into a yes/no field: a yes/no value or a number as 1 or 0
+// (any non-zero number is Yes); any other value as it is.
+bound::ExprPtr asStored(bound::ExprPtr e);
+// An operand of arithmetic: a date as its day count, a yes/no value as -1 or 0.
+bound::ExprPtr asArithmetic(bound::ExprPtr e);
+// A date used as a number: its day count since 30 December 1899.
+bound::ExprPtr dayCount(bound::ExprPtr e);
+// Values compared with each other, made comparable the dialect's way: a date
+// with a number by day counts, a yes/no value with anything but another
+// exact yes/no value as -1 or 0. `other` is the type of a value compared
+// with them that is not among them (a subquery's), or Unknown.
+void makeComparable(const std::vector<bound::ExprPtr*>& values, ValueType other = ValueType::Unknown);
+// The test `x = True` or `x = False` (or <>) of a yes/no value x, or null
+// when the comparison is not one.
+bound::ExprPtr truthTest(bound::ExprPtr& a, bound::ExprPtr& b, bool equal);
+// A value written into a field of declared type `declType`: into a yes/no
+// field as it is stored (asStored), into any other as a number (asNumber).
+bound::ExprPtr asWritten(bound::ExprPtr e, std::string_view declType);
+// Text in a place where values are told apart (DISTINCT, GROUP BY, Min,
+// Max), marked to be told apart without regard to case.
+bound::ExprPtr caseless(bound::ExprPtr e);
 
 const ColumnInfo* findColumn(const bound::Source& source, std::string_view name);
 const bound::Source* findSource(const bound::FromClause& from, std::string_view exposedName);

@@ -25,6 +25,7 @@ bound::ExprPtr Binder::expr(const ast::Expr& e, const Scope& scope) {
       bound::ExprPtr operand = expr(*u.operand, scope);
       if (u.op == ast::UnaryOp::Not)
         return std::make_unique<bound::UnaryExpr>(bound::UnaryOp::Not, std::move(operand), ValueType::Boolean);
+      operand = asArithmetic(std::move(operand));
       ValueType t = operand->type == ValueType::Null ? ValueType::Null : ValueType::Number;
       return std::make_unique<bound::UnaryExpr>(bound::UnaryOp::Negate, std::move(operand), t);
     }
@@ -39,6 +40,7 @@ bound::ExprPtr Binder::expr(const ast::Expr& e, const Scope& scope) {
       out->operand = expr(*b.operand, scope);
       out->low = expr(*b.low, scope);
       out->high = expr(*b.high, scope);
+      makeComparable({&out->operand, &out->low, &out->high});
       out->negated = b.negated;
       out->collateNoCase = needsCollation(*out->operand);
       return out;
@@ -46,33 +48,38 @@ bound::ExprPtr Binder::expr(const ast::Expr& e, const Scope& scope) {
     case K::In: {
       const auto& in = static_cast<const ast::InExpr&>(e);
       bound::ExprPtr operand = expr(*in.operand, scope);
-      const bool collate = needsCollation(*operand);
       if (in.select) {
         auto out = std::make_unique<bound::InSelectExpr>();
-        out->operand = std::move(operand);
         out->select = select(*in.select, &scope);
+        if (out->select->items.size() != 1) fail(errc::kSubqueryFields, "");
+        makeComparable({&operand}, out->select->items.front().expr->type);
+        out->collateNoCase = needsCollation(*operand);
+        out->operand = std::move(operand);
         out->negated = in.negated;
-        out->collateNoCase = collate;
         return out;
       }
       auto out = std::make_unique<bound::InListExpr>();
       out->operand = std::move(operand);
       for (const auto& item : in.items) out->items.push_back(expr(*item, scope));
+      std::vector<bound::ExprPtr*> values{&out->operand};
+      for (auto& item : out->items) values.push_back(&item);
+      makeComparable(values);
       out->negated = in.negated;
-      out->collateNoCase = collate;
+      out->collateNoCase = needsCollation(*out->operand);
       return out;
     }
     case K::Like: {
       const auto& l = static_cast<const ast::LikeExpr&>(e);
-      auto like = std::make_unique<bound::BinaryExpr>(bound::BinaryOp::Like, expr(*l.operand, scope),
-                                                      expr(*l.pattern, scope), ValueType::Boolean);
+      auto like = std::make_unique<bound::BinaryExpr>(bound::BinaryOp::Like, asNumber(expr(*l.operand, scope)),
+                                                      asNumber(expr(*l.pattern, scope)), ValueType::Boolean);
       if (!l.negated) return like;
       return std::make_unique<bound::UnaryExpr>(bound::UnaryOp::Not, std::move(like), ValueType::Boolean);
     }
     case K::Call: return call(static_cast<const ast::CallExpr&>(e), scope);
     case K::Subquery: {
       auto sub = select(*static_cast<const ast::SubqueryExpr&>(e).select, &scope);
-      ValueType t = sub->items.empty() ? ValueType::Unknown : sub->items.front().expr->type;
+      if (sub->items.size() != 1) fail(errc::kSubqueryFields, "");
+      ValueType t = sub->items.front().expr->type;
       auto out = std::make_unique<bound::SubqueryExpr>(t);
       out->select = std::move(sub);
       return out;

@@ -33,6 +33,12 @@ std::unique_ptr<bound::Insert> Binder::insert(const ast::Insert& in) {
   if (count != out->columns.size())
     fail(errc::kSyntaxInsert, std::to_string(count) + " values for " + std::to_string(out->columns.size()) +
                                   " fields of table '" + in.table + "'");
+  for (size_t i = 0; i < count; ++i) {
+    auto c = std::find_if(table->columns.begin(), table->columns.end(),
+                          [&](const ColumnInfo& ci) { return ci.name == out->columns[i]; });
+    bound::ExprPtr& value = in.select ? out->select->items[i].expr : out->values[i];
+    value = asWritten(std::move(value), c->declType);
+  }
   return out;
 }
 

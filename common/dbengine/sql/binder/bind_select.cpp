@@ -57,6 +57,9 @@ std::unique_ptr<bound::Select> Binder::select(const ast::Select& in, const Scope
     }
     bound::SelectItem si;
     si.expr = expr(*item.expr, scope);
+    // A computed yes/no value shows as -1 or 0; a yes/no field shows as
+    // itself, read as Yes or No by its declared type.
+    if (!isColumn(*si.expr)) si.expr = asNumber(std::move(si.expr));
     bool byColumn = false;
     if (isColumn(*si.expr)) {
       const auto& c = static_cast<const bound::ColumnExpr&>(*si.expr);
@@ -73,23 +76,32 @@ std::unique_ptr<bound::Select> Binder::select(const ast::Select& in, const Scope
     namedByColumn.push_back(byColumn);
   }
   qualifyRepeatedNames(*out, namedByColumn);
+  out->distinct = in.distinct == ast::DistinctMode::Distinct;
+  if (out->distinct) {
+    for (auto& item : out->items) item.expr = caseless(std::move(item.expr));
+  }
 
+  // Keys tell yes/no values apart as -1 and 0 (True sorts first), and text
+  // without regard to case.
   if (in.where) out->where = expr(*in.where, scope);
-  for (const auto& g : in.groupBy) out->groupBy.push_back(expr(*g, scope));
+  for (const auto& g : in.groupBy) out->groupBy.push_back(caseless(asNumber(expr(*g, scope))));
   if (in.having) out->having = expr(*in.having, scope);
   for (const auto& o : in.orderBy) {
     bound::OrderItem item;
-    item.expr = expr(*o.expr, scope);
+    item.expr = asNumber(expr(*o.expr, scope));
     item.descending = o.descending;
     item.collateNoCase = needsCollation(*item.expr);
     out->orderBy.push_back(std::move(item));
   }
-  if (in.top) out->top = expr(*in.top, scope);
+  if (in.top) {
+    out->top = expr(*in.top, scope);
+    out->topPercent = in.topPercent;
+    out->topWithTies = !out->orderBy.empty();
+  }
 
   bool aggregate = !out->groupBy.empty() || (out->having && containsAggregate(*out->having)) ||
                    std::any_of(out->items.begin(), out->items.end(),
                                [](const bound::SelectItem& i) { return containsAggregate(*i.expr); });
-  out->distinct = in.distinct == ast::DistinctMode::Distinct;
   decideRowIdentity(in, *out, aggregate);
 
   // A result over one table maps its rows back to that table's rows.

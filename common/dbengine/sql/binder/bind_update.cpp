@@ -13,7 +13,7 @@ std::unique_ptr<bound::Update> Binder::update(const ast::Update& in) {
     const bound::Source* source = updateTarget(*a.target, out->from, assignment.column);
     if (out->target && out->target != source) fail(errc::kSyntaxUpdate, "the fields set belong to more than one table");
     out->target = source;
-    assignment.value = expr(*a.value, scope);
+    assignment.value = asWritten(expr(*a.value, scope), findColumn(*source, assignment.column)->declType);
     out->assignments.push_back(std::move(assignment));
   }
   if (!out->target->table) fail(errc::kSyntaxUpdate, "the query '" + out->target->exposedName + "' cannot be updated");
