@@ -41,25 +41,6 @@ oskara::db::Engine& dbEngine() { return oskara::db::Engine::instance(); }
 // A call-log id as the rules pass it on: Null is 0.
 int32_t logIdValue(const Variant& value) { return value.isNull() ? 0 : value.toInt32(); }
 
-// Reads one option field into its member of ScanOptions.
-void loadOption(ScanOptions& options, const contract::OptionField& field,
-                const Variant& value) {
-  std::visit(
-      [&](auto member) {
-        using T = std::remove_reference_t<decltype(options.*member)>;
-        if constexpr (std::is_same_v<T, bool>) {
-          options.*member = value.toBool();
-        } else if constexpr (std::is_same_v<T, int16_t>) {
-          options.*member = value.toInt16();
-        } else if constexpr (std::is_same_v<T, double>) {
-          options.*member = value.toDouble();
-        } else {
-          options.*member = NullToEmpty(value).toString();
-        }
-      },
-      field.member);
-}
-
 }  // namespace
 
 // The ageing family: the four rules differ only in these values.
@@ -125,7 +106,7 @@ bool QueueEngine::InitOptions(const std::string& dtPath, const std::string& arPa
     RecordsetPtr rs = m_dbDT->openRecordset(contract::kTblDTOptions, RecordsetType::ForwardOnly);
     if (rs->eof()) return false;
     for (const contract::OptionField& field : contract::kOptionFields)
-      loadOption(m_options, field, rs->field(field.name));
+      contract::loadOption(m_options, field, rs->field(field.name));
     rs->close();
     return true;
   } catch (...) {

@@ -1,6 +1,25 @@
 #include "contract/options.h"
 
+#include <type_traits>
+
 namespace oskara::contract {
+
+void loadOption(ScanOptions& options, const OptionField& field, const Variant& value) {
+  std::visit(
+      [&](auto member) {
+        using T = std::remove_reference_t<decltype(options.*member)>;
+        if constexpr (std::is_same_v<T, bool>) {
+          options.*member = value.toBool();
+        } else if constexpr (std::is_same_v<T, int16_t>) {
+          options.*member = value.toInt16();
+        } else if constexpr (std::is_same_v<T, double>) {
+          options.*member = value.toDouble();
+        } else {
+          options.*member = value.isNull() ? std::string() : value.toString();
+        }
+      },
+      field.member);
+}
 
 ScanOptions newFileOptions() {
   ScanOptions options;

@@ -84,6 +84,11 @@ constexpr std::string_view optionName(T ScanOptions::*member) {
   return {};
 }
 
+// Reads `value`, the field's value, into its member of `options` as the
+// engine loads it: Null text is "", any other value converts to the member's
+// type or raises the conversion's error (13 type mismatch, 6 overflow).
+void loadOption(ScanOptions& options, const OptionField& field, const Variant& value);
+
 // The options of a new DT file: every rule on, a near-limit amount of 500,
 // follow-ups after 30 and 7 days.
 ScanOptions newFileOptions();

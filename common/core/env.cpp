@@ -37,6 +37,8 @@ int Env::open(const std::string& path, int flags, mode_t mode, int& fd) {
 
 void Env::close(int fd) { ::close(fd); }
 
+int Env::fstat(int fd, struct stat& st) { return ::fstat(fd, &st) == 0 ? 0 : errno; }
+
 int Env::read(int fd, void* data, size_t size, off_t offset, size_t& done) {
   char* p = static_cast<char*>(data);
   done = 0;

@@ -58,6 +58,7 @@ class Env {
   // writes all of them or fails.
   virtual int open(const std::string& path, int flags, mode_t mode, int& fd);
   virtual void close(int fd);
+  virtual int fstat(int fd, struct stat& st);  // as fstat(2)
   virtual int read(int fd, void* data, size_t size, off_t offset, size_t& done);
   virtual int write(int fd, const void* data, size_t size, off_t offset);
   // `command` is F_OFD_SETLK (take or give back a lock; EAGAIN when another
@@ -90,6 +91,7 @@ class EnvWrapper : public Env {
     return target_.open(path, flags, mode, fd);
   }
   void close(int fd) override { target_.close(fd); }
+  int fstat(int fd, struct stat& st) override { return target_.fstat(fd, st); }
   int read(int fd, void* data, size_t size, off_t offset, size_t& done) override {
     return target_.read(fd, data, size, offset, done);
   }

@@ -193,6 +193,14 @@ Database::~Database() = default;
 
 const std::string& Database::name() const { return impl_->path; }
 bool Database::isReadOnly() const { return impl_->readOnly; }
+
+std::vector<Database::LinkTarget> Database::linkTargets() const {
+  impl_->requireOpen();
+  const Links& links = impl_->store->links();
+  std::vector<LinkTarget> targets;
+  for (const Link& link : links.links) targets.push_back({link.name, links.databases[link.database].location});
+  return targets;
+}
 bool Database::isOpen() const { return impl_->store != nullptr; }
 void Database::close() { impl_->close(); }
 int64_t Database::recordsAffected() const { return impl_->recordsAffected; }

@@ -131,6 +131,13 @@ class Database : public std::enable_shared_from_this<Database> {
   QueryDefPtr queryDef(std::string_view name);
   std::vector<std::string> queryDefNames();
   std::vector<std::string> tableNames();  // local tables and links
+  // Its links, as read when it was opened: the name statements use and the
+  // file (absolute path) it reads.
+  struct LinkTarget {
+    std::string name;
+    std::string location;
+  };
+  std::vector<LinkTarget> linkTargets() const;
 
   // Runs an action statement (INSERT, UPDATE, DELETE). A SELECT is 3065.
   void execute(std::string_view sql, int options = kNoOptions);

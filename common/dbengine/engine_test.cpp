@@ -96,6 +96,22 @@ TEST(OpenDatabase, WithoutLockFileOpensButCannotDenyWrite) {
             errc::kCannotOpenFile);
 }
 
+// A journal planted as a link (to another user's file, say) is never
+// followed; SQLite then says only "unable to open database file".
+TEST(OpenDatabase, PlantedJournalLinkIsNamedAsTheCause) {
+  TempFolder dir;
+  const std::string path = dir.file("dt.db");
+  makeDatabase(path, "CREATE TABLE tblLogon(Who TEXT);");
+  std::ofstream(dir.file("victim")) << "somebody's file";
+  std::filesystem::create_symlink(dir.file("victim"), path + "-journal");
+  const auto open = [&] { ws().openDatabase(path); };
+  EXPECT_EQ(errorNumberOf(open), errc::kCannotOpenFile);
+  EXPECT_NE(errorTextOf(open).find("its journal '" + path + "-journal' is a symbolic link"), std::string::npos)
+      << errorTextOf(open);
+  std::ifstream victim(dir.file("victim"));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(victim), {}), "somebody's file");
+}
+
 class LinkedTables : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -155,6 +171,38 @@ TEST_F(LinkedTables, MissingLinkFileFailsOnlyWhatUsesIt) {
   EXPECT_EQ(errorNumberOf([&] { db->openRecordset("tblGone"); }), errc::kFileNotFound);
   EXPECT_NE(errorTextOf([&] { db->openRecordset("tblGone"); }).find("gone.db"), std::string::npos);
   EXPECT_EQ(errorNumberOf([&] { db->openRecordset("tblNowhere"); }), errc::kNoSuchTable);
+}
+
+// The linked file is another program's: a read-only database reads it
+// read-only, and its journal mode is left as that program set it.
+TEST_F(LinkedTables, ReadOnlyDatabaseReadsItsLinksAndNoLinkedFileIsSwitchedToTheRollbackJournal) {
+  testing::runSql(dir.file("ar/ar.db"), "PRAGMA journal_mode=WAL");
+  ASSERT_EQ(::chmod(dir.file("dt.db").c_str(), 0444), 0);
+  DatabasePtr db = ws().openDatabase(dir.file("dt.db"));
+  EXPECT_TRUE(db->isReadOnly());
+  EXPECT_EQ(db->openRecordset("SELECT Count(*) AS n FROM tblArCust")->field("n").toInt32(), 2);
+  EXPECT_EQ(errorNumberOf([&] { db->openRecordset("tblArCust")->edit(); }), errc::kReadOnly);
+  db->close();
+  EXPECT_EQ(queryRows(dir.file("ar/ar.db"), "PRAGMA journal_mode"), (std::vector<std::vector<std::string>>{{"wal"}}));
+}
+
+// SQLite reports a damaged page, not whose: the damaged linked file is named.
+TEST_F(LinkedTables, DamagedLinkedFileIsNamed) {
+  testing::runSql(dir.file("ar/ar.db"),
+                  "WITH RECURSIVE n(i) AS (SELECT 3 UNION ALL SELECT i + 1 FROM n WHERE i < 2000)"
+                  " INSERT INTO Customers SELECT 'C' || i, i FROM n");
+  {  // every page after the first two made unreadable
+    std::fstream ar(dir.file("ar/ar.db"), std::ios::in | std::ios::out | std::ios::binary);
+    const auto size = std::filesystem::file_size(dir.file("ar/ar.db"));
+    for (std::streamoff page = 2 * 4096; page < static_cast<std::streamoff>(size); page += 4096) {
+      ar.seekp(page);
+      ar.write("\x0d\xff\xff\xff\xff\xff\xff\xff", 8);
+    }
+  }
+  DatabasePtr db = ws().openDatabase(dir.file("dt.db"));
+  const auto sum = [&] { db->openRecordset("SELECT Sum(CreditLimit) AS s FROM tblArCust")->field("s"); };
+  EXPECT_EQ(errorNumberOf(sum), errc::kCorrupt);
+  EXPECT_NE(errorTextOf(sum).find(dir.file("ar/ar.db")), std::string::npos) << errorTextOf(sum);
 }
 
 TEST_F(LinkedTables, ReadOnlyLinkedFileRefusesWrites) {

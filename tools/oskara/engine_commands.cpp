@@ -121,7 +121,9 @@ void addEngineCommands(CLI::App& app, CLI::App& db, Action& action) {
                "table, link or stored query name) prints its rows; any other statement runs whole or "
                "not at all and reports the rows it changed.");
     sql->add_option("DB", request->database, "Database file")->required();
-    sql->add_option("STATEMENT", request->statement, "Dialect statement, or a table or query name")
+    sql->add_option("STATEMENT", request->statement,
+                    "Dialect statement, or a table or query name. One that begins with '-' would be "
+                    "taken for an option: put '--' before it (oskara db sql DB -- STATEMENT).")
         ->required();
     sql->add_option("-p,--param", request->params,
                     "Value of a query parameter, NAME=VALUE (True/False, Null, numbers and ISO dates "

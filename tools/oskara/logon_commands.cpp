@@ -1,11 +1,16 @@
 #include "logon_commands.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <optional>
 #include <QDBusConnection>
 #include <iostream>
 #include <memory>
 
 #include "clients/application_client.h"
+#include "core/error.h"
+#include "dbengine/dbengine.h"
+#include "dbengine/sqlite/lockinfo.h"
 #include "session_bus.h"
 #include "update_queue.h"
 
@@ -60,6 +65,33 @@ int runSession(const char* connectionName, const LogonRequest& request, std::ost
   return status != 0 ? status : report(sent, outcome, out, err);
 }
 
+// The failure of `step` as "[number] text", without the closing full stop;
+// nothing when it works.
+template <class Step>
+std::optional<std::string> failureOf(Step step) {
+  try {
+    step();
+  } catch (...) {
+    const Error failure = currentFailure();
+    std::string text = failure.text();
+    if (text.ends_with('.')) text.pop_back();
+    return "[" + std::to_string(failure.number()) + "] " + text;
+  }
+  return std::nullopt;
+}
+
+// Why the server could not list or join the users of the DT file, told by
+// doing the same from here: this process runs as the same user on the same
+// machine.
+std::optional<std::string> listingFailure(const std::string& dt) {
+  return failureOf([&] { db::LockInfoFile::activeUsers(dt); });
+}
+std::optional<std::string> registrationFailure(const std::string& dt) {
+  return failureOf([&] {
+    db::LockInfoFile::join(dt, {db::Engine::instance().machineName(), db::Engine::instance().userName()});
+  });
+}
+
 }  // namespace
 
 LogonOutcome callLogon(const QDBusConnection& connection, const LogonRequest& request) {
@@ -108,12 +140,25 @@ int reportUsers(const LogonRequest& request, const UsersOutcome& outcome, std::o
   int status = 0;
   const std::string users = outcome.users.value_or(std::string());
   if (users == kFailure) {
-    err << "The active users of " << request.dt << " cannot be listed.\n";
+    err << "The active users of " << request.dt << " cannot be listed";
+    if (std::optional<std::string> cause = listingFailure(request.dt)) err << ": " << *cause;
+    err << ".\n";
     status = 1;
-  } else if (users.empty()) {
-    out << "No active users of " << request.dt << ".\n";
   } else {
-    for (const std::string& user : splitUsers(users)) out << user << '\n';
+    const std::vector<std::string> listed = splitUsers(users);
+    for (const std::string& user : listed) out << user << '\n';
+    // The server, logged on as this user on this machine, holds the file
+    // itself: when it is not listed, it could not register in the lock
+    // information, and the list cannot be trusted to be complete.
+    const std::string server = db::Engine::instance().userName() + "@" + db::Engine::instance().machineName();
+    if (std::none_of(listed.begin(), listed.end(),
+                     [&](const std::string& user) { return user.find(server) != std::string::npos; })) {
+      err << "The application server (" << server << ") is logged on to " << request.dt
+          << " but could not register itself as one of its users";
+      if (std::optional<std::string> cause = registrationFailure(request.dt)) err << ": " << *cause;
+      err << ".\nThe list of users is not complete.\n";
+      status = 1;
+    }
   }
   if (outcome.logoff && !reportReply("LogOff", *outcome.logoff, err)) status = 1;
   return status;

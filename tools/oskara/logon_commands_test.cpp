@@ -71,13 +71,22 @@ TEST(LogonCommandsTest, LogonReportsEachStepAndFailuresWithTheirNumber) {
 }
 
 TEST(LogonCommandsTest, UsersPrintsOneUserPerLineOrSaysThereAreNone) {
-  const Printed two = report(UsersOutcome{kOk, "anna@PC-1;boris@PC-2", kOk}, reportUsers);
+  const std::string server = db::Engine::instance().userName() + "@" + db::Engine::instance().machineName();
+  const Printed two = report(UsersOutcome{kOk, "anna@PC-1;" + server, kOk}, reportUsers);
   EXPECT_EQ(two.status, 0);
-  EXPECT_EQ(two.out, "anna@PC-1\nboris@PC-2\n");
+  EXPECT_EQ(two.out, "anna@PC-1\n" + server + "\n");
 
-  const Printed none = report(UsersOutcome{kOk, "", kOk}, reportUsers);
-  EXPECT_EQ(none.status, 0);
-  EXPECT_EQ(none.out, "No active users of /data/dt.db.\n");
+  // The logged-on server missing from the list could not register (a full
+  // disk, an unusable lock file): the list is incomplete, never "no users".
+  const Printed none = report(UsersOutcome{kOk, "anna@PC-1", kOk}, reportUsers);
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.out, "anna@PC-1\n");
+  EXPECT_EQ(none.err.rfind("The application server (" + server +
+                               ") is logged on to /data/dt.db but could not register itself as one of its "
+                               "users: [3051] The database engine cannot open the file '/data/dt.db-lock'",
+                           0),
+            0u)
+      << none.err;
 
   const Printed unlisted = report(UsersOutcome{kOk, "-1", kOk}, reportUsers);
   EXPECT_EQ(unlisted.status, 1);

@@ -9,6 +9,7 @@
 
 #include "clients/application_client.h"
 #include "core/error.h"
+#include "scan_files.h"
 #include "session_bus.h"
 #include "update_queue_async.h"
 
@@ -17,6 +18,7 @@ namespace {
 
 constexpr const char* kConnectionName = "oskara-update-queue";
 constexpr std::string_view kFailure = "-1";
+constexpr std::string_view kInitOptionsFailure = "Error at InitOptions.";
 
 std::string absolute(const std::string& path) {
   return path.empty() ? path : std::filesystem::absolute(path).lexically_normal().string();
@@ -51,14 +53,22 @@ UpdateQueueReply callUpdateQueue(const QDBusConnection& connection,
   return reply;
 }
 
-int reportUpdate(const UpdateQueueReply& reply, std::ostream& out, std::ostream& err) {
+int reportUpdate(const UpdateQueueRequest& sent, const UpdateQueueReply& reply, std::ostream& out,
+                 std::ostream& err) {
+  for (const std::string& warning : linkWarnings(sent.dt, sent.ar, sent.so)) err << warning << '\n';
   if (reply.result.empty()) {
     out << "Queue updated.\n";
     return 0;
   }
   if (reply.result.starts_with(kFailure)) {
-    err << "Queue update failed: " << displayText(reply.result) << '\n'
+    const std::string text = displayText(reply.result);
+    err << "Queue update failed: " << text << '\n'
         << "Error number: " << reply.lErr << '\n';
+    // The engine names no cause for this one; the files tell it.
+    if (text.find(kInitOptionsFailure) != std::string::npos) {
+      if (std::optional<std::string> cause = scanStartFailure(sent.dt, sent.ar, sent.so))
+        err << "Cause: " << *cause << '\n';
+    }
   } else {
     err << "Queue update gave an unexpected result: " << reply.result << '\n';
   }
@@ -71,7 +81,7 @@ int runUpdateQueue(const UpdateQueueRequest& request, std::ostream& out, std::os
     reply = callUpdateQueue(connection, withAbsolutePaths(request));
     return 0;
   });
-  return status != 0 ? status : reportUpdate(reply, out, err);
+  return status != 0 ? status : reportUpdate(withAbsolutePaths(request), reply, out, err);
 }
 
 void addUpdateQueueCommand(CLI::App& app, Action& action) {

@@ -41,10 +41,13 @@ UpdateQueueReply callUpdateQueue(const QDBusConnection& connection,
 // a plain line break.
 std::string displayText(std::string_view result);
 
-// Prints the outcome: "Queue updated." on `out` for "", otherwise the result's
-// text and the error number on `err`. Returns the exit status: 0 for "", 1
-// otherwise.
-int reportUpdate(const UpdateQueueReply& reply, std::ostream& out, std::ostream& err);
+// Prints the outcome of the update of `sent` (paths as sent): "Queue
+// updated." on `out` for "", otherwise the result's text and the error number
+// on `err`, and after "Error at InitOptions." the cause as found here
+// (scan_files.h). Warns first when an AR or SO file given is not the one the
+// DT's links read. Returns the exit status: 0 for "", 1 otherwise.
+int reportUpdate(const UpdateQueueRequest& sent, const UpdateQueueReply& reply, std::ostream& out,
+                 std::ostream& err);
 
 // The whole command on the session bus: 2 when DBUS_SESSION_BUS_ADDRESS is
 // unset or the bus cannot be reached, else as reportUpdate. Failures of the

@@ -93,7 +93,7 @@ int runUpdateQueueAsync(const UpdateQueueRequest& request, std::ostream& out, st
     return 0;
   });
   if (status != 0) return status;
-  return reportUpdate(reply, out, err);
+  return reportUpdate(withAbsolutePaths(request), reply, out, err);
 }
 
 }  // namespace oskara::tool

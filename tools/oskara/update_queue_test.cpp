@@ -34,7 +34,7 @@ struct Printed {
 
 Printed report(const UpdateQueueReply& reply) {
   std::ostringstream out, err;
-  const int status = reportUpdate(reply, out, err);
+  const int status = reportUpdate({"", "", "", false}, reply, out, err);
   return {status, out.str(), err.str()};
 }
 
@@ -66,7 +66,7 @@ TEST(UpdateQueueTest, ReportsSuccessInWordsAndFailuresWithTheirNumber) {
   EXPECT_EQ(engine.out, "");
   EXPECT_EQ(engine.err,
             "Queue update failed: Error in Queue Engine Object !\n[-2147220504] Error at "
-            "InitOptions.\nError number: -2147220504\n");
+            "InitOptions.\nError number: -2147220504\nCause: no DT file was given.\n");
 
   const Printed trapped = report(
       {"-1[ 429] Cannot create object '" + std::string(contract::kQueueEngineClass) + "'.", 429, "x"});
@@ -129,11 +129,28 @@ TEST_F(UpdateQueueOnBusTest, UpdatesTheQueueOfFilesNamedRelativeToTheCaller) {
   // 60 days overdue.
   EXPECT_EQ(contract::testing::queueReasons("books/dt.db"), (std::map<std::string, int>{{"C1", 3}}));
 
+  // An AR file given that the DT's links do not read is named in a warning.
+  const std::string absolute = fs::absolute("books").string();
+  fs::copy_file("books/ar.db", "ar-copy.db");
+  const Printed wrongAr = run({"books/dt.db", "ar-copy.db", "", false});
+  EXPECT_EQ(wrongAr.status, 0) << wrongAr.err;
+  EXPECT_EQ(wrongAr.err, "Warning: the DT file's link tblArCust reads '" + absolute + "/ar.db', not the AR file '" +
+                             fs::absolute("ar-copy.db").string() +
+                             "' given: the DT's links decide which AR file the scan reads.\n");
+
+  // The engine says only "Error at InitOptions."; the tool names the file and its failure.
   const Printed failed = run({"nowhere/dt.db", "books/ar.db", "", true});
   EXPECT_EQ(failed.status, 1);
-  EXPECT_EQ(failed.err,
-            "Queue update failed: Error in Queue Engine Object !\n[-2147220504] Error at "
-            "InitOptions.\nError number: -2147220504\n");
+  EXPECT_TRUE(failed.err.starts_with("Queue update failed: Error in Queue Engine Object !\n[-2147220504] Error at "
+                                     "InitOptions.\nError number: -2147220504\nCause: the DT file '" +
+                                     fs::absolute("nowhere/dt.db").string() + "': [3044] "))
+      << failed.err;
+
+  fs::resize_file("books/ar.db", 1000);  // damaged: cut short
+  const Printed damaged = run({"books/dt.db", "books/ar.db", "", false});
+  EXPECT_EQ(damaged.status, 1);
+  EXPECT_NE(damaged.err.find("Cause: the AR file '" + absolute + "/ar.db': [3049]"), std::string::npos)
+      << damaged.err;
 }
 
 }  // namespace

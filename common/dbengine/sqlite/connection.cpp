@@ -24,13 +24,14 @@ std::string tableName(const sql::TableInfo& table) {
 
 int execSql(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
 
-int readySchema(sqlite3* db, const std::string& schema) {
+int readySchema(sqlite3* db, const std::string& schema, bool ownJournal) {
   const std::string q = quoteIdentifier(schema);
   int rc = execSql(db, ("SELECT count(*) FROM " + q + ".sqlite_schema").c_str());
   if (rc != SQLITE_OK) return rc;
   // Rollback journal: works on network file systems that honour POSIX locks.
   // A file that cannot be switched keeps its mode; reading it still works.
-  execSql(db, ("PRAGMA " + q + ".journal_mode=DELETE").c_str());
+  // A linked file is another program's: its mode is left as it is.
+  if (ownJournal) execSql(db, ("PRAGMA " + q + ".journal_mode=DELETE").c_str());
   // Pages kept in memory (negative: KiB). A scan transaction writes thousands
   // of rows; while its changes fit in the cache, SQLite keeps only a reserved
   // lock and other users can go on reading the file.
@@ -60,7 +61,7 @@ std::unique_ptr<SqliteConnection> SqliteConnection::open(const std::string& path
 
   // SQLite reads a file lazily; reading the schema now tells a database from
   // any other file before the caller relies on it.
-  rc = readySchema(db, "main");
+  rc = readySchema(db, "main", true);
   if (rc != SQLITE_OK) {
     Error error = (rc & 0xff) == SQLITE_BUSY ? fileInUse(path) : sqliteError(db, rc, context);
     sqlite3_close_v2(db);

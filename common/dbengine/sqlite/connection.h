@@ -64,7 +64,9 @@ int execSql(sqlite3* db, const char* sql);
 
 // Readies schema `schema` of `db` (main, or an attached file): reads its
 // schema now, so that a file that is not a database is told at once, and
-// gives it the settings of every database file. Returns the SQLite result code.
-int readySchema(sqlite3* db, const std::string& schema);
+// gives it the settings of every database file; with `ownJournal` also
+// switches it to the rollback journal (never for a linked file, which the
+// engine does not rewrite). Returns the SQLite result code.
+int readySchema(sqlite3* db, const std::string& schema, bool ownJournal);
 
 }  // namespace oskara::db::sqlite

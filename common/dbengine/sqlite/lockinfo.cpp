@@ -1,12 +1,14 @@
 #include "dbengine/sqlite/lockinfo.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <map>
 #include <set>
+#include <utility>
 
 #include "core/env.h"
 #include "dbengine/errors.h"
@@ -115,10 +117,36 @@ class FileDescriptor {
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
   int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
 
  private:
   int fd_;
 };
+
+// Opens the lock-information file with `flags` added to the ones every open
+// gets. It is opened without following a symbolic link and used only when it
+// is a regular file: anybody who may write in a shared folder could plant a
+// link there to a file of another user, and the engine writes into what it
+// opens. (Where the system protects hard links, planting one needs write
+// access to its target already, so a file with several names is accepted.)
+// O_NONBLOCK keeps a planted FIFO from hanging the open; it changes nothing
+// for a regular file. Returns the descriptor, or -1
+// when the file does not exist and `flags` do not create it; throws 3051
+// naming the file for anything else.
+int openLockFile(const std::string& path, int flags) {
+  int fd = -1;
+  const int error = Env::current().open(path, flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666, fd);
+  if (error == ENOENT && !(flags & O_CREAT)) return -1;
+  if (error == ELOOP)
+    throw cannotOpenFile(path, "it is a symbolic link, and only a regular file is used as a lock-information file");
+  if (error != 0) throw cannotOpenFile(path, systemReason(error));
+  FileDescriptor guard(fd);
+  struct stat st {};
+  if (int statError = Env::current().fstat(fd, st)) throw cannotOpenFile(path, systemReason(statError));
+  if (!S_ISREG(st.st_mode))
+    throw cannotOpenFile(path, "it is not a regular file, and only a regular file is used as a lock-information file");
+  return guard.release();
+}
 
 UserEntry readSlotNames(int fd, int slot) {
   std::array<char, kSlotSize> buf;
@@ -177,10 +205,9 @@ std::string LockInfoFile::pathFor(std::string_view databasePath) {
 // a fresh file, and the two would no longer see each other's locks.
 std::unique_ptr<LockInfoFile> LockInfoFile::join(std::string_view databasePath, const UserEntry& me) {
   std::string path = pathFor(databasePath);
-  // O_CLOEXEC: a program started from this process must not inherit our slot.
-  int fd = -1;
-  if (int error = Env::current().open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666, fd))
-    throw cannotOpenFile(path, systemReason(error));
+  // O_CLOEXEC (always given): a program started from this process must not
+  // inherit our slot.
+  const int fd = openLockFile(path, O_RDWR | O_CREAT);
   auto impl = std::make_unique<Impl>(path, fd);
 
   for (int slot = 0; slot < kSlotCount; ++slot) {
@@ -206,11 +233,8 @@ std::unique_ptr<LockInfoFile> LockInfoFile::join(std::string_view databasePath, 
 std::vector<UserEntry> LockInfoFile::activeUsers(std::string_view databasePath) {
   std::string path = pathFor(databasePath);
   // Testing for locks needs no write access, and reading must not create the file.
-  int descriptor = -1;
-  if (int error = Env::current().open(path, O_RDONLY | O_CLOEXEC, 0, descriptor)) {
-    if (error == ENOENT) return {};
-    throw cannotOpenFile(path, systemReason(error));
-  }
+  const int descriptor = openLockFile(path, O_RDONLY);
+  if (descriptor < 0) return {};
   FileDescriptor fd(descriptor);
   std::vector<UserEntry> users;
   for (int slot = 0; slot < kSlotCount; ++slot) {

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "dbengine/errors.h"
 
@@ -200,6 +201,39 @@ TEST_F(LockInfoTest, AFolderThatCannotBeWrittenGives3051) {
   Holder anna(folder + "/dt.db", kAnna, {}, true);
   EXPECT_EQ(anna.started(), 'o');
   EXPECT_TRUE(LockInfoFile::activeUsers(folder + "/dt.db").empty());
+}
+
+
+// Anybody who may write in a shared folder can plant the lock file as a link
+// to a file of another user, or as something that is no file at all: it is
+// refused with 3051 naming it, and what it points to is never written.
+TEST_F(LockInfoTest, OnlyARegularFileIsUsedAndNothingPlantedIsWritten) {
+  const std::string lock = LockInfoFile::pathFor(database_);
+  const std::string victim = dir_ + "/victim";
+  {
+    std::ofstream(victim) << "somebody's file";
+  }
+  const auto refusal = [&] {
+    try {
+      LockInfoFile::join(database_, kAnna);
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), errc::kCannotOpenFile);
+      return e.text();
+    }
+    return std::string("joined");
+  };
+  const auto victimText = [&] {
+    std::ifstream in(victim);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+
+  fs::create_symlink(victim, lock);
+  EXPECT_THAT(refusal(), HasSubstr("'" + lock + "': it is a symbolic link"));
+  EXPECT_THROW(LockInfoFile::activeUsers(database_), Error) << "readers are refused as well";
+  fs::remove(lock);
+  ASSERT_EQ(mkfifo(lock.c_str(), 0666), 0);
+  EXPECT_THAT(refusal(), HasSubstr("it is not a regular file"));
+  EXPECT_EQ(victimText(), "somebody's file");
 }
 
 }  // namespace

@@ -1,12 +1,19 @@
 #include "dbengine/sqlite/sqlite_errors.h"
 
+#include <filesystem>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "dbengine/errors.h"
+#include "dbengine/identifiers.h"
 #include "dbengine/sql/sqlite_failures.h"
 
 namespace oskara::db::sqlite {
 namespace {
+
+namespace fs = std::filesystem;
 
 // SQLite names the column of a failed NOT NULL constraint as "table.column".
 std::string_view failedColumn(std::string_view message) {
@@ -50,7 +57,73 @@ Error sqliteError(int rc, std::string_view message, const FailureContext& contex
   }
 }
 
+namespace {
+
+// The files attached to `db` as schema and path, the linked files first and
+// main last.
+std::vector<std::pair<std::string, std::string>> filesOf(sqlite3* db) {
+  std::vector<std::pair<std::string, std::string>> files;
+  sqlite3_stmt* list = nullptr;
+  if (sqlite3_prepare_v2(db, "PRAGMA database_list", -1, &list, nullptr) == SQLITE_OK) {
+    while (sqlite3_step(list) == SQLITE_ROW) {
+      const auto text = [&](int i) {
+        const unsigned char* t = sqlite3_column_text(list, i);
+        return t ? std::string(reinterpret_cast<const char*>(t)) : std::string();
+      };
+      std::string schema = text(1), file = text(2);
+      if (schema == "temp" || file.empty()) continue;
+      files.insert(schema == "main" ? files.end() : files.begin(), {std::move(schema), std::move(file)});
+    }
+  }
+  sqlite3_finalize(list);
+  return files;
+}
+
+// The file of `db` that is damaged. SQLite tells only that a page it read is
+// damaged, not in which of the files attached to the connection; a quick
+// check of each, the linked files first, finds it. Runs on the failure path
+// only. `named` when none is found.
+std::string damagedFile(sqlite3* db, std::string_view named) {
+  for (const auto& [schema, file] : filesOf(db)) {
+    sqlite3_stmt* check = nullptr;
+    const std::string sql = "PRAGMA " + quoteIdentifier(schema) + ".quick_check(1)";
+    const unsigned char* verdict = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &check, nullptr) == SQLITE_OK && sqlite3_step(check) == SQLITE_ROW)
+      verdict = sqlite3_column_text(check, 0);
+    const bool sound = verdict && std::string_view(reinterpret_cast<const char*>(verdict)) == "ok";
+    sqlite3_finalize(check);
+    if (!sound) return schema == "main" && !named.empty() ? std::string(named) : file;
+  }
+  return std::string(named);
+}
+
+// Why SQLite cannot open a file of `db` when a journal beside it is what it
+// cannot use: SQLite never follows a symbolic link planted as a journal and
+// says only "unable to open database file". Nothing when the journals are
+// sound.
+std::optional<Error> unusableJournal(sqlite3* db) {
+  for (const auto& [schema, file] : filesOf(db)) {
+    for (const char* suffix : {"-journal", "-wal"}) {
+      const std::string journal = file + suffix;
+      std::error_code ec;
+      const fs::file_status status = fs::symlink_status(journal, ec);
+      if (ec || status.type() == fs::file_type::not_found || status.type() == fs::file_type::regular) continue;
+      return cannotOpenFile(
+          file, "its journal '" + journal + "'" +
+                    (status.type() == fs::file_type::symlink ? " is a symbolic link" : " is not a regular file") +
+                    ", which the engine never uses; remove it if no program of yours made it");
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 Error sqliteError(sqlite3* db, int rc, const FailureContext& context) {
+  if (db && (rc & 0xff) == SQLITE_CORRUPT) return corrupt(damagedFile(db, context.file));
+  if (db && (rc & 0xff) == SQLITE_CANTOPEN) {
+    if (std::optional<Error> journal = unusableJournal(db)) return *journal;
+  }
   return sqliteError(rc, db ? sqlite3_errmsg(db) : sqlite3_errstr(rc), context);
 }
 

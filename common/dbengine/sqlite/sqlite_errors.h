@@ -17,7 +17,9 @@ namespace oskara::db::sqlite {
 // with SQLite's `message`. Anything without a closer number is 3000.
 Error sqliteError(int rc, std::string_view message, const FailureContext& context);
 
-// The same for the last failure on connection `db`.
+// The same for the last failure on connection `db`. A damaged file (3049) is
+// named after the file of the connection that is damaged, a linked one
+// included.
 Error sqliteError(sqlite3* db, int rc, const FailureContext& context);
 
 }  // namespace oskara::db::sqlite

@@ -78,16 +78,18 @@ std::string resolveTarget(const std::string& target, const std::string& database
   return (ec ? absolute.lexically_normal() : canonical).string();
 }
 
-// Attaches the linked file as `schema`; a file that cannot be attached keeps
-// its failure, raised when a statement uses one of its links.
-void attachFile(sqlite3* db, LinkedDatabase& file, const std::string& schema) {
+// Attaches the linked file as `schema`, read-only when the linking database
+// is; a file that cannot be attached keeps its failure, raised when a
+// statement uses one of its links.
+void attachFile(sqlite3* db, LinkedDatabase& file, const std::string& schema, bool readOnly) {
   try {
     checkFilePath(file.location);
   } catch (const Error& e) {
     file.failure = e;
     return;
   }
-  file.readOnly = isReadOnlyFile(file.location);
+  // A connection opened read-only refuses to attach a file read-write.
+  file.readOnly = readOnly || isReadOnlyFile(file.location);
   const FailureContext context{file.location, {}, {}};
   const std::string attach = "ATTACH DATABASE ?1 AS " + quoteIdentifier(schema);
   sqlite3_stmt* stmt = nullptr;
@@ -104,7 +106,7 @@ void attachFile(sqlite3* db, LinkedDatabase& file, const std::string& schema) {
     return;
   }
   sqlite3_finalize(stmt);
-  rc = readySchema(db, schema);
+  rc = readySchema(db, schema, false);
   if (rc != SQLITE_OK) {
     file.failure = sqliteError(db, rc, context);
     execSql(db, ("DETACH DATABASE " + quoteIdentifier(schema)).c_str());
@@ -113,7 +115,7 @@ void attachFile(sqlite3* db, LinkedDatabase& file, const std::string& schema) {
   file.schema = schema;
 }
 
-Links attachLinks(sqlite3* db, const std::string& databasePath) {
+Links attachLinks(sqlite3* db, const std::string& databasePath, bool readOnly) {
   Links result;
   for (LinkRow& row : readLinkRows(db, databasePath)) {
     const std::string path = resolveTarget(row.database, databasePath);
@@ -122,7 +124,7 @@ Links attachLinks(sqlite3* db, const std::string& databasePath) {
     if (index == result.databases.size()) {
       LinkedDatabase file;
       file.location = path;
-      attachFile(db, file, "link" + std::to_string(index + 1));
+      attachFile(db, file, "link" + std::to_string(index + 1), readOnly);
       result.databases.push_back(std::move(file));
     }
     result.links.push_back({std::move(row.name), std::move(row.sourceTable), index});
@@ -135,7 +137,7 @@ Links attachLinks(sqlite3* db, const std::string& databasePath) {
 std::unique_ptr<SqliteStore> SqliteStore::open(const std::string& path, const UserEntry& me) {
   std::unique_ptr<SqliteStore> store(new SqliteStore(SqliteConnection::open(path)));
   sql::registerDialectFunctions(store->handle());
-  store->links_ = attachLinks(store->handle(), path);
+  store->links_ = attachLinks(store->handle(), path, store->isReadOnly());
   // Without a lock-information file (a read-only folder) the database is
   // still usable; only a deny-write lock needs it, and reports why it failed.
   try {
