@@ -98,7 +98,48 @@ void Emitter::select(const bound::Select& s, bool withRowid) {
       sortOrder(s.orderBy[i].descending);
     }
   }
-  if (s.top) limit(*s.top);
+  if (s.top) {
+    out_ += " LIMIT ";
+    topCount(*s.top);
+  }
+}
+
+void Emitter::topWithTies(const bound::Select& s, bool withRowid) {
+  out_ += "SELECT ";
+  for (size_t i = 0; i < s.items.size(); ++i) {
+    if (i) out_ += ", ";
+    quoted(rankedItemColumn(i));
+    out_ += " AS ";
+    quoted(s.items[i].name);
+  }
+  if (withRowid) {
+    out_ += ", ";
+    quoted(kRowidColumn);
+  }
+  out_ += " FROM (SELECT *, ";
+  if (s.orderBy.empty()) {
+    out_ += "ROW_NUMBER() OVER ()";
+  } else {
+    out_ += "RANK() OVER (ORDER BY ";
+    for (size_t i = 0; i < s.orderBy.size(); ++i) {
+      if (i) out_ += ", ";
+      quoted(rankedKeyColumn(i));
+      sortOrder(s.orderBy[i].descending);
+    }
+    out_ += ')';
+  }
+  out_ += " AS \"osk_rank\"";
+  if (s.topPercent) out_ += ", COUNT(*) OVER () AS \"osk_count\"";
+  out_ += " FROM (";
+  selectCore(s, withRowid, true);
+  out_ += ") AS \"osk_ranked\") AS \"osk_top\" WHERE ";
+  if (s.topPercent) {
+    out_ += "(\"osk_rank\" - 1) * 100 < \"osk_count\" * ";  // the rank is at most n percent of the rows, rounded up
+  } else {
+    out_ += "\"osk_rank\" <= ";
+  }
+  topCount(*s.top);
+  out_ += " ORDER BY \"osk_rank\"";
 }
 
 // A constant key orders and groups nothing; as text it is never read as
@@ -319,10 +360,7 @@ void Emitter::sortOrder(bool descending) {
   if (descending) out_ += " DESC";
 }
 
-void Emitter::limit(const bound::Expr& count) {
-  out_ += " LIMIT ";
-  expr(count);
-}
+
 
 void Emitter::expr(const bound::Expr& e, int required) {
   const bool wrap = bindingOf(e) < required;

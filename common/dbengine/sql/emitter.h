@@ -65,9 +65,8 @@ class Emitter {
   virtual void call(const bound::CallExpr& e) = 0;
   // A yes/no value as a number, as stored, or tested.
   virtual void truth(const bound::TruthExpr& e) = 0;
-  // A select with TOP n and ORDER BY (every row tied with the last one
-  // belongs to the result) or TOP n PERCENT.
-  virtual void topWithTies(const bound::Select& s, bool withRowid) = 0;
+  // TOP's row count or percentage, as an operand of `*` and `<=`.
+  virtual void topCount(const bound::Expr& count) = 0;
   // An operand compared without regard to case.
   virtual void noCase(const bound::Expr& operand) = 0;
   // A literal or named parameter bound as the parameter `index` of `source`
@@ -77,8 +76,6 @@ class Emitter {
   virtual void rowGroupKey(const bound::Source& source);
   // The direction of an ORDER BY key; Null sorts before every value.
   virtual void sortOrder(bool descending);
-  // The row count of TOP n.
-  virtual void limit(const bound::Expr& count);
   // How strongly an expression binds in the target's grammar: its operands
   // need at least as much (on the left of an operator) or more (on the right,
   // and for the operand of Is Null, Between and In), else parentheses.
@@ -99,6 +96,11 @@ class Emitter {
   // and TOP; with `rankedColumns` its result columns are named by
   // rankedItemColumn and its ORDER BY keys follow them, named by rankedKeyColumn.
   void selectCore(const bound::Select& s, bool withRowid, bool rankedColumns);
+  // A select with TOP n and ORDER BY (every row tied with the last one
+  // belongs to the result) or TOP n PERCENT: the select with its ORDER BY
+  // keys as columns, ranked by them with a window function, cut at the rank
+  // of the last row wanted.
+  void topWithTies(const bound::Select& s, bool withRowid);
 
   std::string out_;
 

@@ -263,54 +263,15 @@ class PostgresEmitter final : public Emitter {
     out_ += ')';
   }
 
-  // TOP n with ties, or n percent: the select with its ORDER BY keys as
-  // columns, ranked by them with a window function, cut at the rank of the
-  // last row wanted.
-  void topWithTies(const bound::Select& s, bool withRowid) override {
-    out_ += "SELECT ";
-    for (size_t i = 0; i < s.items.size(); ++i) {
-      if (i) out_ += ", ";
-      quoted(rankedItemColumn(i));
-      out_ += " AS ";
-      quoted(s.items[i].name);
-    }
-    if (withRowid) {
-      out_ += ", ";
-      quoted(kRowidColumn);
-    }
-    out_ += " FROM (SELECT *, ";
-    if (s.orderBy.empty()) {
-      out_ += "ROW_NUMBER() OVER ()";
-    } else {
-      out_ += "RANK() OVER (ORDER BY ";
-      for (size_t i = 0; i < s.orderBy.size(); ++i) {
-        if (i) out_ += ", ";
-        quoted(rankedKeyColumn(i));
-        sortOrder(s.orderBy[i].descending);
-      }
-      out_ += ')';
-    }
-    out_ += " AS \"osk_rank\"";
-    if (s.topPercent) out_ += ", COUNT(*) OVER () AS \"osk_count\"";
-    out_ += " FROM (";
-    selectCore(s, withRowid, true);
-    out_ += ") AS \"osk_ranked\") AS \"osk_top\" WHERE ";
-    if (s.topPercent) {
-      out_ += "(\"osk_rank\" - 1) * 100 < \"osk_count\" * ";  // the rank is at most n percent of the rows, rounded up
-    } else {
-      out_ += "\"osk_rank\" <= ";
-    }
-    whole(*s.top);
-    out_ += " ORDER BY \"osk_rank\"";
+  // TOP's row count or percentage: a whole number, in parentheses.
+  void topCount(const bound::Expr& count) override {
+    out_ += '(';
+    whole(count);
+    out_ += ')';
   }
 
   // The server sorts Null after every value unless told otherwise.
   void sortOrder(bool descending) override { out_ += descending ? " DESC NULLS LAST" : " NULLS FIRST"; }
-
-  void limit(const bound::Expr& count) override {
-    out_ += " LIMIT ";
-    whole(count);
-  }
 
   void constant(bound::ConstantValue value) override {
     switch (value) {
