@@ -6,9 +6,17 @@
 // arms Timer1 for 2000 ms. The timer event (on the server's thread, from its
 // event loop) creates a fresh engine object by its identifier, runs
 // ProcessQueue on it by name, calls CallBack by name on the callback object
-// with the scan's error number and text, and unloads the window. A request
-// that arrives while one is armed replaces its paths and callback object and
-// restarts the 2000 ms.
+// with the scan's error number and text, and unloads the window.
+//
+// One request at a time, each carried out for its own files and reported to
+// its own callback object: a request that arrives while one is armed is
+// refused (1238), never merged into it. An armed request whose callback
+// object's server leaves the bus is dropped before it starts: nobody could
+// learn its outcome, and the lock that its application server held for it
+// has gone with that server. While its scan runs, the runner holds the DT
+// database's queue table deny-write, so that an application server of
+// another workstation does not start an update on the same file until this
+// scan has ended, even when the one that asked for it has gone meanwhile.
 //
 // The process stays alive while a request is armed or running: the window
 // keeps a ServerHold for that time, even when no client holds an engine.
@@ -17,9 +25,11 @@
 #include <QObject>
 #include <QTimer>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "automation/class_registry.h"
 #include "automation/server_hold.h"
 #include "core/variant.h"
 
@@ -27,6 +37,10 @@ namespace tormel {
 
 // Delay between a request and its scan.
 inline constexpr int kAsyncScanDelayMs = 2000;
+
+// UpdQueueAsync's number when a request is already armed: the application
+// server's number for an update it cannot start because another one runs.
+inline constexpr int32_t kErrRequestArmed = 1238;
 
 class frmQueueAsync : public QObject {
  public:
@@ -51,6 +65,11 @@ class frmQueueAsync : public QObject {
   // interval (re)starts the count.
   void SetTimer1Interval(int ms);
   int Timer1Interval() const { return timer1Interval_; }
+  bool Armed() const { return timer1Interval_ != 0; }
+
+  // Drops the armed request when the server of m_oCallBack leaves the bus
+  // before the request has started. Called once the request is stored.
+  void WatchCallBackServer();
 
   frmQueueAsync(const frmQueueAsync&) = delete;
   frmQueueAsync& operator=(const frmQueueAsync&) = delete;
@@ -61,11 +80,13 @@ class frmQueueAsync : public QObject {
 
   void Timer1_Timer();
   void Form_Unload();
+  void DropRequest();
 
   QTimer Timer1;               // enabled; fires every timer1Interval_ ms while non-zero
   int timer1Interval_ = 0;
   bool loaded_ = false;
   std::optional<oskara::ServerHold> armed_;  // set exactly while Timer1 counts
+  std::unique_ptr<oskara::ServerWatch> callBackServer_;  // while armed, for a remote m_oCallBack
 };
 
 }  // namespace tormel

@@ -20,6 +20,7 @@
 #include "contract/classes.h"
 #include "contract/schema.h"
 #include "contract/testing/table_rows.h"
+#include "dbengine/dbengine.h"
 #include "tormel/queue_engine.h"
 
 namespace {
@@ -159,28 +160,88 @@ TEST_F(AsyncRunnerTest, ScanRunsAfterTheCallHasReturnedAndReportsThroughCallBack
   EXPECT_EQ(window.m_oEngine, nullptr);
 }
 
-TEST_F(AsyncRunnerTest, SecondRequestWhileArmedReplacesTheFirstAndRestartsTheDelay) {
+TEST_F(AsyncRunnerTest, SecondRequestWhileArmedIsRefusedAndTheFirstRunsForItsOwnCallBack) {
   ObjectRef engine = oskara::createObject(kEngineClass);
   auto first = receiver();
   auto second = receiver();
-  // The first request names a database that does not exist: had it run, its
-  // callback would hear of InitOptions failing.
-  ASSERT_TRUE(request(engine, (dir_ / "missing.db").string(), first).scheduled);
-  qint64 secondAt = -1;
-  QTimer::singleShot(700, [&] {
-    secondAt = clock_.elapsed();
-    ObjectRef other = oskara::createObject(kEngineClass);  // any engine object will do
-    EXPECT_TRUE(request(other, files_.dt.string(), second).scheduled);
-  });
+  ASSERT_TRUE(request(engine, files_.dt.string(), first).scheduled);
+  ObjectRef other = oskara::createObject(kEngineClass);  // any engine object of the process
+  const Request refused = request(other, (dir_ / "other.db").string(), second);
+  EXPECT_FALSE(refused.scheduled);
+  EXPECT_EQ(refused.lErr, tormel::kErrRequestArmed);
+  EXPECT_TRUE(refused.sError.starts_with("[UpdQueueAsync]")) << refused.sError;
+  EXPECT_NE(refused.sError.find(files_.dt.string()), std::string::npos) << refused.sError;
 
-  ASSERT_TRUE(waitFor([&] { return !second->calls.empty(); }));
-  EXPECT_EQ(second->calls[0].lErr, 0) << second->calls[0].sError;
-  EXPECT_GE(second->calls[0].atMs - secondAt, tormel::kAsyncScanDelayMs);
+  ASSERT_TRUE(waitFor([&] { return !first->calls.empty(); }));
+  EXPECT_EQ(first->calls[0].lErr, 0) << first->calls[0].sError;
+  EXPECT_GE(first->calls[0].atMs, tormel::kAsyncScanDelayMs);
   EXPECT_FALSE(lastQueueProc().isNull());
-  // One scan: nothing is armed any more, so the first callback can never come.
-  EXPECT_TRUE(first->calls.empty());
+  EXPECT_TRUE(second->calls.empty());
+  // Once the first has run, the next request is taken.
+  EXPECT_TRUE(request(other, files_.dt.string(), second).scheduled);
+  ASSERT_TRUE(waitFor([&] { return !second->calls.empty(); }));
+  EXPECT_EQ(second->calls[0].lErr, 0);
+}
+
+// Watches every callback object as if it lived in another process, whose
+// departure the test announces.
+class CallBackServers : public oskara::ObjectActivator {
+ public:
+  ObjectRef activate(std::string_view progId) override { throw oskara::cannotCreateObject(progId); }
+  std::unique_ptr<oskara::ServerWatch> watchServer(const ObjectRef&,
+                                                   std::function<void()> onGone) override {
+    gone = std::move(onGone);
+    return std::make_unique<oskara::ServerWatch>();
+  }
+  std::function<void()> gone;
+};
+
+TEST_F(AsyncRunnerTest, ArmedRequestWhoseCallBackServerGoesIsDroppedBeforeItStarts) {
+  CallBackServers servers;
+  oskara::ObjectActivator* previous = oskara::setObjectActivator(&servers);
+  ObjectRef engine = oskara::createObject(kEngineClass);
+  auto r = receiver();
+  ASSERT_TRUE(request(engine, files_.dt.string(), r).scheduled);
+  ASSERT_TRUE(servers.gone);
+  servers.gone();
+  oskara::setObjectActivator(previous);
+  // Nothing is armed any more, and nothing keeps the process.
   EXPECT_EQ(frmQueueAsync::Loaded(), nullptr);
   EXPECT_EQ(oskara::activeServerHolds(), 0u);
+  EXPECT_TRUE(r->calls.empty());
+}
+
+TEST_F(AsyncRunnerTest, ScanIsRefusedWhileAnotherEngineScansTheFileAndFreesItsQueueTableBeforeReporting) {
+  namespace db = oskara::db;
+  const std::string queue(contract::kTblDTQueue);
+  auto lockQueue = [&] {
+    db::DatabasePtr other = db::Engine::instance().workspace(0).openDatabase(files_.dt.string());
+    return std::make_pair(other, other->openRecordset(queue, db::RecordsetType::Dynaset, db::kDenyWrite));
+  };
+  ObjectRef engine = oskara::createObject(kEngineClass);
+  auto r = receiver();
+  {
+    auto held = lockQueue();  // another engine's scan of the same file
+    ASSERT_TRUE(request(engine, files_.dt.string(), r).scheduled);
+    ASSERT_TRUE(waitFor([&] { return !r->calls.empty(); }));
+  }
+  EXPECT_EQ(r->calls[0].lErr, 3262);
+  EXPECT_NE(r->calls[0].sError.find(queue), std::string::npos) << r->calls[0].sError;
+  EXPECT_TRUE(lastQueueProc().isNull());
+
+  // Its own scan gives the table back before it reports.
+  bool freeAtReport = false;
+  r->onCall = [&] {
+    try {
+      lockQueue();
+      freeAtReport = true;
+    } catch (const oskara::Error&) {
+    }
+  };
+  ASSERT_TRUE(request(engine, files_.dt.string(), r).scheduled);
+  ASSERT_TRUE(waitFor([&] { return r->calls.size() == 2; }));
+  EXPECT_EQ(r->calls[1].lErr, 0) << r->calls[1].sError;
+  EXPECT_TRUE(freeAtReport);
 }
 
 TEST_F(AsyncRunnerTest, FailedScanReachesCallBackWithTheEnginesNumberAndTextUntagged) {

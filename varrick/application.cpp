@@ -1,6 +1,8 @@
 #include "varrick/application.h"
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "about/about.h"
 #include "automation/class_registry.h"
@@ -64,6 +66,7 @@ int16_t Application::About() {
 }
 
 Application::~Application() {
+  endUnreportedUpdate();
   try {
     m_oAsyncEngine.reset();
   } catch (...) {
@@ -74,35 +77,50 @@ Application::~Application() {
   }
   // The slot stays set: the process still counts as logged on.
   try {
-    if (g_rsHeld && ClosesHeldRecordsetAtEnd()) g_rsHeld->close();
+    if (g_rsHeld) g_rsHeld->close();
   } catch (...) {
   }
 }
 
-bool Application::QueueProcLock() {
+std::optional<oskara::Error> Application::QueueProcLock(const std::string& sDTPath) {
   namespace db = oskara::db;
   try {
-    // Drops the logon probe, or a lock left from an earlier update of this
-    // process, so that this process can always take the lock again.
-    g_rsHeld.reset();
+    QueueProcUnlock();  // a lock left from an earlier update of this process
     if (g_wsDefault == nullptr) g_wsDefault = &db::Engine::instance().workspace(0);
-    if (!g_dbDT) g_dbDT = g_wsDefault->openDatabase(g_sDTPath);
+    // The logged-on database when it is the one being updated (the usual
+    // case): no second opening, which would attach its links again.
+    std::error_code error;
+    if (g_dbDT && std::filesystem::equivalent(g_dbDT->name(), sDTPath, error)) {
+      g_dbLock = g_dbDT;
+    } else {
+      g_dbLock = g_wsDefault->openDatabase(sDTPath);
+    }
     // Refused at once while another process holds the table deny-write.
-    g_rsHeld = g_dbDT->openRecordset(contract::kTblDtQueueProcLock, db::RecordsetType::Dynaset,
-                                     db::kDenyWrite);
-    return true;
+    g_rsLock = g_dbLock->openRecordset(contract::kTblDtQueueProcLock, db::RecordsetType::Dynaset,
+                                       db::kDenyWrite);
+    // An engine still scanning this file for an update whose application
+    // server has gone holds the queue table; it ends without anyone's report.
+    g_dbLock->openRecordset(contract::kTblDTQueue, db::RecordsetType::Dynaset, db::kDenyWrite)
+        ->close();
+    return std::nullopt;
   } catch (...) {
-    return false;
+    const oskara::Error failure = currentFailure();
+    QueueProcUnlock();
+    return failure;
   }
 }
 
 bool Application::QueueProcUnlock() {
   namespace db = oskara::db;
   try {
-    if (g_rsHeld) g_rsHeld->close();
+    if (g_rsLock) g_rsLock->close();
+    g_rsLock.reset();
+    g_dbLock.reset();
     db::Engine::instance().idle(db::kRefreshCache);
     return true;
   } catch (...) {
+    g_rsLock.reset();
+    g_dbLock.reset();
     return false;
   }
 }

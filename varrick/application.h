@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "core/error.h"
 #include "automation/method_table.h"
 
 namespace varrick {
@@ -15,8 +16,8 @@ namespace varrick {
 class Application : public oskara::automation::DispatchObject<Application> {
  public:
   // End of the object: releases its two asynchronous-update references and
-  // closes the recordset held by the process (the logon probe or the lock),
-  // which leaves the process logged on. Failures are ignored.
+  // closes the logon probe of the process, which leaves the process logged
+  // on. The queue-processing lock stays. Failures are ignored.
   ~Application() override;
 
   // Public interface _Application, in this order.
@@ -32,9 +33,12 @@ class Application : public oskara::automation::DispatchObject<Application> {
                           int32_t& lErr, std::string& sError, std::optional<bool>& prompt);
 
   // Starts a queue update on the engine and returns without waiting: takes the
-  // queue-processing lock ("-1" and the busy message, 1238, when another
-  // server process holds it), hands the scan to the engine with a second
-  // Application of this process as its callback object, and returns "".
+  // queue-processing lock on sDTPath's database ("-1" and the busy message,
+  // 1238, when another workstation holds it), hands the scan to the engine
+  // with a second Application of this process as its callback object, and
+  // returns "". One update at a time per process: while one runs, a second
+  // is refused with 1238 and leaves the running one's status alone. Needs a
+  // Logon of the process first (1238 and a text that says so otherwise).
   // The outcome is polled with UpdQAsyncStatus (async_update.cpp).
   std::string UpdateQueueAsync(std::string sDTPath, std::string sARPath, std::string sSOPath,
                                int32_t& lErr, std::string& sError, std::optional<bool>& prompt);
@@ -42,7 +46,8 @@ class Application : public oskara::automation::DispatchObject<Application> {
   // number and text ("" with 0 and "" before any update).
   std::string UpdQAsyncStatus(int32_t& lErr, std::string& sError);
   // Called by the engine when the scan has ended: records the outcome and
-  // gives the lock back.
+  // gives the lock back. Only on the callback object of the running update;
+  // on any other object it changes nothing.
   void CallBack(int32_t& lErr, std::string& sError);
 
   // Logs the process on to the DT database: stores sDTPath (also while
@@ -65,27 +70,28 @@ class Application : public oskara::automation::DispatchObject<Application> {
   static const oskara::automation::MethodTable<Application>& methodTable();
 
  private:
-  // The queue-processing lock: the lock table held open deny-write in
-  // g_rsHeld. Another server process on the same DT database is refused while
-  // this one holds it; this process can always take it again. Both give false
-  // on any failure and raise nothing.
-  bool QueueProcLock();
+  // The queue-processing lock on the DT database at sDTPath (g_dbLock,
+  // g_rsLock): its lock table held deny-write, once no engine is found still
+  // scanning that file for an earlier update (an engine holds the queue table
+  // deny-write while it scans for an asynchronous request, so that an update
+  // whose application server has gone keeps others out until it ends).
+  // nullopt when taken; otherwise why not, with the engine's number: 3262
+  // (table locked) while another holds either table. Raises nothing.
+  std::optional<oskara::Error> QueueProcLock(const std::string& sDTPath);
+  // Gives the lock back; true when there was nothing to give back or it went.
   bool QueueProcUnlock();
+  // The end of the running update, reported or failed: no update runs any
+  // more and the lock goes back.
+  void endUpdate();
+  // On the running update's callback object when no report can come any
+  // more (the engine's server has gone, or this object ends unreported): the
+  // update ends as failed with 462, naming the engine's server.
+  void endUnreportedUpdate();
   friend struct QueueProcLockAccess;  // the lock's tests
-
-  // Whether the end of this object closes the held recordset: always, except
-  // for a callback object whose update has been reported or replaced by a
-  // later one (async_update.cpp). Such an object may end long after, when the
-  // engine lets go of it, and would otherwise close a later update's lock.
-  bool ClosesHeldRecordsetAtEnd() const;
 
   // The last asynchronous update of this object; null when none is held.
   oskara::ObjectRef m_oAsyncEngine;    // the engine object it created
   oskara::ObjectRef m_oAsyncCallBack;  // the Application it passed as the callback object
-  // Set on the callback object of an update: it was created for that, and
-  // whether its CallBack has come.
-  bool isAsyncCallBack_ = false;
-  bool calledBack_ = false;
 };
 
 // Registers the application's class (contract::kApplicationClass) with this

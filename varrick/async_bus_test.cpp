@@ -33,6 +33,7 @@
 #include "contract/schema.h"
 #include "contract/tables.h"
 #include "contract/testing/table_rows.h"
+#include "demo_data.h"
 #include "directdb/sqlite_file.h"
 
 namespace {
@@ -45,6 +46,7 @@ namespace fs = std::filesystem;
 namespace contract = oskara::contract;
 using oskara::directdb::SqliteFile;
 using oskara::ObjectRef;
+using oskara::clients::ApplicationClient;
 using oskara::Variant;
 
 // The servers' bus names; string literals underneath, so terminated.
@@ -53,15 +55,17 @@ constexpr const char* kTormel = oskara::contract::kQueueEngineClass.data();
 const std::string kBusy =
     "-1Another user is performing Queue Processing.\r\n\rPlease try again later !";
 
-// Whether process `pid` has `file` open: the engine opens the DT file only
-// inside its scan.
-bool hasOpen(qint64 pid, const fs::path& file) {
+// How often process `pid` has `file` open: the engine opens the DT file only
+// for a scan, first to hold its queue table, then for the scan itself.
+int timesOpen(qint64 pid, const fs::path& file) {
   const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+  int times = 0;
   for (const QFileInfo& fd : fds.entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
-    if (fd.symLinkTarget().toStdString() == file.string()) return true;
+    if (fd.symLinkTarget().toStdString() == file.string()) ++times;
   }
-  return false;
+  return times;
 }
+bool hasOpen(qint64 pid, const fs::path& file) { return timesOpen(pid, file) > 0; }
 
 std::string readFile(const fs::path& file) {
   std::ifstream in(file);
@@ -98,7 +102,9 @@ class Workstation {
       if (qint64 pid = bus_ ? pidOf(name) : 0) servers.push_back(pid);
     }
     app.reset();
+    otherBus_.reset();
     bus_.reset();
+    QDBusConnection::disconnectFromBus(name_ + QStringLiteral("-other"));
     QDBusConnection::disconnectFromBus(name_);
     daemon_.reset();
     // Without their bus the servers end at once.
@@ -117,6 +123,15 @@ class Workstation {
   }
 
   ObjectRef newApplication() { return bus_->activate(kVarrick); }
+  // An Application of another client program of this workstation's server:
+  // a connection of its own to the same bus.
+  ObjectRef otherClientsApplication() {
+    if (!otherBus_) {
+      otherBus_ = std::make_unique<oskara::automation::Bus>(QDBusConnection::connectToBus(
+          QString::fromStdString(daemon_->address()), name_ + QStringLiteral("-other")));
+    }
+    return otherBus_->activate(kVarrick);
+  }
 
   Reply logon(const contract::DatabaseFiles& files) {
     Reply reply;
@@ -124,27 +139,30 @@ class Workstation {
                                   reply.lErr, reply.sError);
     return reply;
   }
-  Reply logOff() {
+  Reply logOff(const ObjectRef& on) {
     Reply reply;
-    reply.result = client().LogOff(reply.lErr, reply.sError);
+    reply.result = ApplicationClient(on).LogOff(reply.lErr, reply.sError);
     return reply;
   }
-  Reply start(const contract::DatabaseFiles& files) {
+  Reply start(const contract::DatabaseFiles& files) { return start(app, files); }
+  static Reply start(const ObjectRef& on, const contract::DatabaseFiles& files) {
     Reply reply{"", 77, "as passed"};
-    reply.result = client().UpdateQueueAsync(files.dt.string(), files.ar.string(),
-                                             files.so.string(), reply.lErr, reply.sError);
+    reply.result = ApplicationClient(on).UpdateQueueAsync(files.dt.string(), files.ar.string(),
+                                                          files.so.string(), reply.lErr, reply.sError);
     return reply;
   }
-  Reply poll() {
+  Reply poll() { return poll(app); }
+  static Reply poll(const ObjectRef& on) {
     Reply reply{"", 77, "as passed"};
-    reply.result = client().UpdQAsyncStatus(reply.lErr, reply.sError);
+    reply.result = ApplicationClient(on).UpdQAsyncStatus(reply.lErr, reply.sError);
     return reply;
   }
 
   // Polls until the update is no longer running.
-  std::optional<Reply> pollUntilDone(int ms = 10000) {
+  std::optional<Reply> pollUntilDone(int ms = 10000) { return pollUntilDone(app, ms); }
+  static std::optional<Reply> pollUntilDone(const ObjectRef& on, int ms = 10000) {
     Reply last;
-    if (!waitUntil([&] { return (last = poll()).result != "01"; }, ms)) return std::nullopt;
+    if (!waitUntil([&] { return (last = poll(on)).result != "01"; }, ms)) return std::nullopt;
     return last;
   }
 
@@ -156,12 +174,13 @@ class Workstation {
   ObjectRef app;  // the client's Application object
 
  private:
-  oskara::clients::ApplicationClient client() const { return oskara::clients::ApplicationClient(app); }
+  ApplicationClient client() const { return ApplicationClient(app); }
 
   QString name_;
   fs::path log_;
   std::optional<PrivateBus> daemon_;
   std::unique_ptr<oskara::automation::Bus> bus_;
+  std::unique_ptr<oskara::automation::Bus> otherBus_;
 };
 
 class AsyncBusTest : public ::testing::Test {
@@ -264,26 +283,109 @@ TEST_F(AsyncBusTest, SecondWorkstationIsLetInOnceTheFirstsUpdateHasCalledBack) {
   EXPECT_EQ(second->result, "");
 }
 
-TEST_F(AsyncBusTest, LogOffOfTheFirstFreesTheLockWhileItsScanIsPending) {
+TEST_F(AsyncBusTest, NothingButItsReportFreesTheLockOfARunningUpdate) {
   firstHoldsTheLock();
-  EXPECT_EQ(first_->logOff().result, "");
-  secondGetsInAndFinishes();
-}
-
-TEST_F(AsyncBusTest, ReleasingTheStartingObjectFreesTheLock) {
-  firstHoldsTheLock();
+  // Another client program of the first workstation: its log-off, a forged
+  // report on an object of its own, and the end of the starting object.
+  ObjectRef other = first_->otherClientsApplication();
+  EXPECT_EQ(first_->logOff(other).result, "");
+  int32_t lErr = 0;
+  std::string sError;
+  ApplicationClient(first_->newApplication()).CallBack(lErr, sError);
   first_->app.reset();
-  secondGetsInAndFinishes();
+  EXPECT_EQ(Workstation::poll(other).result, "01");
+  EXPECT_EQ(second_->start(files_).result, kBusy);
+
+  releaseScans();
+  const std::optional<Reply> done = Workstation::pollUntilDone(other);
+  ASSERT_TRUE(done);
+  EXPECT_EQ(done->result, "");
+  EXPECT_EQ(second_->start(files_).result, "");  // given back with the report
+  ASSERT_TRUE(second_->pollUntilDone());
 }
 
-TEST_F(AsyncBusTest, KilledApplicationServerFreesTheLock) {
-  firstHoldsTheLock();
+TEST_F(AsyncBusTest, SecondClientOfAServerIsRefusedWhileTheFirstsUpdateRunsAndEachFileGetsItsOwn) {
+  const contract::DatabaseFiles s2 = contract::createDatabaseFiles(dir_ / "s2");
+  holdScans();
+  ASSERT_EQ(first_->start(files_).result, "");
+  ObjectRef other = first_->otherClientsApplication();
+  const Reply refused = Workstation::start(other, s2);
+  EXPECT_EQ(refused.lErr, 1238);
+  EXPECT_EQ(refused.result, "-1" + refused.sError);
+  EXPECT_NE(refused.sError.find("still running on this server"), std::string::npos) << refused.sError;
+  EXPECT_EQ(first_->poll().result, "01");  // the first's status is untouched
+
+  releaseScans();
+  const std::optional<Reply> first = first_->pollUntilDone();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->result, "");
+  EXPECT_FALSE(lastQueueProc().isNull());
+  EXPECT_TRUE(contract::testing::lastQueueProc(s2.dt).isNull());
+  ASSERT_EQ(Workstation::start(other, s2).result, "");
+  const std::optional<Reply> second = Workstation::pollUntilDone(other);
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->result, "");
+  EXPECT_FALSE(contract::testing::lastQueueProc(s2.dt).isNull());
+}
+
+TEST_F(AsyncBusTest, TheLockIsOnTheFileBeingUpdatedNotTheLoggedOnOne) {
+  const contract::DatabaseFiles s2 = contract::createDatabaseFiles(dir_ / "s2");
+  holdScans();
+  ASSERT_EQ(first_->start(s2).result, "");  // logged on to the shared files
+  EXPECT_EQ(second_->start(s2).result, kBusy);
+  const Reply shared = second_->start(files_);
+  EXPECT_EQ(shared.result, "") << shared.sError;
+  releaseScans();
+  for (Workstation* ws : {first_.get(), second_.get()}) {
+    const std::optional<Reply> done = ws->pollUntilDone();
+    ASSERT_TRUE(done);
+    EXPECT_EQ(done->result, "") << done->sError;
+  }
+}
+
+TEST_F(AsyncBusTest, KilledApplicationServersArmedRequestIsDroppedAndTheNextWorkstationRuns) {
+  ASSERT_EQ(first_->start(files_).result, "");
   const qint64 varrick = first_->pidOf(kVarrick);
   ASSERT_NE(varrick, 0);
   kill(static_cast<pid_t>(varrick), SIGKILL);
   ASSERT_TRUE(waitUntil([&] { return processGone(varrick); }, 5000));
   first_->app.reset();
-  secondGetsInAndFinishes();
+
+  holdScans();
+  ASSERT_TRUE(second_->startWhenFree(files_));
+  // The second's scan has begun (its engine holds the file): had the first's
+  // request run, its scan would hold the queue table now and the second's
+  // would have been refused.
+  const qint64 tormel = second_->pidOf(kTormel);
+  ASSERT_TRUE(waitUntil([&] { return tormel != 0 && hasOpen(tormel, files_.dt); }, 8000));
+  releaseScans();
+  const std::optional<Reply> done = second_->pollUntilDone();
+  ASSERT_TRUE(done);
+  EXPECT_EQ(done->result, "") << done->sError;
+}
+
+TEST_F(AsyncBusTest, ScanWhoseApplicationServerWasKilledKeepsOthersOutUntilItHasEnded) {
+  // A scan of 10000 demo customers lasts long enough to act while it runs,
+  // with nothing held back: no other lock may interfere with the engine's.
+  const contract::DatabaseFiles big =
+      oskara::tool::createDemoDatabases(dir_ / "big", {.customers = 10000, .seed = 3}).files;
+  ASSERT_EQ(first_->start(big).result, "");
+  // The scan has begun once the engine has the file open twice: first to
+  // hold its queue table, then for the scan itself.
+  const qint64 tormel = first_->pidOf(kTormel);
+  ASSERT_TRUE(waitUntil([&] { return timesOpen(tormel, big.dt) >= 2; }, 10000));
+  const qint64 varrick = first_->pidOf(kVarrick);
+  kill(static_cast<pid_t>(varrick), SIGKILL);
+  ASSERT_TRUE(waitUntil([&] { return processGone(varrick); }, 5000));
+  first_->app.reset();
+
+  EXPECT_EQ(second_->start(big).result, kBusy);
+  // The orphaned scan finishes and commits; only then the second gets in.
+  ASSERT_TRUE(second_->startWhenFree(big, 30000));
+  EXPECT_FALSE(contract::testing::lastQueueProc(big.dt).isNull());
+  const std::optional<Reply> done = second_->pollUntilDone(30000);
+  ASSERT_TRUE(done);
+  EXPECT_EQ(done->result, "") << done->sError;
 }
 
 TEST_F(AsyncBusTest, FailingScanIsReportedWithTheEnginesNumberAndText) {

@@ -11,6 +11,7 @@
 #include "clients/queue_engine_client.h"
 #include "contract/classes.h"
 #include "core/variant.h"
+#include "dbengine/errors.h"
 #include "presenter/message_presenter.h"
 #include "varrick/application.h"
 #include "varrick/process_state.h"
@@ -35,13 +36,31 @@ std::unique_ptr<oskara::ServerWatch>& engineWatch() {
   return *watch;
 }
 
-// The callback object of the latest update of the process; only it stands
-// for the lock at its end (ClosesHeldRecordsetAtEnd).
-const Application* g_currentCallBack = nullptr;
+// The update in progress: from the moment its lock is taken until it has
+// been reported or has failed to start. While it is set a further
+// UpdateQueueAsync of the process is refused, also one served while this
+// update's own calls to the engine wait (they serve incoming calls): the
+// engine runs one request at a time, and the status that every client polls
+// belongs to this update until it has been reported. Only the callback
+// object's CallBack ends it.
+bool g_updateInProgress = false;
+std::string g_runningDTPath;
+const Application* g_runningCallBack = nullptr;  // null until made
 
 // "Another user is performing Queue Processing." CR LF CR "Please try again later !"
 std::string busyMessage() {
   return "Another user is performing Queue Processing.\r\n\rPlease try again later !";
+}
+
+// A second update asked of this process while its first still runs.
+std::string alreadyRunningMessage() {
+  return "Queue Processing of '" + g_runningDTPath +
+         "' is still running on this server.\r\n\rPlease try again later !";
+}
+
+// UpdateQueueAsync before any Logon of the process.
+std::string notLoggedOnMessage() {
+  return "Queue Processing cannot start: this server is not logged on. Call Logon first.";
 }
 
 void showCritical(std::string_view text) {
@@ -61,30 +80,43 @@ void recordFailure(std::string result, int32_t number, std::string text) {
 std::string Application::UpdateQueueAsync(std::string sDTPath, std::string sARPath,
                                           std::string sSOPath, int32_t& lErr, std::string& sError,
                                           std::optional<bool>& prompt) {
+  bool locked = false;   // this call has taken the lock
   bool running = false;  // this call has set the status to running
+  // A refusal with a fixed message and 1238; `record` makes it the status
+  // of the process, which a refusal during another update must not touch.
+  auto refuse = [&](const std::string& message, bool record) {
+    if (prompt.value_or(false)) showCritical(message);
+    lErr = kErrBusy;
+    sError = message;
+    if (!record) return messageResult(message);
+    recordFailure(messageResult(message), kErrBusy, message);
+    return g_sAsyncResult;
+  };
   try {
-    g_bAsyncPrompt = prompt.value_or(false);
-    // The last update's references go before the lock is taken: should one
-    // of them be the last reference to its callback object, that object's
-    // end must not meet the new lock.
+    // The last update's references go first: this object starts afresh.
     m_oAsyncEngine.reset();
     m_oAsyncCallBack.reset();
+    if (g_updateInProgress) return refuse(alreadyRunningMessage(), false);
 
-    if (!QueueProcLock()) {
-      const std::string message = busyMessage();
-      if (g_bAsyncPrompt) showCritical(message);
-      lErr = kErrBusy;
-      sError = message;
-      recordFailure(messageResult(message), kErrBusy, message);
+    g_bAsyncPrompt = prompt.value_or(false);
+    if (!g_rsHeld) return refuse(notLoggedOnMessage(), true);
+    if (std::optional<oskara::Error> refused = QueueProcLock(sDTPath)) {
+      if (refused->number() == oskara::db::errc::kTableLocked) return refuse(busyMessage(), true);
+      // Not another user: the file, its lock table or its lock information
+      // cannot be used, and the engine's number and text say why.
+      lErr = refused->number();
+      sError = refused->text();
+      recordFailure(trappedFailureResult(tag::kUpdateQueueAsync, lErr, sError), lErr, sError);
       return g_sAsyncResult;
     }
+    locked = true;
+    g_updateInProgress = true;
+    g_runningDTPath = sDTPath;
 
     m_oAsyncEngine = QueueEngineClient::create().object();
     m_oAsyncCallBack = ApplicationClient::create().object();  // in this process
-    if (auto* callBack = dynamic_cast<Application*>(m_oAsyncCallBack.get())) {
-      callBack->isAsyncCallBack_ = true;
-      g_currentCallBack = callBack;
-    }
+    auto callBack = std::dynamic_pointer_cast<Application>(m_oAsyncCallBack);
+    g_runningCallBack = callBack.get();
 
     g_bAsyncRunning = true;
     g_lAsyncErr = 0;
@@ -97,23 +129,21 @@ std::string Application::UpdateQueueAsync(std::string sDTPath, std::string sARPa
     std::string text;
     if (QueueEngineClient(m_oAsyncEngine)
             .UpdQueueAsync(sDTPath, sARPath, sSOPath, m_oAsyncCallBack, number, text)) {
-      if (auto callBack = std::dynamic_pointer_cast<Application>(m_oAsyncCallBack)) {
+      if (callBack) {
         engineWatch() = oskara::watchServer(m_oAsyncEngine, [callBack] {
           engineWatch().reset();
-          int32_t lErr = oskara::automation_error::kServerUnavailable;
-          std::string sError = oskara::serverUnavailable(oskara::contract::kQueueEngineClass).text();
-          callBack->CallBack(lErr, sError);
+          callBack->endUnreportedUpdate();
         });
       }
       return std::string(kResultSuccess);
     }
 
-    // The engine refused to schedule the scan. The lock stays held until the
-    // release below ends the callback object, or another event ends it.
+    // The engine refused to schedule the scan: no callback will come.
     if (prompt.value_or(false)) showCritical(engineFailureMessage(number, text));
     lErr = number;
     sError = text;
     recordFailure(engineFailureResult(number, text), number, text);
+    endUpdate();
     const std::string result = g_sAsyncResult;
     m_oAsyncEngine.reset();
     m_oAsyncCallBack.reset();
@@ -125,8 +155,8 @@ std::string Application::UpdateQueueAsync(std::string sDTPath, std::string sARPa
       // callback will come: pollers would otherwise see "01" for ever and
       // the lock would stay taken.
       recordFailure(engineFailureResult(lErr, sError), lErr, sError);
-      QueueProcUnlock();
     }
+    if (locked) endUpdate();
     try {
       m_oAsyncEngine.reset();
       m_oAsyncCallBack.reset();
@@ -154,16 +184,10 @@ std::string Application::UpdQAsyncStatus(int32_t& lErr, std::string& sError) {
   return result;
 }
 
-bool Application::ClosesHeldRecordsetAtEnd() const {
-  if (!isAsyncCallBack_) return true;
-  // The callback object of a refused or abandoned update still holds the
-  // lock it was made for; one whose update has been reported (the lock went
-  // back with the report) or replaced by a later update's does not.
-  return this == g_currentCallBack && !calledBack_;
-}
-
 void Application::CallBack(int32_t& lErr, std::string& sError) {
-  calledBack_ = true;
+  // Anybody may call CallBack on any Application; only the engine's report
+  // on the running update's own callback object counts.
+  if (this != g_runningCallBack) return;
   // The engine has reported: nothing more to watch for.
   try {
     engineWatch().reset();
@@ -189,6 +213,24 @@ void Application::CallBack(int32_t& lErr, std::string& sError) {
     g_sAsyncResult.clear();
   }
   g_bAsyncRunning = false;
+  endUpdate();
+}
+
+void Application::endUnreportedUpdate() {
+  if (this != g_runningCallBack) return;
+  try {
+    int32_t lErr = oskara::automation_error::kServerUnavailable;
+    std::string sError = oskara::serverUnavailable(oskara::contract::kQueueEngineClass).text();
+    CallBack(lErr, sError);
+  } catch (...) {
+    endUpdate();
+  }
+}
+
+void Application::endUpdate() {
+  g_updateInProgress = false;
+  g_runningCallBack = nullptr;
+  g_runningDTPath.clear();
   QueueProcUnlock();
 }
 

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "automation/class_registry.h"
@@ -46,6 +47,7 @@ struct EngineServer {
   ObjectRef callBack;     // of the last request
   std::weak_ptr<oskara::Dispatch> lastEngine;
   std::function<void()> onGone;  // the watch on the server, while armed
+  std::function<void()> whileActivating;  // calls served while an engine is being made
 };
 EngineServer* g_server = nullptr;
 
@@ -83,6 +85,7 @@ class StandInActivator : public oskara::ObjectActivator {
  public:
   ObjectRef activate(std::string_view progId) override {
     if (progId != contract::kQueueEngineClass) throw oskara::cannotCreateObject(progId);
+    if (auto served = std::exchange(g_server->whileActivating, nullptr)) served();
     auto engine = std::make_shared<StandInEngine>();
     g_server->lastEngine = engine;
     return engine;
@@ -124,14 +127,18 @@ class AsyncUpdateTest : public ::testing::Test {
            ("varrick-async-" + std::to_string(getpid()) + "-" + std::to_string(counter_++));
     fs::remove_all(dir_);
     files_ = contract::createDatabaseFiles(dir_);
-    g_sDTPath = files_.dt.string();  // as Logon leaves it
     app_ = oskara::createObject(contract::kApplicationClass);
+    int32_t lErr = 0;
+    std::string sError;
+    ASSERT_EQ(ApplicationClient(app_).Logon(files_.dt.string(), "", "", lErr, sError), "");
   }
 
   void TearDown() override {
     app_.reset();
     server_.callBack.reset();
     g_rsHeld.reset();
+    g_rsLock.reset();
+    g_dbLock.reset();
     g_dbDT.reset();
     g_bAsyncRunning = false;
     g_sAsyncResult.clear();
@@ -143,9 +150,10 @@ class AsyncUpdateTest : public ::testing::Test {
     fs::remove_all(dir_);
   }
 
-  Reply start(std::optional<bool> prompt = {}) {
+  Reply start(std::optional<bool> prompt = {}) { return startFrom(app_, prompt); }
+  Reply startFrom(const ObjectRef& app, std::optional<bool> prompt = {}) {
     Reply reply;
-    reply.result = ApplicationClient(app_).UpdateQueueAsync(
+    reply.result = ApplicationClient(app).UpdateQueueAsync(
         files_.dt.string(), files_.ar.string(), files_.so.string(), reply.lErr, reply.sError, prompt);
     return reply;
   }
@@ -217,6 +225,14 @@ TEST_F(AsyncUpdateTest, RunningUntilTheEngineCallsBackThenFinishedAndTheLockFree
   EXPECT_FALSE(lockFree());
   EXPECT_FALSE(server_.lastEngine.expired());  // still running: the engine is held
 
+  // Only the callback object handed to the engine ends the update.
+  int32_t lErr = 0;
+  std::string sError = "forged";
+  ApplicationClient(other).CallBack(lErr, sError);
+  ApplicationClient(app_).CallBack(lErr, sError);
+  EXPECT_EQ(poll(other).result, "01");
+  EXPECT_FALSE(lockFree());
+
   engineCallsBack(0, "scan done");
   EXPECT_TRUE(lockFree());
   const Reply done = poll(app_);
@@ -229,24 +245,66 @@ TEST_F(AsyncUpdateTest, RunningUntilTheEngineCallsBackThenFinishedAndTheLockFree
   EXPECT_EQ(server_.onGone, nullptr);
 }
 
-TEST_F(AsyncUpdateTest, EarlierCallBackObjectEndingLaterLeavesTheNextUpdatesLockAlone) {
-  ASSERT_EQ(start().result, "");
-  engineCallsBack(0, "");
-  // Started again before any poll: the object still holds the first
-  // update's references, and the engine the first callback object.
-  ASSERT_EQ(start().result, "");
-  EXPECT_FALSE(lockFree());
-  // The engine lets go of the first callback object only now (the second
-  // request replaced it): its end must not close the second update's lock.
-  ObjectRef second = server_.callBack;
-  ASSERT_EQ(start().result, "");  // and a third, while the second still runs
-  EXPECT_FALSE(lockFree());
-  second.reset();
-  EXPECT_FALSE(lockFree());
-  // The starting object's end frees it.
-  server_.callBack.reset();
+TEST_F(AsyncUpdateTest, SecondStartWhileOneRunsIsRefusedAndNothingButTheReportEndsTheFirst) {
+  ObjectRef client = oskara::createObject(contract::kApplicationClass);  // another client
+  // Another client's start served while the first waits for its engine.
+  Reply whileStarting;
+  server_.whileActivating = [&] { whileStarting = startFrom(client); };
+  ASSERT_EQ(start(true).result, "");
+  EXPECT_EQ(whileStarting.lErr, 1238);
+  EXPECT_EQ(server_.dtPaths.size(), 1u);
+  ObjectRef first = server_.callBack;
+  oskara::RecordingPresenter presenter;
+  oskara::ScopedPresenter scoped(presenter);
+  const Reply refused = startFrom(client);
+  const std::string message = "Queue Processing of '" + files_.dt.string() +
+                              "' is still running on this server.\r\n\rPlease try again later !";
+  EXPECT_EQ(refused.result, "-1" + message);
+  EXPECT_EQ(refused.lErr, 1238);
+  EXPECT_EQ(refused.sError, message);
+  EXPECT_TRUE(presenter.shown.empty());  // the running update's prompt is not the refusal's
+  EXPECT_EQ(server_.dtPaths.size(), 1u);  // the engine was not asked
+  EXPECT_EQ(poll(client).result, "01");   // the running update's status is untouched
+
+  // Another client's log-off and the end of objects leave the lock held.
+  int32_t lErr = 0;
+  std::string sError;
+  EXPECT_EQ(ApplicationClient(client).LogOff(lErr, sError), "");
+  client.reset();
   app_.reset();
+  EXPECT_FALSE(lockFree());
+
+  // The report ends it; a callback object ending later touches nothing.
+  engineCallsBack(0, "");
   EXPECT_TRUE(lockFree());
+  app_ = oskara::createObject(contract::kApplicationClass);
+  ASSERT_EQ(ApplicationClient(app_).Logon(files_.dt.string(), "", "", lErr, sError), "");
+  ASSERT_EQ(start().result, "");
+  server_.callBack.reset();
+  first.reset();
+  EXPECT_FALSE(lockFree());
+}
+
+TEST_F(AsyncUpdateTest, RefusalsThatAreNotAnotherUserSayWhatIsWrong) {
+  int32_t lErr = 0;
+  std::string sError;
+  ASSERT_EQ(ApplicationClient(app_).LogOff(lErr, sError), "");
+  const Reply notLoggedOn = start();
+  EXPECT_EQ(notLoggedOn.lErr, 1238);
+  EXPECT_EQ(notLoggedOn.result, "-1" + notLoggedOn.sError);
+  EXPECT_NE(notLoggedOn.sError.find("not logged on"), std::string::npos) << notLoggedOn.sError;
+  EXPECT_EQ(notLoggedOn.sError.find("Another user"), std::string::npos);
+
+  const std::string lockFile = files_.dt.string() + "-lock";
+  fs::remove(lockFile);
+  fs::create_directory(lockFile);
+  ASSERT_EQ(ApplicationClient(app_).Logon(files_.dt.string(), "", "", lErr, sError), "");
+  const Reply unusable = start();
+  EXPECT_EQ(unusable.lErr, 3051);
+  EXPECT_NE(unusable.sError.find(lockFile), std::string::npos) << unusable.sError;
+  EXPECT_EQ(unusable.result, "-1[UpdateQueueAsync][ 3051] " + unusable.sError);
+  EXPECT_EQ(poll(app_).result, unusable.result);
+  EXPECT_TRUE(server_.dtPaths.empty());
 }
 
 TEST_F(AsyncUpdateTest, FailedScanIsReportedInTheEngineFailureFormAfterTheBox) {
@@ -302,7 +360,7 @@ TEST_F(AsyncUpdateTest, BusyWhileAnotherHoldsTheLockUntilTheNextUpdate) {
   EXPECT_EQ(poll(app_).result, "01");
 }
 
-TEST_F(AsyncUpdateTest, EngineThatRefusesToScheduleFailsAtOnceAndItsCallBackObjectFreesTheLock) {
+TEST_F(AsyncUpdateTest, EngineThatRefusesToScheduleFailsAtOnceAndFreesTheLock) {
   server_.schedule = false;
   server_.lErr = 5;
   server_.sError = "[UpdQueueAsync]Invalid procedure call";
@@ -313,9 +371,8 @@ TEST_F(AsyncUpdateTest, EngineThatRefusesToScheduleFailsAtOnceAndItsCallBackObje
   EXPECT_EQ(refused.lErr, 5);
   EXPECT_EQ(refused.sError, "[UpdQueueAsync]Invalid procedure call");
   EXPECT_EQ(poll(app_).result, expected);
-  // Both references were released; the callback object's end closed the lock.
+  // Both references were released, and the lock with them.
   EXPECT_TRUE(server_.lastEngine.expired());
-  server_.callBack.reset();
   EXPECT_TRUE(lockFree());
 }
 

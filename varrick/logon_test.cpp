@@ -20,7 +20,12 @@
 namespace varrick {
 
 struct QueueProcLockAccess {
-  static bool lock(Application& app) { return app.QueueProcLock(); }
+  // 0 when taken, otherwise the failure's number; its text in `text`.
+  static int32_t lock(Application& app, const std::string& dt, std::string* text = nullptr) {
+    const std::optional<oskara::Error> failure = app.QueueProcLock(dt);
+    if (failure && text) *text = failure->text();
+    return failure ? failure->number() : 0;
+  }
   static bool unlock(Application& app) { return app.QueueProcUnlock(); }
 };
 
@@ -51,6 +56,7 @@ class LogonTest : public ::testing::Test {
   }
   void TearDown() override {
     app_.reset();
+    QueueProcLockAccess::unlock(*std::make_shared<Application>());
     g_rsHeld.reset();
     g_dbDT.reset();
     g_sDTPath.clear();
@@ -183,58 +189,58 @@ TEST_F(LogonTest, AnObjectEndingClosesTheProbeButTheProcessStaysLoggedOn) {
   EXPECT_EQ(g_rsHeld, probe);
 }
 
-TEST_F(LogonTest, ThisProcessCanAlwaysTakeTheLockAgain) {
+TEST_F(LogonTest, TheLockIsOnTheUpdatedFileAndNoLogonOrObjectEndFreesIt) {
+  const std::string other = contract::createDatabaseFiles(dir_ / "other").dt.string();
   ASSERT_EQ(logon(dt_), "");
   const auto probe = g_rsHeld;
-  EXPECT_TRUE(QueueProcLockAccess::lock(*app_));
-  ASSERT_TRUE(g_rsHeld);
-  EXPECT_NE(g_rsHeld, probe);  // the lock replaces the logon probe
-  EXPECT_TRUE(QueueProcLockAccess::lock(*app_));
-  EXPECT_TRUE(g_rsHeld->isOpen());
+  ASSERT_EQ(QueueProcLockAccess::lock(*app_, other), 0);
+  EXPECT_EQ(LockHolder(other, kLockTable).answer(), "refused 3262");
+  EXPECT_EQ(LockHolder(dt_, kLockTable).answer(), "held");  // not the logged-on file's
+  EXPECT_EQ(g_rsHeld, probe);
+  EXPECT_TRUE(probe->isOpen());
 
-  EXPECT_TRUE(QueueProcLockAccess::unlock(*app_));
-  ASSERT_TRUE(g_rsHeld);  // closed, the slot still set: still logged on
-  EXPECT_FALSE(g_rsHeld->isOpen());
-  EXPECT_TRUE(QueueProcLockAccess::unlock(*app_));  // nothing left to close
-
-  // After LogOff the lock opens the database itself from the stored path.
-  ASSERT_EQ(app_->LogOff(lErr_, sError_), "");
-  EXPECT_TRUE(QueueProcLockAccess::lock(*app_));
-  EXPECT_TRUE(g_dbDT);
-}
-
-TEST_F(LogonTest, TheLockShutsOutOtherProcessesUntilReleased) {
-  ASSERT_EQ(logon(dt_), "");
-  ASSERT_TRUE(QueueProcLockAccess::lock(*app_));
-  EXPECT_EQ(LockHolder(dt_, kLockTable).answer(), "refused 3262");
-
-  ASSERT_TRUE(QueueProcLockAccess::unlock(*app_));
-  EXPECT_EQ(LockHolder(dt_, kLockTable).answer(), "held");
-
-  // The end of an Application object frees the lock too.
-  ASSERT_TRUE(QueueProcLockAccess::lock(*app_));
+  // The end of an object, a log-off and a new logon leave it held.
   app_ = std::make_shared<Application>();
-  EXPECT_EQ(LockHolder(dt_, kLockTable).answer(), "held");
-
-  // So does LogOff.
-  ASSERT_TRUE(QueueProcLockAccess::lock(*app_));
   ASSERT_EQ(app_->LogOff(lErr_, sError_), "");
+  ASSERT_EQ(logon(dt_), "");
+  EXPECT_EQ(LockHolder(other, kLockTable).answer(), "refused 3262");
+
+  // This process can always take it again, on the same file or another.
+  EXPECT_EQ(QueueProcLockAccess::lock(*app_, other), 0);
+  EXPECT_EQ(QueueProcLockAccess::lock(*app_, dt_), 0);
+  EXPECT_EQ(LockHolder(other, kLockTable).answer(), "held");
+  EXPECT_TRUE(QueueProcLockAccess::unlock(*app_));
   EXPECT_EQ(LockHolder(dt_, kLockTable).answer(), "held");
+  EXPECT_TRUE(QueueProcLockAccess::unlock(*app_));  // nothing left to give back
 }
 
-TEST_F(LogonTest, AnotherProcessHoldingTheLockRefusesItUntilItDies) {
+TEST_F(LogonTest, TheLockIsRefusedWhileAnotherHoldsItOrAnEngineScansAndSaysWhyOtherwise) {
   ASSERT_EQ(logon(dt_), "");
-  LockHolder other(dt_, kLockTable);
-  ASSERT_EQ(other.answer(), "held");
-
-  EXPECT_FALSE(QueueProcLockAccess::lock(*app_));
-  // The refused lock has emptied the slot: the process is logged off.
-  EXPECT_FALSE(g_rsHeld);
-  EXPECT_FALSE(QueueProcLockAccess::lock(*app_));
-
-  other.kill();  // a crashed workstation leaves nothing behind
-  EXPECT_TRUE(QueueProcLockAccess::lock(*app_));
-  EXPECT_TRUE(g_rsHeld);
+  {
+    LockHolder other(dt_, kLockTable);
+    ASSERT_EQ(other.answer(), "held");
+    EXPECT_EQ(QueueProcLockAccess::lock(*app_, dt_), 3262);
+    EXPECT_TRUE(g_rsHeld);  // the logon stays
+    other.kill();           // a crashed workstation leaves nothing behind
+    EXPECT_EQ(QueueProcLockAccess::lock(*app_, dt_), 0);
+    ASSERT_TRUE(QueueProcLockAccess::unlock(*app_));
+  }
+  {
+    // An engine still scanning the file for an earlier update.
+    LockHolder scanning(dt_, std::string(contract::kTblDTQueue));
+    ASSERT_EQ(scanning.answer(), "held");
+    EXPECT_EQ(QueueProcLockAccess::lock(*app_, dt_), 3262);
+    EXPECT_EQ(LockHolder(dt_, kLockTable).answer(), "held");  // nothing kept after the refusal
+  }
+  // A lock-information file that cannot be used is no other user.
+  ASSERT_EQ(app_->LogOff(lErr_, sError_), "");
+  const std::string lockFile = dt_ + "-lock";
+  fs::remove(lockFile);
+  fs::create_directory(lockFile);
+  ASSERT_EQ(logon(dt_), "");  // the database itself stays usable
+  std::string text;
+  EXPECT_EQ(QueueProcLockAccess::lock(*app_, dt_, &text), 3051);
+  EXPECT_NE(text.find(lockFile), std::string::npos) << text;
 }
 
 }  // namespace

@@ -9,6 +9,9 @@ oskara::db::Workspace* g_wsDefault = nullptr;
 oskara::db::DatabasePtr g_dbDT;
 oskara::db::RecordsetPtr g_rsHeld;
 
+oskara::db::DatabasePtr g_dbLock;
+oskara::db::RecordsetPtr g_rsLock;
+
 bool g_bAsyncRunning = false;
 std::string g_sAsyncResult;
 int32_t g_lAsyncErr = 0;

@@ -3,9 +3,13 @@
 // lock.
 //
 // Logon state. The process is logged on exactly when g_rsHeld is set, whether
-// or not the recordset in it is still open and whichever table it is on: the
-// logon probe on the logon table, or the queue-processing lock on the lock
-// table that replaces it.
+// or not the recordset in it is still open: the logon probe on the logon table.
+//
+// Queue-processing lock: the DT database of the asynchronous update in
+// progress, opened for the lock alone, with its lock table held deny-write.
+// It is kept apart from the logon state so that nothing another client of
+// the process does (a logon, a log-off, the end of its objects) can end it:
+// only the report of the update it was taken for gives it back.
 //
 // Asynchronous-update status, as UpdQAsyncStatus reports it: running while an
 // update has been handed to the engine and its callback has not arrived, then
@@ -23,7 +27,11 @@ namespace varrick {
 extern std::string g_sDTPath;            // DT path of the last Logon, also a failed one
 extern oskara::db::Workspace* g_wsDefault;  // the engine's default workspace once used; never released
 extern oskara::db::DatabasePtr g_dbDT;   // the open DT database, or null
-extern oskara::db::RecordsetPtr g_rsHeld;  // logon probe or lock recordset; null when logged off
+extern oskara::db::RecordsetPtr g_rsHeld;  // the logon probe; null when logged off
+
+// --- Queue-processing lock --------------------------------------------------
+extern oskara::db::DatabasePtr g_dbLock;   // the DT database being updated, or null
+extern oskara::db::RecordsetPtr g_rsLock;  // its lock table held deny-write; null when free
 
 // --- Asynchronous-update status --------------------------------------------
 extern bool g_bAsyncRunning;        // handed to the engine, callback not yet arrived

@@ -79,6 +79,11 @@ class BusCore : public QDBusVirtualObject {
   wire::ImportObject importer();
 
   std::map<quint64, Export> exports_;            // by object id (the last path element)
+  // Objects no peer holds any more, by their former id, while they live
+  // here: a reply may bring one back after its last peer has given it up
+  // (the callee drops the caller's object as it answers, and its release
+  // is served before the reply is read).
+  std::map<quint64, std::weak_ptr<Dispatch>> unexported_;
   std::map<const Dispatch*, quint64> idOf_;      // exported object -> its id
   quint64 nextId_ = 1;                           // ids are never reused
   std::map<QString, std::weak_ptr<RemoteObject>> proxies_;  // "owner/path" -> proxy
@@ -332,6 +337,7 @@ wire::ObjectAddress BusCore::exportTo(const ObjectRef& object, const QString& pe
     idOf_[object.get()] = id;
   }
   ++exports_[id].refs[peer];
+  std::erase_if(unexported_, [](const auto& entry) { return entry.second.expired(); });
   watchPeer(peer);
   return {uniqueName, QDBusObjectPath(objectPath(id))};
 }
@@ -339,9 +345,12 @@ wire::ObjectAddress BusCore::exportTo(const ObjectRef& object, const QString& pe
 ObjectRef BusCore::importReference(const wire::ObjectAddress& address) {
   const QString path = address.path.path();
   if (address.bus == uniqueName) {
-    auto it = exports_.find(objectId(path));
-    if (it == exports_.end()) throw serverUnavailable("object " + wire::toStd(path));
-    return it->second.object;
+    const quint64 id = objectId(path);
+    if (auto it = exports_.find(id); it != exports_.end()) return it->second.object;
+    if (auto it = unexported_.find(id); it != unexported_.end()) {
+      if (ObjectRef object = it->second.lock()) return object;
+    }
+    throw serverUnavailable("object " + wire::toStd(path));
   }
   const QString key = address.bus + path;
   if (auto known = proxies_[key].lock()) {
@@ -407,6 +416,7 @@ void BusCore::peerLeft(const QString& peer) {
     it->second.refs.erase(peer);
     if (it->second.refs.empty()) {
       idOf_.erase(it->second.object.get());
+      unexported_[it->first] = it->second.object;
       ending.push_back(std::move(it->second.object));
       it = exports_.erase(it);
     } else {
@@ -471,6 +481,7 @@ void BusCore::release(const QString& peer, quint64 id, uint32_t count) {
   if (!it->second.refs.empty()) return;
   ObjectRef ending = std::move(it->second.object);
   idOf_.erase(ending.get());
+  unexported_[id] = ending;
   exports_.erase(it);
   ending.reset();
 }
@@ -606,6 +617,15 @@ QDBusMessage BusCore::handleObject(const QDBusMessage& message, bool lateBound) 
   }
   const QList<QVariant> in = message.arguments();
   if (member == QLatin1String("Invoke") && message.signature() == QLatin1String("sa(yv)")) {
+    // As for typed calls: a peer that holds no reference to the object (one
+    // that guessed its path) cannot call it, so that, for instance, only
+    // the engine that was handed a callback object can report to it.
+    if (!it->second.refs.count(message.service())) {
+      return message.createErrorReply(
+          QDBusError::UnknownObject,
+          QStringLiteral("No object at %1 for this caller: it holds no reference to it.")
+              .arg(message.path()));
+    }
     return invokeReply(message, object, in.at(0).toString(), in.at(1));
   }
   if (member == QLatin1String("TypeInfo") && message.signature().isEmpty()) {

@@ -278,6 +278,10 @@ TEST_F(BusTest, ObjectPassedToAnotherProcessIsCalledBack) {
   EXPECT_EQ(notifier->received, std::vector<std::string>{"hello"});
   // The server dropped its reference when the call ended.
   EXPECT_TRUE(waitUntil([] { return bus_->exportedObjects() == 0; }));
+  // One that it drops as it answers comes back in the answer all the same,
+  // whether its release is served before the reply is read or after.
+  EXPECT_EQ(call(server, "Echo", {ObjectRef(notifier)}).toObject(), ObjectRef(notifier));
+  EXPECT_TRUE(waitUntil([] { return bus_->exportedObjects() == 0; }));
 
   // A reference kept by the server comes back as the object itself.
   call(server, "Hold", {ObjectRef(notifier)});
@@ -467,6 +471,10 @@ TEST_F(BusTest, TypedCallsThatDoNotFitAreRefusedAndTheServerGoesOn) {
        "[462] The server of OskaraTest.Server object "},
       {notOurs, kClass, "Narrow", {QVariant::fromValue<short>(1)}, error,
        "[462] The server of OskaraTest.Server object "},
+      // Nor through the late-bound protocol: a path is no reference.
+      {notOurs, "oskara.Automation.Object", "Invoke",
+       {QStringLiteral("Echo"), QVariant::fromValue(wire::ValueList{})},
+       "org.freedesktop.DBus.Error.UnknownObject", "No object at "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.member.toStdString() + " on " + c.path.toStdString());

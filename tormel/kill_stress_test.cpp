@@ -1,0 +1,137 @@
+// The engine server killed (SIGKILL) at random moments of a scan of a few
+// thousand demo customers, started by bus activation on a private bus as in
+// use: whatever the moment, the DT file holds the queue and the stamp of
+// before the scan or those of a complete scan, never anything between, and
+// the next scan succeeds. The moments are drawn afresh on every run and
+// printed with any failure.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "automation/bus/bus.h"
+#include "automation/bus/testing/event_wait.h"
+#include "automation/bus/testing/private_bus.h"
+#include "clients/queue_engine_client.h"
+#include "contract/classes.h"
+#include "contract/tables.h"
+#include "contract/testing/table_rows.h"
+#include "demo_data.h"
+#include "directdb/sqlite_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace contract = oskara::contract;
+using oskara::directdb::SqliteFile;
+using oskara::test_support::processGone;
+using oskara::test_support::waitUntil;
+
+constexpr int kCustomers = 3000;
+constexpr int kTrials = 4;
+
+// What a scan may change in the DT file: the queue (without the time of
+// day of each entry) and the stamp of the last committed scan.
+struct DtState {
+  std::vector<std::vector<oskara::Variant>> queue;
+  oskara::Variant lastQueueProc;
+  bool operator==(const DtState&) const = default;
+};
+
+DtState stateOf(const fs::path& dt) {
+  SqliteFile file(dt);
+  EXPECT_EQ(file.query("PRAGMA integrity_check").at(0).at(0).toString(), "ok");
+  return {file.query("SELECT CustID, TransType, Remark, EntryDate, LogID FROM " +
+                     std::string(contract::kTblDTQueue) + " ORDER BY CustID"),
+          contract::testing::lastQueueProc(dt)};
+}
+
+TEST(EngineKilledDuringAScan, LeavesTheQueueAsBeforeOrAsAfterAndTheNextScanSucceeds) {
+  static int argc = 1;
+  static char name[] = "tormel_kill_stress_test";
+  static char* argv[] = {name, nullptr};
+  if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+
+  const fs::path dir = fs::temp_directory_path() / ("tormel-kill-" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  const contract::DatabaseFiles files =
+      oskara::tool::createDemoDatabases(dir, {.customers = kCustomers, .seed = 5}).files;
+
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  for (const char* var : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_STARTER_ADDRESS", "DBUS_STARTER_BUS_TYPE"})
+    env.remove(QString::fromLatin1(var));
+  oskara::test_support::PrivateBus daemon(QStringLiteral(OSKARA_TEST_BUS_CONFIG), env);
+  ASSERT_TRUE(daemon.started());
+  {
+    oskara::automation::Bus bus(
+        QDBusConnection::connectToBus(QString::fromStdString(daemon.address()), QStringLiteral("stress")));
+    const QString tormelName = QString::fromLatin1(contract::kQueueEngineClass.data());
+
+    // One scan through a freshly activated engine, its server killed after
+    // `killAfterMs` when given. True when the scan reported success;
+    // `tookMs` is the time of the call alone.
+    auto scan = [&](std::optional<int> killAfterMs, qint64* tookMs = nullptr) {
+      oskara::ObjectRef engine = bus.activate(contract::kQueueEngineClass);
+      const qint64 pid = bus.connection().interface()->servicePid(tormelName).value();
+      if (killAfterMs) QTimer::singleShot(*killAfterMs, [pid] { kill(static_cast<pid_t>(pid), SIGKILL); });
+      int32_t lErr = 0;
+      std::string sError;
+      bool done = false;
+      QElapsedTimer clock;
+      clock.start();
+      try {
+        done = oskara::clients::QueueEngineClient(engine).ProcessQueue(
+            files.dt.string(), files.ar.string(), files.so.string(), lErr, sError);
+      } catch (const oskara::Error&) {
+      }
+      if (tookMs) *tookMs = clock.elapsed();
+      engine.reset();
+      if (killAfterMs) {
+        EXPECT_TRUE(waitUntil([pid] { return processGone(pid); }, 10000));
+      }
+      return done;
+    };
+
+    qint64 tookMs = 0;
+    ASSERT_TRUE(scan(std::nullopt, &tookMs));
+    const int scanMs = static_cast<int>(tookMs);
+    const DtState complete = stateOf(files.dt);
+    ASSERT_FALSE(complete.queue.empty());
+
+    std::random_device seed;
+    std::mt19937 random(seed());
+    std::uniform_int_distribution<int> moment(0, scanMs);
+    for (int trial = 0; trial < kTrials; ++trial) {
+      // A queue that no scan makes, so that before and after always differ.
+      SqliteFile(files.dt).exec("DELETE FROM " + std::string(contract::kTblDTQueue) +
+                                "; INSERT INTO " + std::string(contract::kTblDTQueue) +
+                                " (CustID, TransType, Remark) VALUES ('before', 1, 'marker')");
+      const DtState before = stateOf(files.dt);
+      const int killAfterMs = moment(random);
+      SCOPED_TRACE("trial " + std::to_string(trial) + ": killed after " + std::to_string(killAfterMs) +
+                   " ms of a scan of " + std::to_string(scanMs) + " ms");
+      scan(killAfterMs);
+      DtState after = stateOf(files.dt);
+      if (after != before) {
+        EXPECT_NE(after.lastQueueProc, before.lastQueueProc);
+        after.lastQueueProc = complete.lastQueueProc;  // its own moment
+        EXPECT_TRUE(after == complete) << "neither the queue of before nor that of a whole scan";
+      }
+      EXPECT_TRUE(scan(std::nullopt));
+      DtState next = stateOf(files.dt);
+      next.lastQueueProc = complete.lastQueueProc;
+      EXPECT_TRUE(next == complete);
+    }
+  }
+  QDBusConnection::disconnectFromBus(QStringLiteral("stress"));
+  fs::remove_all(dir);
+}
+
+}  // namespace
