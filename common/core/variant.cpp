@@ -135,17 +135,16 @@ std::optional<DateTime> DateTime::parseIso(std::string_view text) {
   return result;
 }
 
-<<<<<<< HEAD
 bool DateTime::isInRange(double serial) {
   return serial >= kFirstDateSerial && serial <= kLastDateSerial;
-=======
+}
+
 std::optional<DateTime> DateTime::parseStored(std::string_view text) {
   const bool date = text.size() == 10 && text[4] == '-';
   const bool dateTime = text.size() == 19 && text[4] == '-' && text[10] == ' ';
   const bool time = text.size() == 8 && text[2] == ':' && text[5] == ':';
   if (!date && !dateTime && !time) return std::nullopt;
   return parseIso(text);
->>>>>>> dates
 }
 
 DateTime::Parts DateTime::parts() const {

@@ -1,15 +1,24 @@
 #include "dbengine/backend.h"
 
+#include "dbengine/locations.h"
+#include "dbengine/postgres/store.h"
 #include "dbengine/sqlite/store.h"
 
 namespace oskara::db::backend {
 
-// Every location is a database file today. A second backend claims the
-// locations of its own form here (for instance those that start with its URI
-// scheme) and may give the new store a connection from `open`.
+// A PostgreSQL location opens a schema of a server database, on a connection
+// of the workspace to that database when there is one; anything else is a
+// database file.
 std::unique_ptr<Store> openStore(const std::string& location, const UserEntry& me,
-                                 std::span<Connection* const> /*open*/) {
-  return sqlite::SqliteStore::open(location, me);
+                                 std::span<Connection* const> open) {
+  if (!isServerLocation(location)) return sqlite::SqliteStore::open(location, me);
+  const postgres::ServerLocation server = postgres::parseServerLocation(location);
+  std::shared_ptr<postgres::PgConnection> shared;
+  for (Connection* connection : open) {
+    auto* pg = dynamic_cast<postgres::PgConnection*>(connection);
+    if (pg && pg->serverKey() == server.serverKey) shared = pg->shared_from_this();
+  }
+  return postgres::PgStore::open(server, me, std::move(shared));
 }
 
 }  // namespace oskara::db::backend

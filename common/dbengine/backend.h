@@ -66,6 +66,15 @@ class Statement {
   // Runs a statement that returns no rows to its end; the rows it changed.
   virtual int64_t execute(const FailureContext& context) = 0;
 
+  // Runs a record set's write of one row (a statement of insertSql or
+  // updateSql), as execute(); a write that fails inside a transaction leaves
+  // the transaction as it was before the write.
+  virtual void executeRowWrite(const FailureContext& context) { execute(context); }
+  // The identity of the row an updateSql statement has just written, for a
+  // later write of the same row (a backend whose row identities change with
+  // each write gives the new one).
+  virtual RowId rowIdAfterUpdate(const RowId& before) { return before; }
+
   // Reads the next rows of a query, at most `maxRows`: per row, the values of
   // the first types.size() result columns, each read as its field type says,
   // appended to `values`, and the row's identity from result column
@@ -95,8 +104,11 @@ class Connection {
   virtual sql::Target target() const = 0;
 
   // Prepares SQL of this backend to be run many times. `statement` is what a
-  // failure names (the dialect text), "" to name the SQL itself.
-  virtual std::unique_ptr<Statement> prepare(const std::string& sql, std::string_view statement) = 0;
+  // failure names (the dialect text), "" to name the SQL itself. With
+  // `wholeResultFirst`, a query's first row needs its whole result worked out
+  // (sql::Translation::wholeResultFirst).
+  virtual std::unique_ptr<Statement> prepare(const std::string& sql, std::string_view statement,
+                                             bool wholeResultFirst = false) = 0;
 
   // The engine's own statements on one table (TableInfo's schema and table),
   // with parameters ?1, ?2, ... : every column in declared order followed by
@@ -133,9 +145,9 @@ class Store {
   virtual std::string_view schema() const = 0;
 
   virtual bool isReadOnly() const = 0;  // this process may not write the database
-  // Whether the tables of `schema` (TableInfo::schema: the database's own or
-  // a linked database's) may not be written by this process.
-  virtual bool isReadOnlySchema(std::string_view schema) const = 0;
+  // Whether this process may add rows to (`insert`) or change rows of a
+  // table (the database's own or a linked database's).
+  virtual bool mayWrite(const sql::TableInfo& table, bool insert) = 0;
 
   // The catalog, read at each call (DatabaseCatalog keeps what it needs).
   virtual std::vector<std::string> tableNames() = 0;  // the database's own tables, as stored

@@ -2,6 +2,7 @@
 // and the operations of the Database object.
 #include <algorithm>
 
+#include "core/clock.h"
 #include "dbengine/engine_internal.h"
 #include "dbengine/errors.h"
 #include "dbengine/identifiers.h"
@@ -43,14 +44,29 @@ std::shared_ptr<CompiledStatement> compileDialect(std::string_view text, const s
   return compiled;
 }
 
+// Date(), Time() and Now() of a target that reads them from the engine.
+Variant clockValue(sql::ClockValue which) {
+  const DateTime now = currentClock().now();
+  switch (which) {
+    case sql::ClockValue::Date: return Variant(now.datePart());
+    case sql::ClockValue::Time: return Variant(now.timePart());
+    case sql::ClockValue::Now: return Variant(now);
+  }
+  return Variant(now);
+}
+
 void bindShape(backend::Statement& stmt, const sql::Translation& translation, const std::vector<Variant>& literals,
                const ParameterValues* values, std::string_view text) {
   std::vector<std::string> missing;
   const auto& bindings = translation.bindings;
   for (size_t i = 0; i < bindings.size(); ++i) {
     const Variant* value = nullptr;
+    Variant clock;
     if (bindings[i].source == sql::Binding::Source::Literal) {
       value = &literals.at(static_cast<size_t>(bindings[i].index));
+    } else if (bindings[i].source == sql::Binding::Source::Clock) {
+      clock = clockValue(static_cast<sql::ClockValue>(bindings[i].index));
+      value = &clock;
     } else {
       const std::string& name = translation.parameters.at(static_cast<size_t>(bindings[i].index)).name;
       if (values) {
@@ -101,7 +117,7 @@ void Database::Impl::close() {
 }
 
 void Database::Impl::requireOpen() const {
-  if (!store) throw objectInvalid("database " + path);
+  if (!store) throw objectInvalid("database " + shown);
 }
 
 StatementCache::Lease Database::Impl::prepareStatement(std::string_view text, const ParameterValues* values) {

@@ -116,7 +116,7 @@ class Database : public std::enable_shared_from_this<Database> {
  public:
   ~Database();
 
-  const std::string& name() const;  // the path as opened
+  const std::string& name() const;  // the path or location as opened (a location with its password)
   bool isReadOnly() const;          // the file may not be written by this process
 
   // Opens a record set on a table or link name, a stored query name, or a

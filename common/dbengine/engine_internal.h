@@ -17,6 +17,7 @@
 #include "dbengine/backend.h"
 #include "dbengine/catalog.h"
 #include "dbengine/dbengine.h"
+#include "dbengine/locations.h"
 #include "dbengine/statement_cache.h"
 #include "dbengine/user_entry.h"
 
@@ -47,7 +48,8 @@ struct Workspace::Impl {
 };
 
 struct Database::Impl {
-  Impl(Workspace::Impl& workspace, std::string path) : workspace(workspace), path(std::move(path)) {}
+  Impl(Workspace::Impl& workspace, std::string path)
+      : workspace(workspace), path(std::move(path)), shown(shownLocation(this->path)) {}
   ~Impl();
 
   // Opens the store of the database's location in the workspace.
@@ -69,15 +71,15 @@ struct Database::Impl {
   void lockTable(const std::string& table);
   void unlockTable(const std::string& table);
 
-  bool isReadOnlySchema(std::string_view schema) const { return store->isReadOnlySchema(schema); }
   void invalidateCaches();  // catalog and translations: after a schema change, at begin and idle
   FailureContext context(std::string_view table = {}, std::string_view statement = {}) const {
-    return {path, table, statement};
+    return {shown, table, statement};
   }
 
   // Constant after open().
   Workspace::Impl& workspace;
   std::string path;                           // as the caller named it
+  std::string shown;                          // the same without a password, for every text
   std::unique_ptr<backend::Store> store;      // the data; null when closed
   bool readOnly = false;                      // this process may not write the database
   std::unique_ptr<DatabaseCatalog> catalog;   // null when closed

@@ -8,6 +8,7 @@
 
 #include "dbengine/dbengine.h"
 #include "dbengine/errors.h"
+#include "dbengine/postgres/users.h"
 #include "dbengine/sqlite/lockinfo.h"
 #include "dbengine/sqlite/testing.h"
 #include "dbengine/test_files.h"
@@ -60,15 +61,25 @@ TEST(OpenDatabase, FileWithoutWriteBitIsReadOnlyForEveryone) {
   EXPECT_EQ(read->field("Who"), Variant("x"));
 }
 
-TEST(OpenDatabase, UsersAppearInTheLockInformationFile) {
-  TempFolder dir;
-  const std::string path = dir.file("dt.db");
-  makeDatabase(path, "CREATE TABLE t(a TEXT);");
+class ActiveUsers : public testing::BothBackends {
+ protected:
+  // The users as the active-users library reads them: from the lock file
+  // beside a file, from the server's sessions for a server location.
+  std::vector<UserEntry> users(const std::string& location) {
+    return GetParam() == testing::Backend::SQLite ? LockInfoFile::activeUsers(location)
+                                                  : postgres::activeUsers(location);
+  }
+};
+OSKARA_ON_BOTH_BACKENDS(ActiveUsers);
+
+TEST_P(ActiveUsers, AreTheDatabaseObjectsOpenNow) {
+  databases.make("dt", "CREATE TABLE t(a TEXT);");
+  const std::string path = databases.location("dt");
   DatabasePtr db = ws().openDatabase(path);
   const UserEntry me{Engine::instance().machineName(), Engine::instance().userName()};
-  EXPECT_EQ(LockInfoFile::activeUsers(path), std::vector<UserEntry>{me});
+  EXPECT_EQ(users(path), std::vector<UserEntry>{me});
   db->close();
-  EXPECT_TRUE(LockInfoFile::activeUsers(path).empty());
+  EXPECT_TRUE(users(path).empty());
   EXPECT_FALSE(db->isOpen());
   EXPECT_EQ(errorNumberOf([&] { db->openRecordset("t"); }), errc::kObjectInvalid);
 }

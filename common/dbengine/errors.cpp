@@ -96,6 +96,12 @@ Error lockedByOther(std::string_view table) {
                "Could not update " + quoted(table) + "; currently locked by another user.");
 }
 
+Error dataChanged(std::string_view table) {
+  return Error(errc::kDataChanged, "The database engine stopped the process because you and another user are "
+                                   "attempting to change the same data at the same time (a row of " +
+                                       quoted(table) + ").");
+}
+
 Error cannotExecuteSelect(std::string_view statement) {
   return Error(errc::kCannotExecuteSelect, "Cannot execute a select query: " + quoted(statement) + ".");
 }

@@ -38,6 +38,7 @@ inline constexpr int32_t kSyntaxFrom = sql::errc::kSyntaxFrom;
 inline constexpr int32_t kSyntaxInsert = sql::errc::kSyntaxInsert;
 inline constexpr int32_t kSyntaxUpdate = sql::errc::kSyntaxUpdate;
 inline constexpr int32_t kFieldNotUpdatable = 3164;
+inline constexpr int32_t kDataChanged = 3197;
 inline constexpr int32_t kCouldNotUpdateLocked = 3218;
 inline constexpr int32_t kInvalidOperation = 3219;
 inline constexpr int32_t kNotSupported = 3251;
@@ -75,6 +76,7 @@ Error invalidOperation(std::string_view what);
 Error objectExists(std::string_view what, std::string_view name);
 Error objectInvalid(std::string_view what);  // a closed record set, query or database
 Error lockedByOther(std::string_view table);  // a write that waited in vain for another user
+Error dataChanged(std::string_view table);    // an edited row another user changed or deleted meanwhile
 
 // Statements. `statement` is the dialect text as given.
 using sql::syntaxError;

@@ -22,27 +22,30 @@ using testing::TempFolder;
 
 using Rows = std::vector<std::vector<std::string>>;
 
-class DialectStatements : public ::testing::Test {
+class DialectStatements : public testing::BothBackends {
  protected:
   void SetUp() override {
-    makeDatabase(dir.file("ar.db"),
-                 "CREATE TABLE Customers(CustId TEXT COLLATE NOCASE PRIMARY KEY, CreditLimit DOUBLE,"
-                 " CreditHold BOOLEAN);"
-                 "INSERT INTO Customers VALUES ('A1', 100, 0), ('B2', 200, 1), ('C3', 0, 0);");
-    makeDatabase(path,
-                 "CREATE TABLE sys_links(name TEXT PRIMARY KEY COLLATE NOCASE, database TEXT NOT NULL,"
-                 " source_table TEXT NOT NULL);"
-                 "INSERT INTO sys_links VALUES ('tblArCust', 'ar.db', 'Customers'), ('tblGone', 'gone.db', 'X');"
-                 "CREATE TABLE tblQueue(CustID TEXT COLLATE NOCASE NOT NULL UNIQUE, TransType SMALLINT,"
-                 " Remark TEXT COLLATE NOCASE, LogID INTEGER DEFAULT 0);"
-                 "INSERT INTO tblQueue VALUES ('A1', 2, 'Account 30 days overdue.', 11), ('B2', 10, NULL, 12);"
-                 "CREATE TABLE tblCallLog(LogID INTEGER, CustID TEXT COLLATE NOCASE, ToCallBack BOOLEAN);"
-                 "INSERT INTO tblCallLog VALUES (11, 'A1', 1), (12, 'B2', 0);"
-                 "CREATE TABLE sys_queries(name TEXT PRIMARY KEY COLLATE NOCASE, sql TEXT NOT NULL);"
-                 "INSERT INTO sys_queries VALUES ('qryAtLeast',"
-                 " 'PARAMETERS MinType Short; SELECT tblQueue.CustID, tblQueue.LogID FROM tblQueue"
-                 " WHERE tblQueue.TransType >= [MinType] ORDER BY tblQueue.CustID;');");
-    db = Engine::instance().workspace(0).openDatabase(path);
+    BothBackends::SetUp();
+    if (IsSkipped()) return;
+    databases.make("ar",
+                   "CREATE TABLE Customers(CustId TEXT COLLATE NOCASE PRIMARY KEY, CreditLimit DOUBLE,"
+                   " CreditHold BOOLEAN);"
+                   "INSERT INTO Customers VALUES ('A1', 100, FALSE), ('B2', 200, TRUE), ('C3', 0, FALSE);");
+    databases.make("dt",
+                   "CREATE TABLE sys_links(name TEXT COLLATE NOCASE PRIMARY KEY, database TEXT NOT NULL,"
+                   " source_table TEXT NOT NULL);"
+                   "INSERT INTO sys_links VALUES ('tblArCust', '" + databases.link("ar") + "', 'Customers'),"
+                   " ('tblGone', '" + databases.link("gone") + "', 'X');"
+                   "CREATE TABLE tblQueue(CustID TEXT COLLATE NOCASE NOT NULL UNIQUE, TransType SMALLINT,"
+                   " Remark TEXT COLLATE NOCASE, LogID INTEGER DEFAULT 0);"
+                   "INSERT INTO tblQueue VALUES ('A1', 2, 'Account 30 days overdue.', 11), ('B2', 10, NULL, 12);"
+                   "CREATE TABLE tblCallLog(LogID INTEGER, CustID TEXT COLLATE NOCASE, ToCallBack BOOLEAN);"
+                   "INSERT INTO tblCallLog VALUES (11, 'A1', TRUE), (12, 'B2', FALSE);"
+                   "CREATE TABLE sys_queries(name TEXT COLLATE NOCASE PRIMARY KEY, sql TEXT NOT NULL);"
+                   "INSERT INTO sys_queries VALUES ('qryAtLeast',"
+                   " 'PARAMETERS MinType Short; SELECT tblQueue.CustID, tblQueue.LogID FROM tblQueue"
+                   " WHERE tblQueue.TransType >= [MinType] ORDER BY tblQueue.CustID;');");
+    db = Engine::instance().workspace(0).openDatabase(path());
   }
 
   std::vector<Variant> column(const RecordsetPtr& rs, const char* field) {
@@ -50,13 +53,18 @@ class DialectStatements : public ::testing::Test {
     for (; !rs->eof(); rs->moveNext()) values.push_back(rs->field(field));
     return values;
   }
+  std::string path() const { return databases.location("dt"); }
+  Rows query(const std::string& sql) { return databases.query("dt", sql); }
 
-  TempFolder dir;
-  std::string path = dir.file("dt.db");
   DatabasePtr db;
 };
+OSKARA_ON_BOTH_BACKENDS(DialectStatements);
 
-TEST_F(DialectStatements, SelectOverOneTableEditsInPlace) {
+// What only files show: SQLite's statements, its catalog, a file's mode.
+class FileStatements : public DialectStatements {};
+INSTANTIATE_TEST_SUITE_P(Files, FileStatements, ::testing::Values(testing::Backend::SQLite), testing::backendName);
+
+TEST_P(DialectStatements, SelectOverOneTableEditsInPlace) {
   RecordsetPtr rs = db->openRecordset(
       "SELECT DISTINCTROW tblQueue.* FROM tblQueue WHERE ((tblQueue.CustID=\"b2\")); ", RecordsetType::Dynaset);
   ASSERT_FALSE(rs->eof());
@@ -67,7 +75,7 @@ TEST_F(DialectStatements, SelectOverOneTableEditsInPlace) {
   rs->update();
   rs->moveNext();
   EXPECT_TRUE(rs->eof());
-  EXPECT_EQ(queryRows(path, "SELECT Remark, LogID FROM tblQueue WHERE CustID = 'B2'"),
+  EXPECT_EQ(query("SELECT Remark, LogID FROM tblQueue WHERE CustID = 'B2'"),
             (Rows{{"Account on Credit Hold.", "0"}}));
 
   RecordsetPtr sum = db->openRecordset("SELECT CustID, TransType + 1 AS Next FROM tblQueue");
@@ -79,10 +87,10 @@ TEST_F(DialectStatements, SelectOverOneTableEditsInPlace) {
   add->addNew();
   add->setField("custid", "D4");
   add->update();
-  EXPECT_EQ(queryRows(path, "SELECT TransType, LogID FROM tblQueue WHERE CustID = 'D4'"), (Rows{{"NULL", "0"}}));
+  EXPECT_EQ(query("SELECT TransType, LogID FROM tblQueue WHERE CustID = 'D4'"), (Rows{{"NULL", "0"}}));
 }
 
-TEST_F(DialectStatements, JoinThroughALinkReadsButDoesNotEdit) {
+TEST_P(DialectStatements, JoinThroughALinkReadsButDoesNotEdit) {
   const char* sql =
       "SELECT DISTINCTROW tblArCust.CustId, tblArCust.CreditLimit, tblQueue.TransType FROM tblArCust"
       " INNER JOIN tblQueue ON tblArCust.CustId = tblQueue.CustID WHERE tblArCust.CreditHold=False";
@@ -99,7 +107,7 @@ TEST_F(DialectStatements, JoinThroughALinkReadsButDoesNotEdit) {
   EXPECT_EQ(errorNumberOf([&] { db->openRecordset("SELECT a FROM tblNowhere"); }), errc::kNoSuchTable);
 }
 
-TEST_F(DialectStatements, SameShapeReusesOnePreparedStatement) {
+TEST_P(FileStatements, SameShapeReusesOnePreparedStatement) {
   auto lookup = [&](const std::string& id) {
     RecordsetPtr rs = db->openRecordset(
         "SELECT DISTINCTROW tblCallLog.LogID, tblCallLog.CustID FROM tblCallLog WHERE "
@@ -121,8 +129,8 @@ TEST_F(DialectStatements, SameShapeReusesOnePreparedStatement) {
   EXPECT_FALSE(sqlite3_stmt_busy(statements[0]));
 }
 
-TEST_F(DialectStatements, OpenSetsOfOneShapeDoNotShareAStatement) {
-  testing::runSql(path,
+TEST_P(DialectStatements, OpenSetsOfOneShapeDoNotShareAStatement) {
+  databases.run("dt",
                   "CREATE TABLE tblMany(n INTEGER);"
                   "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 600)"
                   " INSERT INTO tblMany SELECT n FROM c;");
@@ -143,7 +151,7 @@ TEST_F(DialectStatements, OpenSetsOfOneShapeDoNotShareAStatement) {
   EXPECT_EQ(b, 601);
 }
 
-TEST_F(DialectStatements, StoredQueryTakesItsDeclaredParameter) {
+TEST_P(DialectStatements, StoredQueryTakesItsDeclaredParameter) {
   QueryDefPtr q = db->queryDef("QRYATLEAST");
   EXPECT_EQ(q->name(), "qryAtLeast");
   EXPECT_EQ(q->parameterNames(), std::vector<std::string>{"MinType"});
@@ -166,7 +174,7 @@ TEST_F(DialectStatements, StoredQueryTakesItsDeclaredParameter) {
   EXPECT_EQ(errorNumberOf([&] { db->queryDef("qryMissing"); }), errc::kItemNotFound);
 }
 
-TEST_F(DialectStatements, NameThatIsNoColumnIsAParameter) {
+TEST_P(DialectStatements, NameThatIsNoColumnIsAParameter) {
   EXPECT_EQ(errorNumberOf([&] { db->openRecordset("SELECT CustID FROM tblQueue WHERE [Typo] = 1"); }),
             errc::kTooFewParameters);
   QueryDefPtr q = db->createQueryDef("", "SELECT CustID FROM tblQueue WHERE LogID = [Wanted]");
@@ -174,33 +182,33 @@ TEST_F(DialectStatements, NameThatIsNoColumnIsAParameter) {
   EXPECT_EQ(column(q->openRecordset(RecordsetType::ForwardOnly), "CustID"), std::vector<Variant>{Variant("B2")});
 }
 
-TEST_F(DialectStatements, ActionStatementsReportTheirRowsAndFailWhole) {
+TEST_P(DialectStatements, ActionStatementsReportTheirRowsAndFailWhole) {
   QueryDefPtr q = db->createQueryDef("");
   q->setSql("UPDATE DISTINCTROW tblQueue SET tblQueue.Remark = Null WHERE tblQueue.TransType < 20; ");
   q->execute(kFailOnError);
   EXPECT_EQ(q->recordsAffected(), 2);
-  EXPECT_EQ(queryRows(path, "SELECT count(*) FROM tblQueue WHERE Remark IS NULL"), (Rows{{"2"}}));
+  EXPECT_EQ(query("SELECT count(*) FROM tblQueue WHERE Remark IS NULL"), (Rows{{"2"}}));
 
   // The second row collides with A1: nothing of the statement remains.
   q->setSql("INSERT INTO tblQueue ( CustID, TransType ) SELECT DISTINCTROW tblArCust.CustId, 5 AS Expr1"
             " FROM tblArCust WHERE tblArCust.CreditLimit >= 0 ORDER BY tblArCust.CustId DESC;");
   EXPECT_EQ(errorNumberOf([&] { q->execute(kFailOnError); }), errc::kDuplicateKey);
-  EXPECT_EQ(queryRows(path, "SELECT count(*) FROM tblQueue"), (Rows{{"2"}}));
+  EXPECT_EQ(query("SELECT count(*) FROM tblQueue"), (Rows{{"2"}}));
 
   db->execute("DELETE DISTINCTROW tblQueue.* FROM tblQueue WHERE tblQueue.CustID=\"A1\";");
   EXPECT_EQ(db->recordsAffected(), 1);
   EXPECT_EQ(errorNumberOf([&] { db->execute("SELECT CustID FROM tblQueue"); }), errc::kCannotExecuteSelect);
 }
 
-TEST_F(DialectStatements, NamedQueriesAreSavedTemporaryOnesNot) {
-  const auto before = queryRows(path, "SELECT count(*) FROM sys_queries");
+TEST_P(DialectStatements, NamedQueriesAreSavedTemporaryOnesNot) {
+  const auto before = query("SELECT count(*) FROM sys_queries");
   db->createQueryDef("", "SELECT CustID FROM tblQueue");
-  EXPECT_EQ(queryRows(path, "SELECT count(*) FROM sys_queries"), before);
+  EXPECT_EQ(query("SELECT count(*) FROM sys_queries"), before);
 
   QueryDefPtr q = db->createQueryDef("qryHeld", "SELECT CustID FROM tblQueue WHERE TransType = 10");
   EXPECT_EQ(errorNumberOf([&] { db->createQueryDef("QRYHELD", "SELECT 1"); }), errc::kObjectExists);
   q->setSql("SELECT CustID FROM tblQueue WHERE TransType = 2");
-  DatabasePtr other = Engine::instance().workspace(0).openDatabase(path);
+  DatabasePtr other = Engine::instance().workspace(0).openDatabase(path());
   EXPECT_EQ(other->queryDef("qryheld")->sql(), "SELECT CustID FROM tblQueue WHERE TransType = 2");
   const auto names = other->queryDefNames();
   EXPECT_NE(std::find(names.begin(), names.end(), "qryHeld"), names.end());
@@ -209,7 +217,7 @@ TEST_F(DialectStatements, NamedQueriesAreSavedTemporaryOnesNot) {
   EXPECT_EQ(column(other->openRecordset("SELECT CustID FROM qryHeld"), "CustID"), std::vector<Variant>{Variant("A1")});
 }
 
-TEST_F(DialectStatements, FirstStoredQueryMakesItsTable) {
+TEST_P(FileStatements, FirstStoredQueryMakesItsTable) {
   TempFolder fresh;
   makeDatabase(fresh.file("x.db"), "CREATE TABLE t(a TEXT);");
   DatabasePtr x = Engine::instance().workspace(0).openDatabase(fresh.file("x.db"));
@@ -220,7 +228,7 @@ TEST_F(DialectStatements, FirstStoredQueryMakesItsTable) {
   EXPECT_EQ(queryRows(fresh.file("x.db"), "SELECT name, sql FROM sys_queries"), (Rows{{"qryA", "SELECT a FROM t"}}));
 }
 
-TEST_F(DialectStatements, ActionQueryInsideTheTransactionRollsBack) {
+TEST_P(DialectStatements, ActionQueryInsideTheTransactionRollsBack) {
   Workspace& ws = Engine::instance().workspace(0);
   ws.beginTrans();
   QueryDefPtr q = db->createQueryDef("");
@@ -228,13 +236,13 @@ TEST_F(DialectStatements, ActionQueryInsideTheTransactionRollsBack) {
   q->execute(kFailOnError);
   EXPECT_TRUE(db->openRecordset("tblQueue")->eof());
   ws.rollback();
-  EXPECT_EQ(queryRows(path, "SELECT count(*) FROM tblQueue"), (Rows{{"2"}}));
+  EXPECT_EQ(query("SELECT count(*) FROM tblQueue"), (Rows{{"2"}}));
 }
 
-TEST_F(DialectStatements, ReadOnlyFileRefusesActionStatements) {
+TEST_P(FileStatements, ReadOnlyFileRefusesActionStatements) {
   db.reset();
-  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-  db = Engine::instance().workspace(0).openDatabase(path);
+  ASSERT_EQ(::chmod(path().c_str(), 0444), 0);
+  db = Engine::instance().workspace(0).openDatabase(path());
   EXPECT_EQ(errorNumberOf([&] { db->execute("DELETE FROM tblQueue"); }), errc::kReadOnly);
 }
 

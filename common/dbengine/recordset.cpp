@@ -40,7 +40,8 @@ struct Recordset::Impl {
   size_t columnCount() const { return compiled->translation.columnNames.size(); }
   Variant* row() { return values.data() + current * columnCount(); }  // the current row's values
   int fieldIndex(std::string_view name) const;
-  const sql::UpdatableTable& writableTable() const;
+  // The table a new row (`insert`) or an edited row is written to; 3027 when it may not be.
+  const sql::UpdatableTable& writableTable(bool insert) const;
   void requireOpen() const {
     if (!open) throw objectInvalid("record set on " + source);
   }
@@ -121,11 +122,11 @@ int Recordset::Impl::fieldIndex(std::string_view name) const {
   throw itemNotFound("field", name);
 }
 
-const sql::UpdatableTable& Recordset::Impl::writableTable() const {
+const sql::UpdatableTable& Recordset::Impl::writableTable(bool insert) const {
   const auto& updatable = compiled->translation.updatable;
   if (isReadOnlyType(type) || (options & kReadOnly) || !updatable || compiled->rowidColumn < 0)
     throw readOnly(source);
-  if (db->isReadOnlySchema(updatable->table.schema)) throw readOnly(updatable->table.table);
+  if (!db->store->mayWrite(updatable->table, insert)) throw readOnly(updatable->table.table);
   return *updatable;
 }
 
@@ -150,7 +151,7 @@ const CompiledStatement::WriteStatement& writeStatement(std::vector<CompiledStat
 }
 
 void Recordset::Impl::insertPending() {
-  const sql::UpdatableTable& target = writableTable();
+  const sql::UpdatableTable& target = writableTable(true);
   const auto& statement = writeStatement(compiled->inserts, changed, [&] {
     const std::vector<std::string> columns = assignedColumns(target);
     return CompiledStatement::WriteStatement{changed, writeKey("insert", target, columns),
@@ -162,11 +163,11 @@ void Recordset::Impl::insertPending() {
   for (size_t i = 0; i < changed.size(); ++i) {
     if (changed[i]) lease.get().bind(++index, pendingRow[i], true, context);  // the row outlives the run
   }
-  lease.get().execute(context);
+  lease.get().executeRowWrite(context);
 }
 
 void Recordset::Impl::updatePending() {
-  const sql::UpdatableTable& target = writableTable();
+  const sql::UpdatableTable& target = writableTable(false);
   if (std::find(changed.begin(), changed.end(), true) == changed.end()) return;  // the row stays as it is
   const auto& statement = writeStatement(compiled->updates, changed, [&] {
     const std::vector<std::string> columns = assignedColumns(target);
@@ -180,7 +181,8 @@ void Recordset::Impl::updatePending() {
     if (changed[i]) lease.get().bind(++index, pendingRow[i], true, context);  // the row outlives the run
   }
   lease.get().bindRowId(index + 1, rowIds[current]);
-  lease.get().execute(context);
+  lease.get().executeRowWrite(context);
+  rowIds[current] = lease.get().rowIdAfterUpdate(rowIds[current]);
 }
 
 RecordsetPtr makeRecordset(const DatabasePtr& owner, RecordsetSource source, RecordsetType type, int options) {
@@ -298,7 +300,7 @@ void Recordset::setField(std::string_view name, const Variant& value) {
 
 void Recordset::addNew() {
   impl_->requireOpen();
-  impl_->writableTable();
+  impl_->writableTable(true);
   const size_t n = impl_->columnCount();
   impl_->pendingRow.assign(n, Variant::null());
   impl_->changed.assign(n, false);
@@ -307,7 +309,7 @@ void Recordset::addNew() {
 
 void Recordset::edit() {
   impl_->requireOpen();
-  impl_->writableTable();
+  impl_->writableTable(false);
   if (!impl_->hasRow()) throw noCurrentRecord();
   const Variant* row = impl_->row();
   impl_->pendingRow.assign(row, row + impl_->columnCount());

@@ -49,7 +49,7 @@ StatementCache::~StatementCache() { clear(); }
 
 std::unique_ptr<backend::Statement> StatementCache::prepare(const CompiledStatement& compiled,
                                                             std::string_view statement) {
-  return connection_.prepare(compiled.translation.sql, statement);
+  return connection_.prepare(compiled.translation.sql, statement, compiled.translation.wholeResultFirst);
 }
 
 StatementCache::Lease StatementCache::acquire(const std::string& key, std::string_view statement) {

@@ -1,10 +1,14 @@
 #include "dbengine/test_files.h"
 
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <unistd.h>
 
+#include <cctype>
 #include <filesystem>
+#include <regex>
 #include <stdexcept>
 
 #include "core/error.h"
@@ -34,6 +38,84 @@ void exec(sqlite3* db, const std::string& sql) {
     throw std::runtime_error("SQL failed: " + text + " in " + sql);
   }
 }
+
+// A session with the tests' cluster, its search path on `schema` (made when
+// missing) and then public, where citext is.
+struct PgSession {
+  explicit PgSession(const std::string& schema) : conn(PQconnectdb("")) {
+    if (PQstatus(conn) != CONNECTION_OK) throw std::runtime_error(std::string("cannot connect: ") + PQerrorMessage(conn));
+    PQclear(run("SET client_min_messages = warning; CREATE EXTENSION IF NOT EXISTS citext SCHEMA public;"
+        "CREATE SCHEMA IF NOT EXISTS \"" + schema + "\"; SET search_path = \"" + schema + "\", public"));
+  }
+  ~PgSession() { PQfinish(conn); }
+  PGresult* run(const std::string& sql) {
+    PGresult* r = PQexec(conn, sql.c_str());
+    const ExecStatusType status = PQresultStatus(r);
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+      std::string message = PQresultErrorMessage(r);
+      PQclear(r);
+      throw std::runtime_error("SQL failed: " + message + " in " + sql);
+    }
+    return r;
+  }
+  PGconn* conn;
+};
+
+// Names in mixed case quoted, so that the server keeps their case as a file
+// does (keywords are written in capitals, lower-case names need nothing).
+std::string quotedNames(const std::string& sql) {
+  std::string out;
+  for (size_t i = 0; i < sql.size();) {
+    const char c = sql[i];
+    if (c == '\'' || c == '"') {
+      const size_t end = sql.find(c, i + 1);
+      const size_t next = end == std::string::npos ? sql.size() : end + 1;
+      out.append(sql, i, next - i);
+      i = next;
+    } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
+      size_t end = i;
+      bool upper = false, lower = false;
+      while (end < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[end])) || sql[end] == '_')) {
+        upper = upper || std::isupper(static_cast<unsigned char>(sql[end]));
+        lower = lower || std::islower(static_cast<unsigned char>(sql[end]));
+        ++end;
+      }
+      const std::string word = sql.substr(i, end - i);
+      out += upper && lower ? '"' + word + '"' : word;
+      i = end;
+    } else {
+      out += c;
+      ++i;
+    }
+  }
+  return out;
+}
+
+// SQLite's column types as the server's, names as the file keeps them.
+std::string serverSql(std::string sql) {
+  sql = quotedNames(sql);
+  static const std::pair<std::regex, const char*> kTypes[] = {
+      {std::regex("TEXT COLLATE NOCASE"), "citext"},
+      {std::regex("\\bDATETIME\\b"), "timestamp"},
+      {std::regex("\\bDOUBLE\\b"), "float8"},
+      {std::regex("'(\\d\\d:\\d\\d:\\d\\d)'"), "'1899-12-30 $1'"},  // a time alone is on day zero
+  };
+  for (const auto& [pattern, type] : kTypes) sql = std::regex_replace(sql, pattern, type);
+  return sql;
+}
+
+// A cell as a file stores the value.
+std::string fileText(std::string text, Oid type) {
+  constexpr Oid kBool = 16, kTimestamp = 1114;
+  if (type == kBool) return text == "t" ? "1" : "0";
+  if (type == kTimestamp) {
+    if (text.size() == 19 && text.compare(11, 8, "00:00:00") == 0) return text.substr(0, 10);
+    if (text.size() == 19 && text.compare(0, 10, "1899-12-30") == 0) return text.substr(11);
+  }
+  return text;
+}
+
+int schemasMade = 0;
 
 }  // namespace
 
@@ -84,6 +166,54 @@ std::vector<std::vector<std::string>> queryRows(const std::string& path, const s
   sqlite3_finalize(stmt);
   sqlite3_close(db);
   return rows;
+}
+
+TestDatabases::TestDatabases(Backend backend)
+    : backend_(backend), prefix_("t" + std::to_string(getpid()) + "_" + std::to_string(++schemasMade) + "_") {}
+
+std::string TestDatabases::location(const std::string& name) const {
+  if (backend_ == Backend::SQLite) return folder_.file(name + ".db");
+  const char* database = getenv("PGDATABASE");
+  return std::string("postgresql:///") + (database ? database : "postgres") + "?schema=" + prefix_ + name;
+}
+
+std::string TestDatabases::link(const std::string& name) const {
+  return backend_ == Backend::SQLite ? name + ".db" : "?schema=" + prefix_ + name;
+}
+
+void TestDatabases::make(const std::string& name, const std::string& sql) {
+  if (backend_ == Backend::SQLite) return makeDatabase(location(name), sql);
+  PgSession session(prefix_ + name);
+  PQclear(session.run(serverSql(sql)));
+}
+
+void TestDatabases::run(const std::string& name, const std::string& sql) {
+  if (backend_ == Backend::SQLite) return runSql(location(name), sql);
+  PgSession session(prefix_ + name);
+  PQclear(session.run(serverSql(sql)));
+}
+
+std::vector<std::vector<std::string>> TestDatabases::query(const std::string& name, const std::string& sql) {
+  if (backend_ == Backend::SQLite) return queryRows(location(name), sql);
+  PgSession session(prefix_ + name);
+  PGresult* r = session.run(quotedNames(sql));
+  std::vector<std::vector<std::string>> rows;
+  for (int row = 0; row < PQntuples(r); ++row) {
+    std::vector<std::string> values;
+    for (int column = 0; column < PQnfields(r); ++column) {
+      values.push_back(PQgetisnull(r, row, column) ? "NULL"
+                                                   : fileText(PQgetvalue(r, row, column), PQftype(r, column)));
+    }
+    rows.push_back(std::move(values));
+  }
+  PQclear(r);
+  return rows;
+}
+
+bool postgresAvailable() { return getenv("OSKARA_PG_CLUSTER") != nullptr; }
+
+std::string backendName(const ::testing::TestParamInfo<Backend>& info) {
+  return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL";
 }
 
 int errorNumberOf(const std::function<void()>& f) {

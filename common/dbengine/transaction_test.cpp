@@ -9,23 +9,22 @@ namespace oskara::db {
 namespace {
 
 using testing::errorNumberOf;
-using testing::makeDatabase;
-using testing::queryRows;
-using testing::TempFolder;
 
 using Rows = std::vector<std::vector<std::string>>;
 
-class WorkspaceTransaction : public ::testing::Test {
+class WorkspaceTransaction : public testing::BothBackends {
  protected:
   void SetUp() override {
+    BothBackends::SetUp();
+    if (IsSkipped()) return;
     const char* schema = "CREATE TABLE tblRows(Id TEXT COLLATE NOCASE PRIMARY KEY, N INTEGER);";
-    makeDatabase(dir.file("ar.db"), schema);
-    makeDatabase(dir.file("so.db"), schema);
-    makeDatabase(dir.file("dt.db"),
-                 std::string(schema) +
-                     "CREATE TABLE sys_links(name TEXT PRIMARY KEY COLLATE NOCASE, database TEXT NOT NULL,"
-                     " source_table TEXT NOT NULL);"
-                     "INSERT INTO sys_links VALUES ('tblArRows', 'ar.db', 'tblRows');");
+    databases.make("ar", schema);
+    databases.make("so", schema);
+    databases.make("dt", std::string(schema) +
+                             "CREATE TABLE sys_links(name TEXT COLLATE NOCASE PRIMARY KEY, database TEXT NOT NULL,"
+                             " source_table TEXT NOT NULL);"
+                             "INSERT INTO sys_links VALUES ('tblArRows', '" +
+                             databases.link("ar") + "', 'tblRows');");
   }
   void TearDown() override {
     // A failed test must not leave the process's workspace in a transaction.
@@ -41,54 +40,59 @@ class WorkspaceTransaction : public ::testing::Test {
     rs->update();
   }
 
-  Rows ids(const std::string& file) { return queryRows(dir.file(file), "SELECT Id FROM tblRows ORDER BY Id"); }
-
-  TempFolder dir;
+  Rows ids(const std::string& name) { return databases.query(name, "SELECT Id FROM tblRows ORDER BY Id"); }
+  DatabasePtr open(const std::string& name) { return ws().openDatabase(databases.location(name)); }
 };
+OSKARA_ON_BOTH_BACKENDS(WorkspaceTransaction);
 
-TEST_F(WorkspaceTransaction, RollbackUndoesEveryFileAndLink) {
-  DatabasePtr dt = ws().openDatabase(dir.file("dt.db"));
-  DatabasePtr so = ws().openDatabase(dir.file("so.db"));
+// The databases of a workspace on one server database share its session and
+// its transaction; files are apart.
+class FileTransaction : public WorkspaceTransaction {};
+INSTANTIATE_TEST_SUITE_P(Files, FileTransaction, ::testing::Values(testing::Backend::SQLite), testing::backendName);
+
+TEST_P(WorkspaceTransaction, RollbackUndoesEveryFileAndLink) {
+  DatabasePtr dt = open("dt");
+  DatabasePtr so = open("so");
   Engine::instance().beginTrans();
   addRow(dt, "tblRows", "d1");
   addRow(dt, "tblArRows", "a1");  // through the link
   addRow(so, "tblRows", "s1");
   Engine::instance().rollback();
-  EXPECT_EQ(ids("dt.db"), Rows{});
-  EXPECT_EQ(ids("ar.db"), Rows{});
-  EXPECT_EQ(ids("so.db"), Rows{});
+  EXPECT_EQ(ids("dt"), Rows{});
+  EXPECT_EQ(ids("ar"), Rows{});
+  EXPECT_EQ(ids("so"), Rows{});
   EXPECT_EQ(ws().transactionDepth(), 0);
 }
 
-TEST_F(WorkspaceTransaction, CommitKeepsEveryFile) {
-  DatabasePtr dt = ws().openDatabase(dir.file("dt.db"));
-  DatabasePtr so = ws().openDatabase(dir.file("so.db"));
+TEST_P(WorkspaceTransaction, CommitKeepsEveryFile) {
+  DatabasePtr dt = open("dt");
+  DatabasePtr so = open("so");
   Engine::instance().beginTrans();
   addRow(dt, "tblRows", "d1");
   addRow(dt, "tblArRows", "a1");
   addRow(so, "tblRows", "s1");
   // Pending writes are not visible to other users before the commit.
-  EXPECT_EQ(ids("so.db"), Rows{});
+  EXPECT_EQ(ids("so"), Rows{});
   Engine::instance().commitTrans();
-  EXPECT_EQ(ids("dt.db"), Rows{{"d1"}});
-  EXPECT_EQ(ids("ar.db"), Rows{{"a1"}});
-  EXPECT_EQ(ids("so.db"), Rows{{"s1"}});
+  EXPECT_EQ(ids("dt"), Rows{{"d1"}});
+  EXPECT_EQ(ids("ar"), Rows{{"a1"}});
+  EXPECT_EQ(ids("so"), Rows{{"s1"}});
 }
 
-TEST_F(WorkspaceTransaction, DatabaseOpenedLaterJoinsThePendingTransaction) {
-  DatabasePtr dt = ws().openDatabase(dir.file("dt.db"));
+TEST_P(WorkspaceTransaction, DatabaseOpenedLaterJoinsThePendingTransaction) {
+  DatabasePtr dt = open("dt");
   ws().beginTrans();
   addRow(dt, "tblRows", "d1");
-  DatabasePtr so = ws().openDatabase(dir.file("so.db"));
+  DatabasePtr so = open("so");
   addRow(so, "tblRows", "s1");
   ws().rollback();
-  EXPECT_EQ(ids("dt.db"), Rows{});
-  EXPECT_EQ(ids("so.db"), Rows{});
+  EXPECT_EQ(ids("dt"), Rows{});
+  EXPECT_EQ(ids("so"), Rows{});
 }
 
-TEST_F(WorkspaceTransaction, NestedLevelsUndoOnlyTheirOwnWrites) {
-  DatabasePtr dt = ws().openDatabase(dir.file("dt.db"));
-  DatabasePtr so = ws().openDatabase(dir.file("so.db"));
+TEST_P(WorkspaceTransaction, NestedLevelsUndoOnlyTheirOwnWrites) {
+  DatabasePtr dt = open("dt");
+  DatabasePtr so = open("so");
   ws().beginTrans();
   addRow(dt, "tblRows", "outer");
   ws().beginTrans();
@@ -100,12 +104,12 @@ TEST_F(WorkspaceTransaction, NestedLevelsUndoOnlyTheirOwnWrites) {
   addRow(so, "tblRows", "kept");
   ws().commitTrans();
   ws().commitTrans();
-  EXPECT_EQ(ids("dt.db"), Rows{{"outer"}});
-  EXPECT_EQ(ids("so.db"), Rows{{"kept"}});
+  EXPECT_EQ(ids("dt"), Rows{{"outer"}});
+  EXPECT_EQ(ids("so"), Rows{{"kept"}});
 }
 
-TEST_F(WorkspaceTransaction, CommitOrRollbackWithoutBeginIsRefused) {
-  DatabasePtr dt = ws().openDatabase(dir.file("dt.db"));
+TEST_P(WorkspaceTransaction, CommitOrRollbackWithoutBeginIsRefused) {
+  DatabasePtr dt = open("dt");
   EXPECT_EQ(errorNumberOf([] { Engine::instance().commitTrans(); }), errc::kNotInTransaction);
   EXPECT_EQ(errorNumberOf([] { Engine::instance().rollback(); }), errc::kNotInTransaction);
   ws().beginTrans();
@@ -113,26 +117,26 @@ TEST_F(WorkspaceTransaction, CommitOrRollbackWithoutBeginIsRefused) {
   EXPECT_EQ(errorNumberOf([] { Engine::instance().commitTrans(); }), errc::kNotInTransaction);
 }
 
-TEST_F(WorkspaceTransaction, FailedWriteInsideTheTransactionLeavesItUsable) {
-  DatabasePtr dt = ws().openDatabase(dir.file("dt.db"));
+TEST_P(WorkspaceTransaction, FailedWriteInsideTheTransactionLeavesItUsable) {
+  DatabasePtr dt = open("dt");
   ws().beginTrans();
   addRow(dt, "tblRows", "d1");
   EXPECT_EQ(errorNumberOf([&] { addRow(dt, "tblRows", "D1"); }), errc::kDuplicateKey);
   addRow(dt, "tblRows", "d2");
   ws().commitTrans();
-  EXPECT_EQ(ids("dt.db"), (Rows{{"d1"}, {"d2"}}));
+  EXPECT_EQ(ids("dt"), (Rows{{"d1"}, {"d2"}}));
 }
 
-TEST_F(WorkspaceTransaction, ClosingADatabaseDropsItsPendingWrites) {
-  DatabasePtr dt = ws().openDatabase(dir.file("dt.db"));
-  DatabasePtr so = ws().openDatabase(dir.file("so.db"));
+TEST_P(FileTransaction, ClosingADatabaseDropsItsPendingWrites) {
+  DatabasePtr dt = open("dt");
+  DatabasePtr so = open("so");
   ws().beginTrans();
   addRow(dt, "tblRows", "d1");
   addRow(so, "tblRows", "s1");
   so.reset();
   ws().commitTrans();
-  EXPECT_EQ(ids("dt.db"), Rows{{"d1"}});
-  EXPECT_EQ(ids("so.db"), Rows{});
+  EXPECT_EQ(ids("dt"), Rows{{"d1"}});
+  EXPECT_EQ(ids("so"), Rows{});
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The active-users library: the live user slots of a database's
 // lock-information file, read through the engine's own lock-file code
 // (dbengine/sqlite/lockinfo.h: the file beside each SQLite database), which
-// needs neither Qt nor the SQLite library.
+// needs neither Qt nor the SQLite library; for a location on a PostgreSQL
+// server, the sessions the server shows on its schema (postgres/users.h).
 #include "userlist/ldbusr.h"
 
 #include <fcntl.h>
@@ -11,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "core/error.h"
+#include "dbengine/locations.h"
+#include "dbengine/postgres/users.h"
 #include "dbengine/sqlite/lockinfo.h"
 
 namespace {
@@ -56,6 +60,15 @@ extern "C" __attribute__((visibility("default"))) int16_t LDBUser_GetUsers(LdbSt
                                                                          int option) {
   if (users == nullptr || database == nullptr || database[0] == '\0') return LDB_ERR_ARGUMENT;
   if (option != LDB_OPTION_CURRENT_USERS) return LDB_ERR_OPTION;
+  try {
+    if (oskara::db::isServerLocation(database)) {
+      return fillArray(users, entriesOf(oskara::db::postgres::activeUsers(database)));
+    }
+  } catch (const oskara::Error&) {
+    return LDB_ERR_DATABASE;  // the server cannot be asked, or has no such database
+  } catch (const std::bad_alloc&) {
+    return LDB_ERR_MEMORY;
+  }
   if (!isReadable(database)) return LDB_ERR_DATABASE;
   try {
     return fillArray(users, entriesOf(oskara::db::LockInfoFile::activeUsers(database)));

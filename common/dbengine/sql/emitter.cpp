@@ -42,6 +42,8 @@ Translation Emitter::run() {
     case StatementKind::Select: {
       const bound::Select& s = *statement_.select;
       select(s, s.updatable != nullptr);
+      t.wholeResultFirst =
+          s.distinct || !s.orderBy.empty() || !s.groupBy.empty() || !s.distinctRowKeys.empty() || s.having;
       for (const auto& item : s.items) {
         t.columnNames.push_back(item.name);
         t.columnTypes.push_back(item.declType);
@@ -93,13 +95,51 @@ void Emitter::select(const bound::Select& s, bool withRowid) {
     for (size_t i = 0; i < s.orderBy.size(); ++i) {
       if (i) out_ += ", ";
       key(*s.orderBy[i].expr, s.orderBy[i].collateNoCase);
-      if (s.orderBy[i].descending) out_ += " DESC";
+      sortOrder(s.orderBy[i].descending);
     }
   }
   if (s.top) {
     out_ += " LIMIT ";
-    expr(*s.top);
+    topCount(*s.top);
   }
+}
+
+void Emitter::topWithTies(const bound::Select& s, bool withRowid) {
+  out_ += "SELECT ";
+  for (size_t i = 0; i < s.items.size(); ++i) {
+    if (i) out_ += ", ";
+    quoted(rankedItemColumn(i));
+    out_ += " AS ";
+    quoted(s.items[i].name);
+  }
+  if (withRowid) {
+    out_ += ", ";
+    quoted(kRowidColumn);
+  }
+  out_ += " FROM (SELECT *, ";
+  if (s.orderBy.empty()) {
+    out_ += "ROW_NUMBER() OVER ()";
+  } else {
+    out_ += "RANK() OVER (ORDER BY ";
+    for (size_t i = 0; i < s.orderBy.size(); ++i) {
+      if (i) out_ += ", ";
+      quoted(rankedKeyColumn(i));
+      sortOrder(s.orderBy[i].descending);
+    }
+    out_ += ')';
+  }
+  out_ += " AS \"osk_rank\"";
+  if (s.topPercent) out_ += ", COUNT(*) OVER () AS \"osk_count\"";
+  out_ += " FROM (";
+  selectCore(s, withRowid, true);
+  out_ += ") AS \"osk_ranked\") AS \"osk_top\" WHERE ";
+  if (s.topPercent) {
+    out_ += "(\"osk_rank\" - 1) * 100 < \"osk_count\" * ";  // the rank is at most n percent of the rows, rounded up
+  } else {
+    out_ += "\"osk_rank\" <= ";
+  }
+  topCount(*s.top);
+  out_ += " ORDER BY \"osk_rank\"";
 }
 
 // A constant key orders and groups nothing; as text it is never read as
@@ -144,7 +184,11 @@ void Emitter::selectCore(const bound::Select& s, bool withRowid, bool rankedColu
     out_ += " GROUP BY ";
     for (size_t i = 0; i < grouping.size(); ++i) {
       if (i) out_ += ", ";
-      key(*grouping[i], false);
+      if (grouping[i]->kind == bound::ExprKind::RowId) {
+        rowGroupKey(*static_cast<const bound::RowIdExpr&>(*grouping[i]).source);
+      } else {
+        key(*grouping[i], false);
+      }
     }
   }
   if (s.having) {
@@ -324,11 +368,23 @@ void Emitter::remove(const bound::Delete& del) {
 // ---- Expressions ----
 
 void Emitter::slot(Binding::Source source, int index) {
-  auto& slots = source == Binding::Source::Literal ? literalSlots_ : parameterSlots_;
+  auto& slots = source == Binding::Source::Literal     ? literalSlots_
+                : source == Binding::Source::Parameter ? parameterSlots_
+                                                       : clockSlots_;
   auto [it, added] = slots.try_emplace(index, static_cast<int>(bindings_.size()) + 1);
   if (added) bindings_.push_back({source, index});
   placeholder(it->second);
 }
+
+void Emitter::value(const bound::Expr&, Binding::Source source, int index) { slot(source, index); }
+
+void Emitter::rowGroupKey(const bound::Source& source) { rowid(source); }
+
+void Emitter::sortOrder(bool descending) {
+  if (descending) out_ += " DESC";
+}
+
+
 
 void Emitter::expr(const bound::Expr& e, int required) {
   const bool wrap = bindingOf(e) < required;
@@ -353,12 +409,12 @@ void Emitter::term(const bound::Expr& e) {
     case K::Literal: {
       const auto& l = static_cast<const bound::LiteralExpr&>(e);
       if (l.inlineValue) return inlineLiteral(*l.inlineValue);
-      return slot(Binding::Source::Literal, l.index);
+      return value(e, Binding::Source::Literal, l.index);
     }
     case K::Constant: return constant(static_cast<const bound::ConstantExpr&>(e).value);
     case K::Parameter: {
       int id = static_cast<const bound::ParameterExpr&>(e).id;
-      return slot(Binding::Source::Parameter, statement_.parameterSlots[static_cast<size_t>(id)]);
+      return value(e, Binding::Source::Parameter, statement_.parameterSlots[static_cast<size_t>(id)]);
     }
     case K::RowId: return rowid(*static_cast<const bound::RowIdExpr&>(e).source);
     case K::Unary: {

@@ -66,11 +66,17 @@ class Emitter {
   virtual void call(const bound::CallExpr& e) = 0;
   // A yes/no value as a number, as stored, or tested.
   virtual void truth(const bound::TruthExpr& e) = 0;
-  // A select with TOP n and ORDER BY (every row tied with the last one
-  // belongs to the result) or TOP n PERCENT.
-  virtual void topWithTies(const bound::Select& s, bool withRowid) = 0;
+  // TOP's row count or percentage, as an operand of `*` and `<=`.
+  virtual void topCount(const bound::Expr& count) = 0;
   // An operand compared without regard to case.
   virtual void noCase(const bound::Expr& operand) = 0;
+  // A literal or named parameter bound as the parameter `index` of `source`
+  // (`e` says what it is): its placeholder, or the target's typed form.
+  virtual void value(const bound::Expr& e, Binding::Source source, int index);
+  // DISTINCTROW's grouping by the rows of a table source.
+  virtual void rowGroupKey(const bound::Source& source);
+  // The direction of an ORDER BY key; Null sorts before every value.
+  virtual void sortOrder(bool descending);
   // How strongly an expression binds in the target's grammar: its operands
   // need at least as much (on the left of an operator) or more (on the right,
   // and for the operand of Is Null, Between and In), else parentheses.
@@ -93,10 +99,19 @@ class Emitter {
   void collated(const bound::Expr& e, bool noCase, int required);
   void quoted(std::string_view name);  // an identifier in double quotes
   void column(const bound::Source& s, std::string_view name);
+  // The parameter that gets its value from `source`: numbered at its first
+  // use, the same number each time after.
+  void slot(Binding::Source source, int index);
+  const bound::Statement& statement() const { return statement_; }
   // SELECT ... FROM ... WHERE ... GROUP BY ... HAVING ..., without ORDER BY
   // and TOP; with `rankedColumns` its result columns are named by
   // rankedItemColumn and its ORDER BY keys follow them, named by rankedKeyColumn.
   void selectCore(const bound::Select& s, bool withRowid, bool rankedColumns);
+  // A select with TOP n and ORDER BY (every row tied with the last one
+  // belongs to the result) or TOP n PERCENT: the select with its ORDER BY
+  // keys as columns, ranked by them with a window function, cut at the rank
+  // of the last row wanted.
+  void topWithTies(const bound::Select& s, bool withRowid);
 
   std::string out_;
 
@@ -111,12 +126,12 @@ class Emitter {
   void update(const bound::Update& up);
   void remove(const bound::Delete& del);
   void term(const bound::Expr& e);
-  void slot(Binding::Source source, int index);
 
   const bound::Statement& statement_;
   std::vector<Binding> bindings_;
   std::unordered_map<int, int> literalSlots_;    // literal index -> number of its parameter
   std::unordered_map<int, int> parameterSlots_;  // parameter index -> number of its parameter
+  std::unordered_map<int, int> clockSlots_;      // ClockValue -> number of its parameter
 };
 
 }  // namespace oskara::db::sql

@@ -219,46 +219,8 @@ class SqliteEmitter final : public Emitter {
     }
   }
 
-  // TOP n with ties, or n percent: the select with its ORDER BY keys as
-  // columns, ranked by them with a window function, cut at the rank of the
-  // last row wanted.
-  void topWithTies(const bound::Select& s, bool withRowid) override {
-    out_ += "SELECT ";
-    for (size_t i = 0; i < s.items.size(); ++i) {
-      if (i) out_ += ", ";
-      quoted(rankedItemColumn(i));
-      out_ += " AS ";
-      quoted(s.items[i].name);
-    }
-    if (withRowid) {
-      out_ += ", ";
-      quoted(kRowidColumn);
-    }
-    out_ += " FROM (SELECT *, ";
-    if (s.orderBy.empty()) {
-      out_ += "ROW_NUMBER() OVER ()";
-    } else {
-      out_ += "RANK() OVER (ORDER BY ";
-      for (size_t i = 0; i < s.orderBy.size(); ++i) {
-        if (i) out_ += ", ";
-        quoted(rankedKeyColumn(i));
-        if (s.orderBy[i].descending) out_ += " DESC";
-      }
-      out_ += ')';
-    }
-    out_ += " AS \"osk_rank\"";
-    if (s.topPercent) out_ += ", COUNT(*) OVER () AS \"osk_count\"";
-    out_ += " FROM (";
-    selectCore(s, withRowid, true);
-    out_ += ") AS \"osk_ranked\") AS \"osk_top\" WHERE ";
-    if (s.topPercent) {
-      out_ += "(\"osk_rank\" - 1) * 100 < \"osk_count\" * ";  // the rank is at most n percent of the rows, rounded up
-    } else {
-      out_ += "\"osk_rank\" <= ";
-    }
-    expr(*s.top, kMultiplicative + 1);
-    out_ += " ORDER BY \"osk_rank\"";
-  }
+  // TOP's row count or percentage, as an operand of `*` or `<=`.
+  void topCount(const bound::Expr& count) override { expr(count, kMultiplicative + 1); }
 
   void noCase(const bound::Expr& operand) override {
     expr(operand, kCollate);

@@ -21,9 +21,14 @@ struct ParameterInfo {
 
 // Where the SQL text's parameter number N (the Nth binding) gets its value from.
 struct Binding {
-  enum class Source { Literal, Parameter } source;
-  int index;  // into StatementShape::literals, or into Translation::parameters
+  // Clock: the engine's clock when the statement runs (a target that reads
+  // Date(), Time() and Now() from the engine, not from its own clock).
+  enum class Source { Literal, Parameter, Clock } source;
+  int index;  // into StatementShape::literals, or into Translation::parameters; for Clock a ClockValue
 };
+
+// What a Clock binding gives.
+enum class ClockValue : int { Date, Time, Now };
 
 // For a SELECT over one table: how the rows of the result map back to it, so
 // that a dynaset can edit them in place and add rows to it.
@@ -42,6 +47,10 @@ struct Translation {
   std::vector<std::string> columnTypes;  // SELECT: declared type per visible column, "" for expressions
   std::optional<UpdatableTable> updatable;  // SELECT over exactly one table (after resolving links)
   std::optional<TableInfo> target;       // INSERT/UPDATE/DELETE: the table written
+  // SELECT: its first row needs the whole result worked out (ORDER BY,
+  // GROUP BY, DISTINCT, DISTINCTROW's grouping), so reading only its first
+  // rows saves nothing.
+  bool wholeResultFirst = false;
 };
 
 }  // namespace oskara::db::sql

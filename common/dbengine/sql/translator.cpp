@@ -2,6 +2,7 @@
 
 #include "dbengine/sql/binder/binder.h"
 #include "dbengine/sql/parser.h"
+#include "dbengine/sql/postgres_emitter.h"
 #include "dbengine/sql/sqlite_emitter.h"
 
 namespace oskara::db::sql {
@@ -11,6 +12,7 @@ Translation translate(std::string_view text, const Catalog& catalog, Target targ
   bound::Statement boundStatement = bindStatement(parsed, text, catalog);
   switch (target) {
     case Target::SQLite: return emitSqlite(boundStatement);
+    case Target::PostgreSQL: return emitPostgres(boundStatement);
   }
   __builtin_unreachable();
 }

@@ -19,7 +19,7 @@
 namespace oskara::db::sql {
 
 // The SQL a translation is written in: that of the backend which runs it.
-enum class Target : uint8_t { SQLite };
+enum class Target : uint8_t { SQLite, PostgreSQL };
 
 // Translates one statement. Throws oskara::Error: 3075/3131/3134/3144/3129
 // syntax errors quoting the statement, 3078 for an unknown table, 3079 for an

@@ -79,7 +79,8 @@ void SqliteConnection::exec(const std::string& sql, std::string_view table) {
   if (rc != SQLITE_OK) throw sqliteError(db_, rc, {path_, table, sql});
 }
 
-std::unique_ptr<backend::Statement> SqliteConnection::prepare(const std::string& sql, std::string_view statement) {
+std::unique_ptr<backend::Statement> SqliteConnection::prepare(const std::string& sql, std::string_view statement,
+                                                              bool /*wholeResultFirst*/) {
   sqlite3_stmt* stmt = nullptr;
   const int rc =
       sqlite3_prepare_v3(db_, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);

@@ -38,7 +38,8 @@ class SqliteConnection final : public backend::Connection {
 
   const std::string& name() const override { return path_; }
   sql::Target target() const override { return sql::Target::SQLite; }
-  std::unique_ptr<backend::Statement> prepare(const std::string& sql, std::string_view statement) override;
+  std::unique_ptr<backend::Statement> prepare(const std::string& sql, std::string_view statement,
+                                              bool wholeResultFirst) override;
   std::string selectAllSql(const sql::TableInfo& table, std::string_view rowIdName) const override;
   std::string insertSql(const sql::TableInfo& table, const std::vector<std::string>& columns) const override;
   std::string updateSql(const sql::TableInfo& table, const std::vector<std::string>& columns) const override;

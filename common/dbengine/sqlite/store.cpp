@@ -150,8 +150,9 @@ std::unique_ptr<SqliteStore> SqliteStore::open(const std::string& path, const Us
   return store;
 }
 
-bool SqliteStore::isReadOnlySchema(std::string_view schema) const {
-  return schema == this->schema() ? isReadOnly() : links_.isReadOnlySchema(schema);
+// A file is written whole or not at all: its tables follow it.
+bool SqliteStore::mayWrite(const sql::TableInfo& table, bool) {
+  return !(table.schema == schema() ? isReadOnly() : links_.isReadOnlySchema(table.schema));
 }
 
 std::vector<std::string> SqliteStore::tableNames() {

@@ -30,7 +30,7 @@ class SqliteStore final : public backend::Store {
   backend::Connection& connection() override { return *connection_; }
   std::string_view schema() const override { return "main"; }
   bool isReadOnly() const override { return connection_->isReadOnly(); }
-  bool isReadOnlySchema(std::string_view schema) const override;
+  bool mayWrite(const sql::TableInfo& table, bool insert) override;
   std::vector<std::string> tableNames() override;
   std::vector<sql::ColumnInfo> columns(const std::string& schema, const std::string& table) override;
   const Links& links() const override { return links_; }

@@ -1,0 +1,41 @@
+// A location on a PostgreSQL server, taken apart: what libpq is given, the
+// schema that is the database, how the location is shown, and what tells two
+// locations on the same server database apart. Shared by the PostgreSQL
+// backend and the active-users library (which needs no other part of the
+// engine).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace oskara::db::postgres {
+
+inline constexpr std::string_view kDefaultSchema = "public";
+
+struct ServerLocation {
+  std::string conninfo;     // the URI for libpq: the location without its schema parameter
+  std::string schema;       // the schema that is the database (kDefaultSchema when none is named)
+  std::string shown;        // the location without its password, for every text
+  std::string password;     // the password the location itself carries (decoded), "" when none
+  // libpq's options after its defaults (environment, compiled-in), without
+  // the password: locations with the same key reach the same server database
+  // as the same role, and share one connection.
+  std::string serverKey;
+  // Host, port and database name after libpq's defaults: locations with the
+  // same key are schemas of one server database.
+  std::string databaseKey;
+};
+
+// Takes a postgresql:// or postgres:// location apart. Throws 3044 naming the
+// location (without its password) when libpq cannot read it.
+ServerLocation parseServerLocation(std::string_view location);
+
+// `text` without the location's password, wherever it occurs (a message of
+// libpq or the server may quote the connection string).
+std::string scrubbed(std::string text, const ServerLocation& location);
+
+// A link's way of naming a schema of its own database: "?schema=NAME". The
+// schema, or "" when `link` is not of that form.
+std::string sameDatabaseSchema(std::string_view link);
+
+}  // namespace oskara::db::postgres

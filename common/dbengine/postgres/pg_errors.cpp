@@ -1,0 +1,89 @@
+#include "dbengine/postgres/pg_errors.h"
+
+#include <string>
+
+#include "dbengine/errors.h"
+
+namespace oskara::db::postgres {
+namespace {
+
+std::string trimmed(std::string_view text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ' || text.back() == '.')) text.remove_suffix(1);
+  std::string out(text);
+  // libpq puts the server's severity before its message, also after its own text.
+  for (std::string_view prefix : {"FATAL:  ", "ERROR:  "}) {
+    for (size_t at = out.find(prefix); at != std::string::npos; at = out.find(prefix, at)) out.erase(at, prefix.size());
+  }
+  // Several lines (one per address tried) read as one sentence.
+  for (char& c : out) {
+    if (c == '\n') c = ' ';
+  }
+  return out;
+}
+
+bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+
+std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
+
+std::string field(const PGresult* result, int code) {
+  const char* value = PQresultErrorField(result, code);
+  return value ? value : "";
+}
+
+std::string_view firstOf(std::string_view a, std::string_view b) { return a.empty() ? b : a; }
+
+}  // namespace
+
+Error connectionFailure(const ServerLocation& location, std::string_view reason) {
+  const std::string why = scrubbed(trimmed(reason), location);
+  // The server's and libpq's texts in English (the cluster's language for
+  // messages before a session exists); anything else still carries its text.
+  if (contains(why, "database \"") && contains(why, "does not exist"))
+    return Error(errc::kFileNotFound, "Could not find the database of " + quoted(location.shown) + ": " + why + ".");
+  if (contains(why, "Connection refused") || contains(why, "No such file or directory") ||
+      contains(why, "could not translate host name") || contains(why, "timeout expired") ||
+      contains(why, "Network is unreachable") || contains(why, "No route to host") ||
+      contains(why, "server closed the connection") || contains(why, "could not connect"))
+    return Error(errc::kInvalidPath,
+                 "Could not reach the PostgreSQL server of " + quoted(location.shown) + ": " + why + ".");
+  return Error(errc::kCannotOpenFile, "The database engine cannot open " + quoted(location.shown) + ": " + why + ".");
+}
+
+Error schemaNotFound(const ServerLocation& location) {
+  return Error(errc::kFileNotFound, "Could not find the schema " + quoted(location.schema) + " of " +
+                                        quoted(location.shown) + ": its database has no such schema.");
+}
+
+Error connectionLost(const ServerLocation& location, std::string_view reason) {
+  return diskError(location.shown, scrubbed(trimmed(reason), location));
+}
+
+Error resultFailure(const PGresult* result, const FailureContext& context, const ServerLocation& location) {
+  const std::string state = field(result, PG_DIAG_SQLSTATE);
+  std::string message = field(result, PG_DIAG_MESSAGE_PRIMARY);
+  if (message.empty()) message = trimmed(PQresultErrorMessage(result));
+  const std::string detail = field(result, PG_DIAG_MESSAGE_DETAIL);
+  message = scrubbed(message, location);
+  const std::string withDetail = detail.empty() ? message : message + "; " + scrubbed(detail, location);
+  const std::string_view object = firstOf(context.table, firstOf(context.file, context.statement));
+  const std::string_view cls = std::string_view(state).substr(0, 2);
+
+  if (state == "23505") return duplicateKey(object, withDetail);
+  if (state == "23502") {
+    const std::string column = field(result, PG_DIAG_COLUMN_NAME);
+    return requiredNull(column.empty() ? object : std::string_view(column));
+  }
+  if (cls == "23") return validationRule(object, withDetail);
+  if (state == "42501" || state == "25006") return readOnly(object);
+  if (state == "55P03" || state == "40P01" || state == "40001") return lockedByOther(object);
+  if (state == "42P01") return noSuchTable(firstOf(context.table, message));
+  if (state == "22P02" || state == "22003" || state == "42804" || state == "42883" || state == "22007" ||
+      state == "22008")
+    return Error(errc::kTypeMismatchCriteria, typeMismatchInCriteria(context.statement).text() + " (" +
+                                                  withDetail + ")");
+  if (cls == "08" || cls == "53" || cls == "57" || cls == "58")
+    return diskError(firstOf(context.file, location.shown), withDetail);
+  return engineFailure(withDetail, context.statement.empty() ? context.table : context.statement);
+}
+
+}  // namespace oskara::db::postgres
