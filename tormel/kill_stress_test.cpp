@@ -21,6 +21,7 @@
 #include "automation/bus/testing/private_bus.h"
 #include "clients/queue_engine_client.h"
 #include "contract/classes.h"
+#include "contract/options.h"
 #include "contract/tables.h"
 #include "contract/testing/table_rows.h"
 #include "demo_data.h"
@@ -112,10 +113,13 @@ TEST(EngineKilledDuringAScan, LeavesTheQueueAsBeforeOrAsAfterAndTheNextScanSucce
     std::mt19937 random(seed());
     std::uniform_int_distribution<int> moment(0, scanMs);
     for (int trial = 0; trial < kTrials; ++trial) {
-      // A queue that no scan makes, so that before and after always differ.
+      // A queue and a stamp that no scan makes, so that before and after
+      // always differ (two scans may end within the stamp's one second).
       SqliteFile(files.dt).exec("DELETE FROM " + std::string(contract::kTblDTQueue) +
                                 "; INSERT INTO " + std::string(contract::kTblDTQueue) +
-                                " (CustID, TransType, Remark) VALUES ('before', 1, 'marker')");
+                                " (CustID, TransType, Remark) VALUES ('before', 1, 'marker'); UPDATE " +
+                                std::string(contract::kTblDTOptions) + " SET " +
+                                std::string(contract::kLastQueueProc) + " = '2000-01-01 00:00:00'");
       const DtState before = stateOf(files.dt);
       const int killAfterMs = moment(random);
       SCOPED_TRACE("trial " + std::to_string(trial) + ": killed after " + std::to_string(killAfterMs) +
