@@ -100,8 +100,11 @@ bool QueueEngine::InitOptions(const std::string& dtPath, const std::string& arPa
     m_sSODbPath = soPath;
     m_wsEngine = &dbEngine().workspace(0);
     m_dbDT = m_wsEngine->openDatabase(dtPath);
-    m_dbAR = m_wsEngine->openDatabase(arPath);
-    m_dbSO = soPath.empty() ? nullptr : m_wsEngine->openDatabase(soPath);
+    // The scan reads AR and SO through DT's links and never writes them:
+    // opened read-only, they stay exactly as their programs keep them.
+    using Access = oskara::db::Workspace::Access;
+    m_dbAR = m_wsEngine->openDatabase(arPath, Access::ReadOnly);
+    m_dbSO = soPath.empty() ? nullptr : m_wsEngine->openDatabase(soPath, Access::ReadOnly);
 
     RecordsetPtr rs = m_dbDT->openRecordset(contract::kTblDTOptions, RecordsetType::ForwardOnly);
     if (rs->eof()) return false;

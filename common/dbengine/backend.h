@@ -170,11 +170,12 @@ class Store {
 };
 
 // Opens the database at `location` shared and read-write (read-only when the
-// process may not write it), as user `me`. `open` are the connections of the
-// databases already open in the workspace, which a backend may share. Never
-// creates a database.
+// process may not write it or `readOnly` asks; then the backend changes
+// nothing in it), as user `me`. `open` are the connections of the databases
+// already open in the workspace, which a backend may share. Never creates a
+// database.
 std::unique_ptr<Store> openStore(const std::string& location, const UserEntry& me,
-                                 std::span<Connection* const> open);
+                                 std::span<Connection* const> open, bool readOnly = false);
 
 }  // namespace backend
 }  // namespace oskara::db

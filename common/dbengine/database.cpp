@@ -95,10 +95,10 @@ void bindShape(backend::Statement& stmt, const sql::Translation& translation, co
 
 Database::Impl::~Impl() { close(); }
 
-void Database::Impl::open(const UserEntry& identity) {
+void Database::Impl::open(const UserEntry& identity, bool readOnlyAsked) {
   me = identity;
-  store = backend::openStore(path, me, workspace.connections());
-  readOnly = store->isReadOnly();
+  store = backend::openStore(path, me, workspace.connections(), readOnlyAsked);
+  readOnly = readOnlyAsked || store->isReadOnly();
   catalog = std::make_unique<DatabaseCatalog>(*store);
   statements = std::make_unique<StatementCache>(store->connection(), kStatementCacheCapacity);
 }

@@ -91,9 +91,12 @@ class Engine {
 class Workspace {
  public:
   // Opens a database file shared and read-write (read-only when the process may
-  // not write it). A missing file is 3024, never created; a path that cannot
-  // be a file is 3044; a file that is not a database is 3343.
-  DatabasePtr openDatabase(const std::string& path);
+  // not write it, or when `access` asks). A database opened read-only changes
+  // nothing in its file, not even its journal mode. A missing file is 3024,
+  // never created; a path that cannot be a file is 3044; a file that is not a
+  // database is 3343.
+  enum class Access { ReadWrite, ReadOnly };
+  DatabasePtr openDatabase(const std::string& path, Access access = Access::ReadWrite);
 
   // One transaction over every database open in the workspace, writes
   // through linked tables included. Nested calls nest (savepoints).

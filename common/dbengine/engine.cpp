@@ -129,9 +129,10 @@ void Workspace::Impl::idle(int action) {
 Workspace::Workspace(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Workspace::~Workspace() = default;
 
-DatabasePtr Workspace::openDatabase(const std::string& path) {
+DatabasePtr Workspace::openDatabase(const std::string& path, Access access) {
   auto impl = std::make_unique<Database::Impl>(*impl_, path);
-  impl->open(UserEntry{Engine::instance().machineName(), Engine::instance().userName()});
+  impl->open(UserEntry{Engine::instance().machineName(), Engine::instance().userName()},
+             access == Access::ReadOnly);
   auto database = std::make_shared<Database>(std::move(impl));
   impl_->join(database->impl());  // on failure the database closes with its last reference
   return database;

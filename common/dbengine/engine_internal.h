@@ -52,8 +52,9 @@ struct Database::Impl {
       : workspace(workspace), path(std::move(path)), shown(shownLocation(this->path)) {}
   ~Impl();
 
-  // Opens the store of the database's location in the workspace.
-  void open(const UserEntry& me);
+  // Opens the store of the database's location in the workspace, read-only
+  // when `readOnlyAsked`.
+  void open(const UserEntry& me, bool readOnlyAsked);
   void close();
   void requireOpen() const;  // 3420 once closed
   backend::Connection& connection() const { return store->connection(); }

@@ -183,6 +183,12 @@ TEST_F(LinkedTables, ReadOnlyDatabaseReadsItsLinksAndNoLinkedFileIsSwitchedToThe
   EXPECT_EQ(db->openRecordset("SELECT Count(*) AS n FROM tblArCust")->field("n").toInt32(), 2);
   EXPECT_EQ(errorNumberOf([&] { db->openRecordset("tblArCust")->edit(); }), errc::kReadOnly);
   db->close();
+  // Nor is a file opened read-only on request, as the scan opens AR and SO.
+  DatabasePtr ar = ws().openDatabase(dir.file("ar/ar.db"), Workspace::Access::ReadOnly);
+  EXPECT_TRUE(ar->isReadOnly());
+  EXPECT_EQ(ar->openRecordset("SELECT Count(*) AS n FROM Customers")->field("n").toInt32(), 2);
+  EXPECT_EQ(errorNumberOf([&] { ar->execute("DELETE FROM Customers"); }), errc::kReadOnly);
+  ar->close();
   EXPECT_EQ(queryRows(dir.file("ar/ar.db"), "PRAGMA journal_mode"), (std::vector<std::vector<std::string>>{{"wal"}}));
 }
 

@@ -39,9 +39,9 @@ int readySchema(sqlite3* db, const std::string& schema, bool ownJournal) {
   return execSql(db, ("PRAGMA " + q + ".cache_size=-65536").c_str());
 }
 
-std::unique_ptr<SqliteConnection> SqliteConnection::open(const std::string& path) {
+std::unique_ptr<SqliteConnection> SqliteConnection::open(const std::string& path, bool readOnlyAsked) {
   checkFilePath(path);
-  const bool readOnly = isReadOnlyFile(path);
+  const bool readOnly = readOnlyAsked || isReadOnlyFile(path);
   std::error_code ec;
   const std::string absolute = fs::absolute(path, ec).lexically_normal().string();
   if (ec) throw cannotOpenFile(path, ec.message());
@@ -62,7 +62,8 @@ std::unique_ptr<SqliteConnection> SqliteConnection::open(const std::string& path
 
   // SQLite reads a file lazily; reading the schema now tells a database from
   // any other file before the caller relies on it.
-  rc = readySchema(db, "main", true);
+  // A file opened read-only is read as it is, in whatever journal mode.
+  rc = readySchema(db, "main", !readOnly);
   if (rc != SQLITE_OK) {
     Error error = (rc & 0xff) == SQLITE_BUSY ? fileInUse(path) : sqliteError(db, rc, context);
     sqlite3_close_v2(db);

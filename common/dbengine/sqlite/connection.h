@@ -25,8 +25,8 @@ class SqliteConnection final : public backend::Connection {
   // folder, or in a folder that does not exist), 3024 when the file does not
   // exist, 3343 when it is not a database, 3045 when another user holds it
   // exclusively and 3051 when it cannot be opened otherwise. Read-only when
-  // the process may not write the file.
-  static std::unique_ptr<SqliteConnection> open(const std::string& path);
+  // the process may not write the file or `readOnlyAsked`.
+  static std::unique_ptr<SqliteConnection> open(const std::string& path, bool readOnlyAsked = false);
   ~SqliteConnection() override;  // rolls back what is pending
 
   sqlite3* handle() const { return db_; }

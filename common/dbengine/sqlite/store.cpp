@@ -135,8 +135,8 @@ Links attachLinks(sqlite3* db, const std::string& databasePath, bool readOnly) {
 
 }  // namespace
 
-std::unique_ptr<SqliteStore> SqliteStore::open(const std::string& path, const UserEntry& me) {
-  std::unique_ptr<SqliteStore> store(new SqliteStore(SqliteConnection::open(path)));
+std::unique_ptr<SqliteStore> SqliteStore::open(const std::string& path, const UserEntry& me, bool readOnly) {
+  std::unique_ptr<SqliteStore> store(new SqliteStore(SqliteConnection::open(path, readOnly)));
   sql::registerDialectFunctions(store->handle());
   registerFieldChecks(store->handle());
   store->links_ = attachLinks(store->handle(), path, store->isReadOnly());

@@ -21,9 +21,10 @@ namespace oskara::db::sqlite {
 
 class SqliteStore final : public backend::Store {
  public:
-  // Opens the file `path` (failures as SqliteConnection::open), attaches the
-  // files its links name and joins its lock-information file as `me`.
-  static std::unique_ptr<SqliteStore> open(const std::string& path, const UserEntry& me);
+  // Opens the file `path` (failures as SqliteConnection::open; read-only when
+  // `readOnly` asks), attaches the files its links name and joins its
+  // lock-information file as `me`.
+  static std::unique_ptr<SqliteStore> open(const std::string& path, const UserEntry& me, bool readOnly = false);
 
   sqlite3* handle() const { return connection_->handle(); }
 
