@@ -1,5 +1,6 @@
 #include "dbengine/backend.h"
 
+#include "dbengine/identifiers.h"
 #include "dbengine/locations.h"
 #include "dbengine/postgres/store.h"
 #include "dbengine/sqlite/store.h"
@@ -22,6 +23,29 @@ std::unique_ptr<Store> openStore(const std::string& location, const UserEntry& m
     if (pg && pg->serverKey() == server.serverKey) shared = pg->shared_from_this();
   }
   return postgres::PgStore::open(server, me, std::move(shared));
+}
+
+std::string insertOf(const std::string& table, const std::vector<std::string>& columns, char sign) {
+  if (columns.empty()) return "INSERT INTO " + table + " DEFAULT VALUES";
+  std::string names, placeholders;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (i) {
+      names += ", ";
+      placeholders += ", ";
+    }
+    names += quoteIdentifier(columns[i]);
+    placeholders += sign + std::to_string(i + 1);
+  }
+  return "INSERT INTO " + table + " (" + names + ") VALUES (" + placeholders + ")";
+}
+
+std::string assignmentsOf(const std::vector<std::string>& columns, char sign) {
+  std::string assignments;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (i) assignments += ", ";
+    assignments += quoteIdentifier(columns[i]) + " = " + sign + std::to_string(i + 1);
+  }
+  return assignments;
 }
 
 }  // namespace oskara::db::backend

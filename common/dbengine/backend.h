@@ -169,6 +169,13 @@ class Store {
   virtual void unlockTable(std::string_view table) = 0;
 };
 
+// The row writes' statements as every backend writes them, into `table`
+// (its quoted, qualified name), the parameters numbered from 1 after
+// `sign` ('?' or '$'): the INSERT of `columns`, and the assignments of an
+// UPDATE's SET, whose row-identity parameter is numbered columns.size() + 1.
+std::string insertOf(const std::string& table, const std::vector<std::string>& columns, char sign);
+std::string assignmentsOf(const std::vector<std::string>& columns, char sign);
+
 // Opens the database at `location` shared and read-write (read-only when the
 // process may not write it or `readOnly` asks; then the backend changes
 // nothing in it), as user `me`. `open` are the connections of the databases

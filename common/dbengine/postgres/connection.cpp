@@ -365,27 +365,12 @@ std::string PgConnection::selectAllSql(const sql::TableInfo& table, std::string_
 }
 
 std::string PgConnection::insertSql(const sql::TableInfo& table, const std::vector<std::string>& columns) const {
-  if (columns.empty()) return "INSERT INTO " + tableName(table) + " DEFAULT VALUES";
-  std::string names, placeholders;
-  for (size_t i = 0; i < columns.size(); ++i) {
-    if (i) {
-      names += ", ";
-      placeholders += ", ";
-    }
-    names += quoteIdentifier(columns[i]);
-    placeholders += "$" + std::to_string(i + 1);
-  }
-  return "INSERT INTO " + tableName(table) + " (" + names + ") VALUES (" + placeholders + ")";
+  return backend::insertOf(tableName(table), columns, '$');
 }
 
 std::string PgConnection::updateSql(const sql::TableInfo& table, const std::vector<std::string>& columns) const {
-  std::string assignments;
-  for (size_t i = 0; i < columns.size(); ++i) {
-    if (i) assignments += ", ";
-    assignments += quoteIdentifier(columns[i]) + " = $" + std::to_string(i + 1);
-  }
   // The row's identity changes with each write: the new one comes back.
-  return "UPDATE " + tableName(table) + " SET " + assignments + " WHERE ctid = $" +
+  return "UPDATE " + tableName(table) + " SET " + backend::assignmentsOf(columns, '$') + " WHERE ctid = $" +
          std::to_string(columns.size() + 1) + "::tid RETURNING ctid";
 }
 

@@ -105,26 +105,11 @@ std::string SqliteConnection::selectAllSql(const sql::TableInfo& table, std::str
 }
 
 std::string SqliteConnection::insertSql(const sql::TableInfo& table, const std::vector<std::string>& columns) const {
-  if (columns.empty()) return "INSERT INTO " + tableName(table) + " DEFAULT VALUES";
-  std::string names, placeholders;
-  for (size_t i = 0; i < columns.size(); ++i) {
-    if (i) {
-      names += ", ";
-      placeholders += ", ";
-    }
-    names += quoteIdentifier(columns[i]);
-    placeholders += "?" + std::to_string(i + 1);
-  }
-  return "INSERT INTO " + tableName(table) + " (" + names + ") VALUES (" + placeholders + ")";
+  return backend::insertOf(tableName(table), columns, '?');
 }
 
 std::string SqliteConnection::updateSql(const sql::TableInfo& table, const std::vector<std::string>& columns) const {
-  std::string assignments;
-  for (size_t i = 0; i < columns.size(); ++i) {
-    if (i) assignments += ", ";
-    assignments += quoteIdentifier(columns[i]) + " = ?" + std::to_string(i + 1);
-  }
-  return "UPDATE " + tableName(table) + " SET " + assignments + " WHERE rowid = ?" +
+  return "UPDATE " + tableName(table) + " SET " + backend::assignmentsOf(columns, '?') + " WHERE rowid = ?" +
          std::to_string(columns.size() + 1);
 }
 
