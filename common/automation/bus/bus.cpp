@@ -558,7 +558,17 @@ QDBusMessage BusCore::invokeReply(const QDBusMessage& message, const ObjectRef& 
   const QString sender = message.service();
   std::vector<Variant> args = wire::decodeList(wire::valueListOf(packedArgs), importer());
   const std::string name = wire::toStd(member);
-  Variant result = object->invoke(name, args);
+  Variant result;
+  try {
+    result = object->invoke(name, args);
+  } catch (const Error& e) {
+    // The error's source names the class that raised it when the member
+    // did not name itself, so that a caller can tell whose failure it is.
+    if (!e.source().empty()) throw;
+    const std::string& className = object->typeInfo().name;
+    const std::string progId = servedProgIdOf(className);
+    throw e.withSource(progId.empty() ? className : progId);
+  }
   // By-reference arguments the caller passed go back, already in its types.
   wire::ValueMap byRef;
   if (const MemberInfo* info = object->typeInfo().findMember(name)) {
