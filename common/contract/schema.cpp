@@ -292,7 +292,7 @@ void createDatabaseFiles(const DatabaseFiles& files, const CreateOptions& option
   // Refuse before touching anything, so that a refusal leaves the folder as it was.
   std::error_code ec;
   for (const auto& [path, kind] : plan) {
-    if (std::filesystem::exists(*path, ec))
+    if (!path->empty() && std::filesystem::exists(*path, ec))
       throw Error(kErrDatabaseExists, "Cannot create database " + quoted(*path) +
                                           ": the file already exists and is left as it is.");
   }
@@ -300,6 +300,7 @@ void createDatabaseFiles(const DatabaseFiles& files, const CreateOptions& option
   std::vector<std::filesystem::path> made;
   try {
     for (const auto& [path, kind] : plan) {
+      if (path->empty()) continue;
       claimNewFile(*path);
       made.push_back(*path);
       createOne(*path, kind, files, options);

@@ -106,7 +106,8 @@ struct CreateOptions {
 // creating nothing, when any of the three files exists; a failure part-way
 // removes what it made.
 DatabaseFiles createDatabaseFiles(const std::filesystem::path& dir, const CreateOptions& options = {});
-// The same with the three files named one by one (their folders exist).
+// The same with the three files named one by one (their folders exist); an
+// empty SO path makes none.
 void createDatabaseFiles(const DatabaseFiles& files, const CreateOptions& options = {});
 // Removes files made by createDatabaseFiles, with their journals.
 void removeDatabaseFiles(const std::vector<std::filesystem::path>& files);

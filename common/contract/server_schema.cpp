@@ -16,7 +16,6 @@ namespace errc = db::errc;
 using directdb::ServerDatabase;
 using db::postgres::ServerLocation;
 
-constexpr DatabaseKind kKinds[] = {DatabaseKind::DT, DatabaseKind::AR, DatabaseKind::SO};
 
 std::string q(std::string_view name) { return ServerDatabase::quoted(name); }
 
@@ -146,25 +145,27 @@ std::string postgresTablesDdl(DatabaseKind kind, std::string_view schema, std::s
 
 NewServerDatabases::NewServerDatabases(const DatabaseLocations& locations, const CreateOptions& options) {
   locations_ = {serverLocation(locations.dt, "DT"), serverLocation(locations.ar, "AR"),
-                serverLocation(locations.so, "SO")};
+                locations.so.empty() ? ServerLocation{} : serverLocation(locations.so, "SO")};
+  const size_t count = locations.so.empty() ? 2 : 3;
+  kinds_.assign(kAllKinds, kAllKinds + count);
   const ServerLocation& dt = location(DatabaseKind::DT);
   const ServerLocation& ar = location(DatabaseKind::AR);
   if (dt.databaseKey != ar.databaseKey)
     throw Error(errc::kInvalidPath, "Cannot create the databases '" + dt.shown + "' and '" + ar.shown +
                                         "': DT links to AR, so both must be schemas of one server database.");
-  for (size_t i = 0; i < 3; ++i) {
+  for (size_t i = 0; i < count; ++i) {
     for (size_t j = 0; j < i; ++j) {
       if (locations_[j].databaseKey == locations_[i].databaseKey && locations_[j].schema == locations_[i].schema)
-        throw Error(errc::kInvalidArgument, "Cannot create the " + std::string(kindName(kKinds[i])) +
+        throw Error(errc::kInvalidArgument, "Cannot create the " + std::string(kindName(kAllKinds[i])) +
                                                 " database at '" + locations_[i].shown + "': it is the " +
-                                                std::string(kindName(kKinds[j])) + " database's schema too.");
+                                                std::string(kindName(kAllKinds[j])) + " database's schema too.");
       if (!sessions_[i] && locations_[j].serverKey == locations_[i].serverKey) sessions_[i] = sessions_[j];
     }
     if (!sessions_[i]) sessions_[i] = std::make_shared<ServerDatabase>(locations_[i]);
   }
 
-  for (DatabaseKind kind : kKinds) claimSchema(session(kind), location(kind));
-  for (DatabaseKind kind : kKinds) {
+  for (DatabaseKind kind : kinds_) claimSchema(session(kind), location(kind));
+  for (DatabaseKind kind : kinds_) {
     ServerDatabase& db = session(kind);
     const std::string schema = q(location(kind).schema);
     const std::string citext = citextOf(db);
@@ -206,7 +207,7 @@ std::string NewServerDatabases::table(DatabaseKind kind, std::string_view name) 
 }
 
 void NewServerDatabases::createIndexes() {
-  for (DatabaseKind kind : kKinds) {
+  for (DatabaseKind kind : kinds_) {
     std::string ddl;
     for (const IndexDef& index : indexDefs(kind))
       ddl += "CREATE INDEX " + q(index.name()) + " ON " + table(kind, index.table) + " (" + q(index.field) + ");\n";
@@ -217,6 +218,7 @@ void NewServerDatabases::createIndexes() {
 void NewServerDatabases::commit() {
   // DT's session last; a session DT shares commits with it.
   for (DatabaseKind kind : {DatabaseKind::SO, DatabaseKind::AR, DatabaseKind::DT}) {
+    if (!sessions_[index(kind)]) continue;
     ServerDatabase& db = session(kind);
     if (kind != DatabaseKind::DT && &db == &session(DatabaseKind::DT)) continue;
     if (kind == DatabaseKind::SO && &db == &session(DatabaseKind::AR)) continue;

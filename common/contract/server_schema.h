@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "contract/schema.h"
 #include "directdb/server_database.h"
@@ -34,7 +35,7 @@ class NewServerDatabases {
   // tables, and with `options` the links of DT to AR (as ?schema=NAME), the
   // stored query, the options record and the indexes. DT and AR must be
   // schemas of one server database (3044 otherwise: a link cannot cross
-  // databases); SO may be anywhere.
+  // databases); SO may be anywhere, or left out (an empty location).
   NewServerDatabases(const DatabaseLocations& locations, const CreateOptions& options);
   ~NewServerDatabases();
 
@@ -52,6 +53,8 @@ class NewServerDatabases {
  private:
   static size_t index(DatabaseKind kind) { return static_cast<size_t>(kind); }
 
+  static constexpr DatabaseKind kAllKinds[] = {DatabaseKind::DT, DatabaseKind::AR, DatabaseKind::SO};
+  std::vector<DatabaseKind> kinds_;  // the databases of the set
   std::array<db::postgres::ServerLocation, 3> locations_;
   std::array<std::shared_ptr<directdb::ServerDatabase>, 3> sessions_;  // shared by schemas of one database
 };

@@ -1,4 +1,4 @@
-// db init, db demo and db check.
+// db init, db demo, db copy and db check.
 #include <CLI/CLI.hpp>
 #include <array>
 #include <chrono>
@@ -15,6 +15,7 @@
 #include "dbengine/errors.h"
 #include "dbengine/locations.h"
 #include "database_check.h"
+#include "database_copy.h"
 #include "demo_data.h"
 
 namespace oskara::tool {
@@ -32,6 +33,7 @@ std::optional<contract::DatabaseLocations> locationsOf(const std::vector<std::st
 }
 
 std::string shownLocations(const contract::DatabaseLocations& l) {
+  if (l.so.empty()) return db::shownLocation(l.dt) + " and " + db::shownLocation(l.ar);
   return db::shownLocation(l.dt) + ", " + db::shownLocation(l.ar) + " and " + db::shownLocation(l.so);
 }
 
@@ -85,6 +87,36 @@ int runDemo(const std::vector<std::string>& where, const DemoOptions& options) {
   return 0;
 }
 
+contract::DatabaseLocations locationSet(const std::vector<std::string>& given) {
+  return {given.at(0), given.at(1), given.size() > 2 ? given[2] : std::string()};
+}
+
+int runCopy(const std::vector<std::string>& from, const std::vector<std::string>& to) {
+  const auto started = std::chrono::steady_clock::now();
+  const contract::DatabaseLocations source = locationSet(from), destination = locationSet(to);
+  const std::vector<CopiedTable> copied = copyDatabases(source, destination);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const auto name = [&](contract::DatabaseKind kind) {
+    return db::shownLocation(kind == contract::DatabaseKind::DT   ? destination.dt
+                             : kind == contract::DatabaseKind::AR ? destination.ar
+                                                                  : destination.so);
+  };
+  std::cout << "Copied " << shownLocations(source) << " to " << shownLocations(destination)
+            << "; the rows of every table counted in the destination:\n";
+  size_t tableWidth = 0, nameWidth = 0;
+  for (const CopiedTable& t : copied) {
+    tableWidth = std::max(tableWidth, t.table.size());
+    nameWidth = std::max(nameWidth, name(t.database).size());
+  }
+  for (const CopiedTable& t : copied) {
+    std::cout << "  " << std::left << std::setw(static_cast<int>(nameWidth)) << name(t.database) << ' '
+              << std::setw(static_cast<int>(tableWidth)) << t.table << ' ' << std::right << std::setw(10) << t.rows
+              << " rows\n";
+  }
+  std::cout << "Done in " << std::fixed << std::setprecision(1) << seconds << " s.\n";
+  return 0;
+}
+
 int runCheck(const std::string& dt, const std::string& ar, const std::string& so) {
   const CheckReport report = checkDatabases(dt, ar, so.empty() ? std::nullopt : std::optional<std::filesystem::path>(so));
   auto line = [](const CheckFinding& f) {
@@ -130,6 +162,22 @@ void addFileCommands(CLI::App& db, Action& action) {
     demo->add_option("--seed", options->seed, "Seed of the generator; the same seed gives the same data")
         ->capture_default_str();
     demo->callback([&action, where, options] { action = [where, options] { return runDemo(*where, *options); }; });
+  }
+  {
+    auto from = std::make_shared<std::vector<std::string>>();
+    auto to = std::make_shared<std::vector<std::string>>();
+    CLI::App* copy = db.add_subcommand(
+        "copy",
+        "Copy a set of databases, files or schemas on a PostgreSQL server, to new files or schemas (either "
+        "kind to either): every table of DT, AR and SO with every row, the links and stored queries, DT's "
+        "links rewritten to point to the destination's AR and SO. The destination must not hold the tables "
+        "yet (missing schemas are made); it is written in one transaction per file or server database, so a "
+        "failure leaves nothing of it. Prints the rows of each table, counted in the destination.");
+    copy->add_option("--from", *from, "The source's DT, AR and optionally SO")->required()->expected(2, 3);
+    copy->add_option("--to", *to, "The destination's DT, AR and SO (SO when the source has one)")
+        ->required()
+        ->expected(2, 3);
+    copy->callback([&action, from, to] { action = [from, to] { return runCopy(*from, *to); }; });
   }
   {
     auto paths = std::make_shared<std::array<std::string, 3>>();

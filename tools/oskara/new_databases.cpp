@@ -19,7 +19,6 @@ using contract::DatabaseKind;
 using directdb::ServerDatabase;
 using directdb::SqliteFile;
 
-constexpr DatabaseKind kKinds[] = {DatabaseKind::DT, DatabaseKind::AR, DatabaseKind::SO};
 
 // Indexes are built after the rows are in.
 contract::CreateOptions withoutIndexes(contract::CreateOptions options) {
@@ -141,8 +140,9 @@ class NewFiles final : public NewDatabases {
  public:
   NewFiles(const contract::DatabaseFiles& files, const contract::CreateOptions& options) : paths_(files) {
     contract::createDatabaseFiles(paths_, withoutIndexes(options));
+    if (paths_.so.empty()) kinds_.pop_back();
     try {
-      for (DatabaseKind kind : kKinds) {
+      for (DatabaseKind kind : kinds_) {
         auto& file = files_[static_cast<size_t>(kind)];
         file = std::make_unique<SqliteFile>(path(kind));
         // The files are new and removed on failure, so durability during the load buys nothing.
@@ -161,11 +161,14 @@ class NewFiles final : public NewDatabases {
                                       const std::vector<std::string_view>& fields) override {
     return std::make_unique<FileTableWriter>(*files_[static_cast<size_t>(kind)], table, fields);
   }
+  int64_t count(DatabaseKind kind, std::string_view table) override {
+    const auto rows = files_[static_cast<size_t>(kind)]->query("SELECT count(*) FROM " + std::string(table));
+    return static_cast<int64_t>(rows.at(0).at(0).toDouble());
+  }
   std::string link(DatabaseKind kind) const override { return contract::fileLink(paths_.dt, path(kind)); }
   void finish() override {
-    for (DatabaseKind kind : kKinds) files_[static_cast<size_t>(kind)]->exec(contract::indexesDdl(kind));
-    for (DatabaseKind kind : {DatabaseKind::SO, DatabaseKind::AR, DatabaseKind::DT})
-      files_[static_cast<size_t>(kind)]->exec("COMMIT;");
+    for (DatabaseKind kind : kinds_) files_[static_cast<size_t>(kind)]->exec(contract::indexesDdl(kind));
+    for (auto kind = kinds_.rbegin(); kind != kinds_.rend(); ++kind) files_[static_cast<size_t>(*kind)]->exec("COMMIT;");
     finished_ = true;
   }
 
@@ -176,10 +179,13 @@ class NewFiles final : public NewDatabases {
   }
   void remove() {
     for (auto& file : files_) file.reset();
-    contract::removeDatabaseFiles({paths_.dt, paths_.ar, paths_.so});
+    std::vector<std::filesystem::path> made = {paths_.dt, paths_.ar};
+    if (!paths_.so.empty()) made.push_back(paths_.so);
+    contract::removeDatabaseFiles(made);
   }
 
   contract::DatabaseFiles paths_;
+  std::vector<DatabaseKind> kinds_ = {DatabaseKind::DT, DatabaseKind::AR, DatabaseKind::SO};
   std::array<std::unique_ptr<SqliteFile>, 3> files_;
   bool finished_ = false;
 };
@@ -192,6 +198,9 @@ class NewServerSchemas final : public NewDatabases {
   std::unique_ptr<TableWriter> writer(DatabaseKind kind, std::string_view table,
                                       const std::vector<std::string_view>& fields) override {
     return std::make_unique<ServerTableWriter>(schemas_.session(kind), schemas_.table(kind, table), fields);
+  }
+  int64_t count(DatabaseKind kind, std::string_view table) override {
+    return std::stoll(schemas_.session(kind).query("SELECT count(*) FROM " + schemas_.table(kind, table)).at(0).at(0).value());
   }
   std::string link(DatabaseKind kind) const override { return schemas_.link(kind); }
   void finish() override {
@@ -207,9 +216,10 @@ class NewServerSchemas final : public NewDatabases {
 
 std::unique_ptr<NewDatabases> NewDatabases::create(const contract::DatabaseLocations& locations,
                                                    const contract::CreateOptions& options) {
+  const int count = locations.so.empty() ? 2 : 3;
   const int servers = db::isServerLocation(locations.dt) + db::isServerLocation(locations.ar) +
                       db::isServerLocation(locations.so);
-  if (servers == 3) return std::make_unique<NewServerSchemas>(locations, options);
+  if (servers == count) return std::make_unique<NewServerSchemas>(locations, options);
   if (servers == 0) return std::make_unique<NewFiles>(contract::DatabaseFiles{locations.dt, locations.ar, locations.so}, options);
   throw Error(db::errc::kInvalidArgument,
               "Cannot create the databases '" + db::shownLocation(locations.dt) + "', '" +

@@ -36,8 +36,9 @@ class NewDatabases {
  public:
   // Creates the three databases at `locations`: three file paths (their
   // folders existing) or three server locations, refusing existing files or
-  // schemas that hold tables (3204) and a mix of both (3001). `options` as
-  // for createDatabaseFiles; indexes are made by finish().
+  // schemas that hold tables (3204) and a mix of both (3001). An empty SO
+  // location makes DT and AR only. `options` as for createDatabaseFiles;
+  // indexes are made by finish().
   static std::unique_ptr<NewDatabases> create(const contract::DatabaseLocations& locations,
                                               const contract::CreateOptions& options);
   virtual ~NewDatabases() = default;  // an unfinished set is removed
@@ -45,6 +46,8 @@ class NewDatabases {
   // A writer of `fields` of `table` in the database of `kind`.
   virtual std::unique_ptr<TableWriter> writer(contract::DatabaseKind kind, std::string_view table,
                                               const std::vector<std::string_view>& fields) = 0;
+  // The rows `table` of `kind` holds now, before finish().
+  virtual int64_t count(contract::DatabaseKind kind, std::string_view table) = 0;
   // How DT's sys_links names the database of `kind`.
   virtual std::string link(contract::DatabaseKind kind) const = 0;
   // Builds the indexes and commits: the set is whole.
