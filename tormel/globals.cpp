@@ -21,16 +21,4 @@ oskara::Variant EmptyToNull(const oskara::Variant& value) {
   }
 }
 
-std::string quotedText(std::string_view text) {
-  std::string quoted;
-  quoted.reserve(text.size() + 2);
-  quoted += '"';
-  for (char c : text) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  quoted += '"';
-  return quoted;
-}
-
 }  // namespace tormel

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "core/variant.h"
+#include "scanrules/rules.h"
 
 namespace tormel {
 
@@ -18,9 +19,8 @@ oskara::Variant NullToEmpty(const oskara::Variant& value);
 // Null for "", otherwise the value unchanged; Null if anything fails.
 oskara::Variant EmptyToNull(const oskara::Variant& value);
 
-// A text placed between double quotes in a statement. A double quote inside
-// the text is doubled, so an id such as ab"c can neither end the literal
-// early nor inject SQL; ordinary ids come out exactly as written.
-std::string quotedText(std::string_view text);
+// A text placed between double quotes in a statement, its double quotes
+// doubled (scanrules/rules.h).
+using oskara::scanrules::quotedText;
 
 }  // namespace tormel

@@ -16,6 +16,7 @@
 namespace tormel {
 
 namespace contract = oskara::contract;
+namespace scanrules = oskara::scanrules;
 using oskara::Error;
 using oskara::Variant;
 using oskara::db::Recordset;
@@ -42,14 +43,6 @@ oskara::db::Engine& dbEngine() { return oskara::db::Engine::instance(); }
 int32_t logIdValue(const Variant& value) { return value.isNull() ? 0 : value.toInt32(); }
 
 }  // namespace
-
-// The ageing family: the four rules differ only in these values.
-struct QueueEngine::AgeingRule {
-  const char* procedure;
-  int16_t transType;
-  const char* remark;
-  const char* bucketTest;
-};
 
 QueueEngine::QueueEngine() = default;
 QueueEngine::~QueueEngine() = default;
@@ -123,26 +116,6 @@ bool QueueEngine::InitOptions(const std::string& dtPath, const std::string& arPa
 
 bool QueueEngine::ProcessQueue(std::string DT_UNCPath, std::string AR_UNCPath,
                                std::string SO_UNCPath, int32_t& lErr, std::string& sError) {
-  struct RuleStep {
-    bool ScanOptions::*option;
-    bool (QueueEngine::*rule)();
-  };
-  // The order decides a customer's reason: a customer already queued is not
-  // queued again by a later rule.
-  static constexpr std::array<RuleStep, 11> kRuleOrder = {{
-      {&ScanOptions::Chk_ResetQueue, &QueueEngine::EmptyQueue},
-      {&ScanOptions::Chk_FollowUp3, &QueueEngine::FollowUp3},
-      {&ScanOptions::Chk_FollowUp2, &QueueEngine::FollowUp2},
-      {&ScanOptions::Chk_FollowUp1, &QueueEngine::FollowUp1},
-      {&ScanOptions::Chk_120Days, &QueueEngine::Exceed120Days},
-      {&ScanOptions::Chk_90Days, &QueueEngine::Exceed90Days},
-      {&ScanOptions::Chk_60Days, &QueueEngine::Exceed60Days},
-      {&ScanOptions::Chk_30Days, &QueueEngine::Exceed30Days},
-      {&ScanOptions::Chk_OverLimit, &QueueEngine::OverLimit},
-      {&ScanOptions::Chk_NearLimit, &QueueEngine::NearLimit},
-      {&ScanOptions::Chk_CreditHold, &QueueEngine::CreditHold},
-  }};
-
   auto rollBackQuietly = [] {
     try {
       dbEngine().rollback();
@@ -165,8 +138,11 @@ bool QueueEngine::ProcessQueue(std::string DT_UNCPath, std::string AR_UNCPath,
       rollBackQuietly();
       return false;
     }
-    for (const RuleStep& step : kRuleOrder) {
-      if (m_options.*step.option) (this->*step.rule)();
+    // The order decides a customer's reason: a customer already queued is
+    // not queued again by a later rule.
+    if (m_options.Chk_ResetQueue) EmptyQueue();
+    for (const scanrules::ScanRule& rule : scanrules::rulesInScanOrder()) {
+      if (m_options.*rule.option) RunRule(rule);
     }
     dbEngine().commitTrans(0);
     g_bInTrans = false;
@@ -277,12 +253,12 @@ int32_t QueueEngine::LogIdOf(const std::string& custId) {
   return logIdValue(invoke(contract::queue_engine::kGetLogID, args));
 }
 
-void QueueEngine::QueueEach(Recordset& rs, LogIdFrom logIdFrom, int16_t transType,
+void QueueEngine::QueueEach(Recordset& rs, scanrules::LogIdFrom logIdFrom, int16_t transType,
                             const std::string& remark, bool priority) {
   while (!rs.eof()) {
     const std::string custId = rs.field("CustId").toString();
     const int32_t logId =
-        logIdFrom == LogIdFrom::GetLogID ? LogIdOf(custId) : logIdValue(rs.field("LogID"));
+        logIdFrom == scanrules::LogIdFrom::GetLogID ? LogIdOf(custId) : logIdValue(rs.field("LogID"));
     // Refusals (already queued, no id) are ordinary outcomes; failures raise.
     AddToQueue(custId, logId, transType, remark, priority);
     rs.moveNext();
@@ -308,167 +284,41 @@ bool QueueEngine::EmptyQueue() {
   });
 }
 
-bool QueueEngine::CreditHold() {
-  return raisingAs("CreditHold", [&] {
-    RecordsetPtr rs = m_dbDT->openRecordset(
-        "SELECT DISTINCTROW tblArCust.CustId FROM tblArCust WHERE "
-        "((tblArCust.CreditHold=True)); ",
-        RecordsetType::ForwardOnly);
-    QueueEach(*rs, LogIdFrom::GetLogID, 10, "Account on Credit Hold.", false);
-    return true;
-  });
-}
-
 // ---------------------------------------------------------------------------
-// Ageing scans
+// Scan rules (scanrules/rules.h)
 
-bool QueueEngine::RunAgeingRule(const AgeingRule& rule) {
-  return raisingAs(rule.procedure, [&] {
-    const std::string insert =
-        std::string("INSERT INTO tblDTQueue ( CustID, TransType, Remark, EntryDate, "
-                    "EntryTime ) SELECT DISTINCTROW tblArCustHist.CustId, ") +
-        oskara::numberText(int64_t{rule.transType}) + " AS Expr1, " + quotedText(rule.remark) +
-        " AS Expr2, Date() AS Expr3, "
-        "Time() AS Expr4 FROM (tblArCust INNER JOIN tblArCustHist ON "
-        "tblArCust.CustId = tblArCustHist.CustId) LEFT JOIN tblDTQueue ON "
-        "tblArCustHist.CustId = tblDTQueue.CustID WHERE "
-        "((([BalAge1]+[BalAge2]+[BalAge3]+[BalAge4]-[UnapplCredit]+[NewFinch]+[UnpaidFinch])>0) AND " +
-        rule.bucketTest + "(tblDTQueue.CustID Is Null)); ";
-    oskara::db::QueryDefPtr query = m_dbDT->createQueryDef("");
-    query->setSql(insert);
-    query->execute(oskara::db::kFailOnError);
-    // Every queued customer with a header gets its LogID again, not only the new rows.
-    query->setSql(
-        "UPDATE DISTINCTROW tblDTQueue INNER JOIN "
-        "tblDtCallLogHeader ON tblDTQueue.CustID = "
-        "tblDtCallLogHeader.CustID SET tblDTQueue.LogID = "
-        "[tblDtCallLogHeader].[LogID]; ");
-    query->execute(oskara::db::kFailOnError);
-    return true;
-  });
-}
-
-bool QueueEngine::Exceed120Days() {
-  static constexpr AgeingRule kRule{"Exceed120Days", 5, "Account 120 days overdue.",
-                                    "(tblArCustHist.BalAge4>0) AND (tblArCust.CreditHold=False) AND "};
-  return RunAgeingRule(kRule);
-}
-
-bool QueueEngine::Exceed90Days() {
-  static constexpr AgeingRule kRule{"Exceed90Days", 4, "Account 90 days overdue.",
-                                    "(tblArCustHist.BalAge3>0) AND (tblArCust.CreditHold=False) AND "};
-  return RunAgeingRule(kRule);
-}
-
-bool QueueEngine::Exceed60Days() {
-  static constexpr AgeingRule kRule{"Exceed60Days", 3, "Account 60 days overdue.",
-                                    "(tblArCustHist.BalAge2>0) AND (tblArCust.CreditHold=False) AND "};
-  return RunAgeingRule(kRule);
-}
-
-bool QueueEngine::Exceed30Days() {
-  static constexpr AgeingRule kRule{"Exceed30Days", 2, "Account 30 days overdue.",
-                                    "(tblArCustHist.BalAge1>0) AND (tblArCust.CreditHold=False) AND "};
-  return RunAgeingRule(kRule);
-}
-
-// ---------------------------------------------------------------------------
-// Credit-limit scans
-
-bool QueueEngine::OverLimit() {
-  return raisingAs("OverLimit", [&] {
-    RecordsetPtr rs = m_dbDT->openRecordset(
-        "SELECT DISTINCTROW tblArCustHist.CustId, "
-        "[CurAmtDue]+[BalAge1]+[BalAge2]+[BalAge3]+[BalAge4]-[UnapplCredit] "
-        "+[UnpaidFinch] AS TotalDue, tblArCust.CreditLimit FROM tblArCust "
-        "INNER JOIN tblArCustHist ON tblArCust.CustId = tblArCustHist.CustId "
-        "WHERE "
-        "((([CurAmtDue]+[BalAge1]+[BalAge2]+[BalAge3]+[BalAge4]-[UnapplCredit] "
-        "+[UnpaidFinch])>[CreditLimit]) AND (tblArCust.CreditLimit>0) AND (tblArCust.CreditHold=False)); ",
-        RecordsetType::ForwardOnly);
-    QueueEach(*rs, LogIdFrom::GetLogID, 1, "Account Over Credit Limit.", false);
-    return true;
-  });
-}
-
-bool QueueEngine::NearLimit() {
-  return raisingAs("NearLimit", [&] {
-    RecordsetPtr rs = m_dbDT->openRecordset(
-        "SELECT DISTINCTROW tblArCustHist.CustId,  tblArCust.CreditLimit "
-        "FROM tblArCust INNER JOIN tblArCustHist ON tblArCust.CustId = "
-        "tblArCustHist.CustId WHERE "
-        "((([CreditLimit]-([CurAmtDue]+[BalAge1]+[BalAge2]+[BalAge3]+[BalAge4] "
-        "-[UnapplCredit]+[UnpaidFinch]))<= " +
-            oskara::numberText(m_options.Chk_NearLimit_Amt) +
-            " ) AND (([CurAmtDue]+[BalAge1]+[BalAge2]+[BalAge3]+[BalAge4]-[UnapplCredit]+[UnpaidFinch])>0) "
-            "AND (tblArCust.CreditLimit>0) AND (tblArCust.CreditHold=False)); ",
-        RecordsetType::ForwardOnly);
-    QueueEach(*rs, LogIdFrom::GetLogID, 6, "Account approaching Credit Limit.", false);
-    return true;
-  });
-}
-
-// ---------------------------------------------------------------------------
-// Follow-up scans
-
-namespace {
-
-std::string followUpRemark(int16_t days, const char* tail) {
-  return "Follow-Up since last call made more than " + oskara::numberText(int64_t{days}) + tail;
-}
-
-}  // namespace
-
-bool QueueEngine::FollowUp1() {
-  return raisingAs("FollowUp1", [&] {
-    const std::string days = oskara::numberText(int64_t{m_options.Chk_FollowUp1_x});
-    RecordsetPtr rs = m_dbDT->openRecordset(
-        "SELECT DISTINCTROW tblDtCallLogHeader.CustID, tblDtCallLogHeader.LogID FROM "
-        "tblDtCallLogHeader INNER JOIN tblArCustHist ON "
-        "tblDtCallLogHeader.CustID = tblArCustHist.CustId WHERE "
-        "((([CurAmtDue]+[BalAge1]+[BalAge2]+[BalAge3]+[BalAge4] "
-        "-[UnapplCredit]+[UnpaidFinch])>0) AND "
-        "((IIf(IIf(IsNull([LastConversationDate]), "
-        "#01/1/2099#,[LastConversationDate]) "
-        "> "
-        "IIf(IsNull([LastPayDate]), "
-        "#01/1/68#, [LastPayDate]), True, False)) = True) AND "
-        "((DateDiff("
-        "\"d\""
-        ", "
-        "IIf(IsNull([LastConversationDate]), "
-        "#01/1/68#, [LastConversationDate]), Date())) >= " +
-            days + ")); ",
-        RecordsetType::ForwardOnly);
-    QueueEach(*rs, LogIdFrom::Record, 7,
-              followUpRemark(m_options.Chk_FollowUp1_x, " days ago and no payment was received."),
-              false);
-    return true;
-  });
-}
-
-bool QueueEngine::FollowUp2() {
-  return raisingAs("FollowUp2", [&] {
-    oskara::db::QueryDefPtr query = m_dbDT->queryDef(contract::kQryDtFollowUp2b);
-    query->setParameter("Chk_FollowUp2_x", m_options.Chk_FollowUp2_x);
-    RecordsetPtr rs = query->openRecordset(RecordsetType::ForwardOnly);
-    QueueEach(*rs, LogIdFrom::Record, 8,
-              followUpRemark(m_options.Chk_FollowUp2_x,
-                             " days ago and payment was promised but not yet received."),
-              false);
-    return true;
-  });
-}
-
-bool QueueEngine::FollowUp3() {
-  return raisingAs("FollowUp3", [&] {
-    RecordsetPtr rs = m_dbDT->openRecordset(
-        "SELECT tblDtCallLogHeader.CustID, tblDtCallLogHeader.LogID FROM tblDtCallLogHeader WHERE "
-        "tblDtCallLogHeader.ToCallBack=True ",
-        RecordsetType::ForwardOnly);
-    // The record's own LogID is not used: the customer gets the id GetLogID finds.
-    QueueEach(*rs, LogIdFrom::GetLogID, 9, "To call back the customer.",
-              m_options.Chk_FollowUp3Priority);
+bool QueueEngine::RunRule(const scanrules::ScanRule& rule) {
+  return raisingAs(rule.procedure.data(), [&] {
+    const std::string remark = rule.remark.text(m_options);
+    const bool priority = rule.priority && m_options.*rule.priority;
+    switch (rule.kind) {
+      case scanrules::RuleKind::Insert: {
+        oskara::db::QueryDefPtr query = m_dbDT->createQueryDef("");
+        query->setSql(scanrules::scanStatement(rule, m_options));
+        query->execute(oskara::db::kFailOnError);
+        // Every queued customer with a header gets its LogID again, not only the new rows.
+        query->setSql(
+            "UPDATE DISTINCTROW tblDTQueue INNER JOIN "
+            "tblDtCallLogHeader ON tblDTQueue.CustID = "
+            "tblDtCallLogHeader.CustID SET tblDTQueue.LogID = "
+            "[tblDtCallLogHeader].[LogID]; ");
+        query->execute(oskara::db::kFailOnError);
+        break;
+      }
+      case scanrules::RuleKind::EachRecord: {
+        RecordsetPtr rs = m_dbDT->openRecordset(scanrules::scanStatement(rule, m_options),
+                                                RecordsetType::ForwardOnly);
+        QueueEach(*rs, rule.logIdFrom, rule.transType, remark, priority);
+        break;
+      }
+      case scanrules::RuleKind::StoredQuery: {
+        oskara::db::QueryDefPtr query = m_dbDT->queryDef(rule.storedQuery);
+        query->setParameter(contract::optionName(rule.parameter), m_options.*rule.parameter);
+        RecordsetPtr rs = query->openRecordset(RecordsetType::ForwardOnly);
+        QueueEach(*rs, rule.logIdFrom, rule.transType, remark, priority);
+        break;
+      }
+    }
     return true;
   });
 }

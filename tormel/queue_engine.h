@@ -11,6 +11,7 @@
 #include "automation/method_table.h"
 #include "contract/options.h"
 #include "dbengine/dbengine.h"
+#include "scanrules/rules.h"
 
 namespace tormel {
 
@@ -63,26 +64,14 @@ class QueueEngine : public oskara::automation::DispatchObject<QueueEngine> {
   int16_t AddToQueue(const std::string& p_sCustID, int32_t p_lLogID, int16_t p_iTransType,
                      const std::string& p_sRemark, bool p_bPriority = false);
 
-  // Scan rules, in the order ProcessQueue runs them.
+  // The queue reset, then the enabled rules of scanrules::rulesInScanOrder(),
+  // each run by RunRule with its procedure's name as the source of its errors.
   bool EmptyQueue();
-  bool FollowUp3();
-  bool FollowUp2();
-  bool FollowUp1();
-  bool Exceed120Days();
-  bool Exceed90Days();
-  bool Exceed60Days();
-  bool Exceed30Days();
-  bool OverLimit();
-  bool NearLimit();
-  bool CreditHold();
-
-  struct AgeingRule;
-  bool RunAgeingRule(const AgeingRule& rule);
+  bool RunRule(const oskara::scanrules::ScanRule& rule);
   // Queues every record of `rs`: the customer from "CustId", the call-log id
   // from GetLogID or from the record's "LogID".
-  enum class LogIdFrom { GetLogID, Record };
-  void QueueEach(oskara::db::Recordset& rs, LogIdFrom logIdFrom, int16_t transType,
-                 const std::string& remark, bool priority);
+  void QueueEach(oskara::db::Recordset& rs, oskara::scanrules::LogIdFrom logIdFrom,
+                 int16_t transType, const std::string& remark, bool priority);
   int32_t LogIdOf(const std::string& custId);
 
   // Paths of the last InitOptions, as passed.

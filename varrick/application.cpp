@@ -11,6 +11,7 @@
 #include "contract/tables.h"
 #include "dbengine/dbengine.h"
 #include "presenter/message_presenter.h"
+#include "scanrules/explain.h"
 #include "varrick/process_state.h"
 #include "varrick/result_string.h"
 
@@ -49,6 +50,11 @@ const oskara::automation::MethodTable<Application>& Application::methodTable() {
                  "Logs off from the debt-tracking database."),
           method(member::kActiveUsersList, &Application::ActiveUsersList, {},
                  "Lists the users of the debt-tracking database, separated by \";\"."),
+          method(member::kExplainCustomer, &Application::ExplainCustomer,
+                 {"sDTPath", "sARPath", "sSOPath", "sCustID"},
+                 "Explains why a customer is in the collection queue, or not, as JSON: its queue row, "
+                 "every scan rule's verdict today with the values it compared, and the rule that "
+                 "takes the customer first. Only reads."),
       });
   return table;
 }
@@ -147,6 +153,12 @@ std::string Application::UpdateQueue(std::string sDTPath, std::string sARPath, s
   } catch (...) {
     return trapFailure(tag::kUpdateQueue, lErr, sError);
   }
+}
+
+std::string Application::ExplainCustomer(std::string sDTPath, std::string sARPath,
+                                         std::string sSOPath, std::string sCustID) {
+  return oskara::scanrules::explanationJson(
+      oskara::scanrules::explainCustomer(sDTPath, sARPath, sSOPath, sCustID));
 }
 
 }  // namespace varrick

@@ -67,6 +67,14 @@ class Application : public oskara::automation::DispatchObject<Application> {
   // GetDbUsers); "-1" when the list cannot be had, "" on a failure here.
   std::string ActiveUsersList();
 
+  // Why the customer sCustID is in the collection queue, or not, as JSON
+  // (scanrules/explain.h; docs/clients.md): its queue row, every scan rule's
+  // verdict today with the values compared, and the rule that takes it. Only
+  // reads, takes no lock, needs no logon, and answers while an update runs.
+  // sSOPath may be "". A failure raises its number and text.
+  std::string ExplainCustomer(std::string sDTPath, std::string sARPath, std::string sSOPath,
+                              std::string sCustID);
+
   static const oskara::automation::MethodTable<Application>& methodTable();
 
  private:

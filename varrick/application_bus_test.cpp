@@ -427,4 +427,41 @@ except dbus.DBusException as error:
       << answer;
 }
 
+// The explanation over the bus, asked by the docs' Python example while
+// another workstation's update holds the file: its queue-processing lock and
+// the scan's queue table deny-write, and an uncommitted write to the queue.
+TEST_F(ServersTest, PythonClientExplainsACustomerWhileAnUpdateHoldsTheFile) {
+  addCustomer("C120", {{"BalAge1", 10.0}, {"BalAge4", 300.0}});
+  namespace db = oskara::db;
+  db::Workspace& workspace = db::Engine::instance().workspace(0);
+  db::DatabasePtr dt = workspace.openDatabase(files_.dt.string());
+  db::RecordsetPtr lock =
+      dt->openRecordset(contract::kTblDtQueueProcLock, db::RecordsetType::Dynaset, db::kDenyWrite);
+  db::RecordsetPtr scanLock =
+      dt->openRecordset(contract::kTblDTQueue, db::RecordsetType::Dynaset, db::kDenyWrite);
+  workspace.beginTrans();
+  scanLock->addNew();
+  scanLock->setField("CustID", "C120");
+  scanLock->setField("TransType", int16_t{1});
+  scanLock->update();
+
+  startBus();
+  const QString examples = QStringLiteral(OSKARA_EXAMPLES_DIR);
+  const auto [status, output] = runPython(
+      {examples + QStringLiteral("/explain_customer.py"), QString::fromStdString(files_.dt),
+       QString::fromStdString(files_.ar), QString::fromStdString(files_.so), QStringLiteral("C120")});
+  ASSERT_EQ(status, 0) << output;
+  for (const char* line : {"queued: no", " 4 Exceed120Days  queues", " 7 Exceed30Days   taken earlier (taken by Exceed120Days)",
+                           " 8 OverLimit      not selected", "a scan now: reason 5 by Exceed120Days"})
+    EXPECT_NE(output.find(line), std::string::npos) << line << " in\n" << output;
+
+  const auto [failed, complaint] = runPython(
+      {examples + QStringLiteral("/explain_customer.py"), QString::fromStdString((dir_ / "none.db").string()),
+       QString::fromStdString(files_.ar), QString(), QStringLiteral("C120")});
+  EXPECT_EQ(failed, 1);
+  EXPECT_TRUE(complaint.starts_with("oskara.Automation.Error: [3024] ")) << complaint;
+
+  workspace.rollback();
+}
+
 }  // namespace

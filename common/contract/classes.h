@@ -35,6 +35,8 @@ inline constexpr std::string_view kCallBack = "CallBack";
 inline constexpr std::string_view kLogon = "Logon";
 inline constexpr std::string_view kLogOff = "LogOff";
 inline constexpr std::string_view kActiveUsersList = "ActiveUsersList";
+// Members added to the interface, after the original ones.
+inline constexpr std::string_view kExplainCustomer = "ExplainCustomer";
 }  // namespace application
 
 }  // namespace oskara::contract

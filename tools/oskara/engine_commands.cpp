@@ -14,6 +14,7 @@
 #include "dbengine/dbengine.h"
 #include "dbengine/errors.h"
 #include "result_table.h"
+#include "scanrules/explain.h"
 #include "statement_text.h"
 
 namespace oskara::tool {
@@ -103,6 +104,13 @@ int showQueue(const std::string& path, OutputFormat format, std::ostream& out) {
   return 0;
 }
 
+int explainCustomer(const std::string& dt, const std::string& ar, const std::string& so,
+                    const std::string& custId, bool json, std::ostream& out) {
+  const scanrules::Explanation explanation = scanrules::explainCustomer(dt, ar, so, custId);
+  out << (json ? scanrules::explanationJson(explanation) + "\n" : scanrules::explanationText(explanation));
+  return 0;
+}
+
 namespace {
 
 void addFormatFlags(CLI::App& command, bool& csv, bool& json) {
@@ -145,6 +153,31 @@ void addEngineCommands(CLI::App& app, CLI::App& db, Action& action) {
                                 : flags->first ? OutputFormat::Csv
                                                : OutputFormat::Text,
                          std::cout);
+      };
+    });
+  }
+  {
+    struct Request {
+      std::string dt, ar, so, custId;
+      bool json = false;
+    };
+    auto request = std::make_shared<Request>();
+    CLI::App* explain = app.add_subcommand(
+        "explain", "Explain why a customer is in the collection queue, or not: its queue row now, then "
+                   "every scan rule in the scan's order with the verdict it reaches today, the values it "
+                   "compared, and which earlier rule takes the customer first. Only reads.");
+    explain->add_option("DT", request->dt, "Debt-tracking database file")->required();
+    explain->add_option("AR", request->ar, "Accounts-receivable database file")->required();
+    explain->add_option("SO", request->so, "Sales-order database file (may be left out)")->required();
+    CLI::Option* custId = explain->add_option(
+        "CUSTID", request->custId, "Customer id; given three arguments, the third is the customer");
+    explain->add_flag("--json", request->json, "Print the explanation as one JSON object");
+    explain->callback([&action, request, custId] {
+      // DT AR CUSTID: the SO file was left out.
+      if (custId->count() == 0) std::swap(request->so, request->custId);
+      action = [request] {
+        return explainCustomer(request->dt, request->ar, request->so, request->custId,
+                               request->json, std::cout);
       };
     });
   }

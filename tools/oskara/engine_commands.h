@@ -32,4 +32,9 @@ int runSql(const SqlRequest& request, std::ostream& out);
 // a count line. Returns 0.
 int showQueue(const std::string& dtPath, OutputFormat format, std::ostream& out);
 
+// Why a customer is in the queue, or not (scanrules/explain.h), as text or
+// JSON. `so` may be "". Returns 0.
+int explainCustomer(const std::string& dt, const std::string& ar, const std::string& so,
+                    const std::string& custId, bool json, std::ostream& out);
+
 }  // namespace oskara::tool
