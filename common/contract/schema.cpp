@@ -219,7 +219,9 @@ std::string_view sqliteType(FieldKind kind) {
 // number written as text arrives as a number and the type tests see it so.
 // A date is one of three texts, each in its range: SQLite's date functions
 // normalise a day beyond its month ("+0 days"), so the text must come back
-// unchanged.
+// unchanged. Each function writes texts of one length only (10, 19 and 8
+// characters), so the text's length picks the one function that could give
+// it back: one call per date written instead of up to three.
 std::string sqliteFieldCheck(std::string_view field, FieldKind kind) {
   const std::string f(field);
   const std::string isNull = f + " IS NULL OR ";
@@ -230,8 +232,9 @@ std::string sqliteFieldCheck(std::string_view field, FieldKind kind) {
     case Double: return isNull + "typeof(" + f + ") IN ('integer', 'real')";
     case Boolean: return isNull + "typeof(" + f + ") = 'integer'";
     case Date:
-      return isNull + "(typeof(" + f + ") = 'text' AND (date(" + f + ", '+0 days') IS " + f + " OR datetime(" + f +
-             ", '+0 days') IS " + f + " OR time(" + f + ", '+0 days') IS " + f + "))";
+      return isNull + "(typeof(" + f + ") = 'text' AND CASE length(" + f + ") WHEN 10 THEN date(" + f +
+             ", '+0 days') WHEN 19 THEN datetime(" + f + ", '+0 days') WHEN 8 THEN time(" + f + ", '+0 days') END IS " +
+             f + ")";
   }
   return {};
 }
