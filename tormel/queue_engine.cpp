@@ -1,9 +1,12 @@
 #include "tormel/queue_engine.h"
 
+#include <algorithm>
 #include <array>
 #include <new>
 #include <string>
 #include <variant>
+
+#include <nlohmann/json.hpp>
 
 #include "about/about.h"
 #include "automation/class_registry.h"
@@ -11,7 +14,9 @@
 #include "contract/tables.h"
 #include "core/clock.h"
 #include "core/error.h"
+#include "dbengine/locations.h"
 #include "tormel/globals.h"
+#include "tormel/scan_progress.h"
 
 namespace tormel {
 
@@ -40,6 +45,8 @@ oskara::db::Engine& dbEngine() { return oskara::db::Engine::instance(); }
 
 // A call-log id as the rules pass it on: Null is 0.
 int32_t logIdValue(const Variant& value) { return value.isNull() ? 0 : value.toInt32(); }
+
+
 
 }  // namespace
 
@@ -72,6 +79,18 @@ const oskara::automation::MethodTable<QueueEngine>& QueueEngine::methodTable() {
                  "outcome is reported by calling CallBack(lErr, sError) on oCallBack."),
           method(member::kAbout, &QueueEngine::About, {},
                  "Shows the About dialog of the Queue Processing Engine; -1 when it was shown."),
+      },
+      {
+          oskara::automation::event<std::string, int32_t, int32_t, int32_t>(
+              std::string(member::kProgress), {"rule", "done", "total", "queued"},
+              "How far the running scan has got: the rule it is in, the enabled rules finished "
+              "before it and their number, and the customers queued so far; at most four times "
+              "a second."),
+          oskara::automation::event<std::string, std::string, std::string>(
+              std::string(member::kQueueUpdated),
+              {"dtLocation", "lastQueueProc", "customersPerReason"},
+              "A queue update has committed: the DT database (without a password), the time "
+              "stamped in LastQueueProc, and the queue's customers per reason code as JSON."),
       });
   return table;
 }
@@ -126,21 +145,22 @@ bool QueueEngine::ProcessQueue(std::string DT_UNCPath, std::string AR_UNCPath,
   struct RuleStep {
     bool ScanOptions::*option;
     bool (QueueEngine::*rule)();
+    const char* name;
   };
   // The order decides a customer's reason: a customer already queued is not
   // queued again by a later rule.
   static constexpr std::array<RuleStep, 11> kRuleOrder = {{
-      {&ScanOptions::Chk_ResetQueue, &QueueEngine::EmptyQueue},
-      {&ScanOptions::Chk_FollowUp3, &QueueEngine::FollowUp3},
-      {&ScanOptions::Chk_FollowUp2, &QueueEngine::FollowUp2},
-      {&ScanOptions::Chk_FollowUp1, &QueueEngine::FollowUp1},
-      {&ScanOptions::Chk_120Days, &QueueEngine::Exceed120Days},
-      {&ScanOptions::Chk_90Days, &QueueEngine::Exceed90Days},
-      {&ScanOptions::Chk_60Days, &QueueEngine::Exceed60Days},
-      {&ScanOptions::Chk_30Days, &QueueEngine::Exceed30Days},
-      {&ScanOptions::Chk_OverLimit, &QueueEngine::OverLimit},
-      {&ScanOptions::Chk_NearLimit, &QueueEngine::NearLimit},
-      {&ScanOptions::Chk_CreditHold, &QueueEngine::CreditHold},
+      {&ScanOptions::Chk_ResetQueue, &QueueEngine::EmptyQueue, "EmptyQueue"},
+      {&ScanOptions::Chk_FollowUp3, &QueueEngine::FollowUp3, "FollowUp3"},
+      {&ScanOptions::Chk_FollowUp2, &QueueEngine::FollowUp2, "FollowUp2"},
+      {&ScanOptions::Chk_FollowUp1, &QueueEngine::FollowUp1, "FollowUp1"},
+      {&ScanOptions::Chk_120Days, &QueueEngine::Exceed120Days, "Exceed120Days"},
+      {&ScanOptions::Chk_90Days, &QueueEngine::Exceed90Days, "Exceed90Days"},
+      {&ScanOptions::Chk_60Days, &QueueEngine::Exceed60Days, "Exceed60Days"},
+      {&ScanOptions::Chk_30Days, &QueueEngine::Exceed30Days, "Exceed30Days"},
+      {&ScanOptions::Chk_OverLimit, &QueueEngine::OverLimit, "OverLimit"},
+      {&ScanOptions::Chk_NearLimit, &QueueEngine::NearLimit, "NearLimit"},
+      {&ScanOptions::Chk_CreditHold, &QueueEngine::CreditHold, "CreditHold"},
   }};
 
   auto rollBackQuietly = [] {
@@ -165,11 +185,25 @@ bool QueueEngine::ProcessQueue(std::string DT_UNCPath, std::string AR_UNCPath,
       rollBackQuietly();
       return false;
     }
+    const auto enabled = std::count_if(kRuleOrder.begin(), kRuleOrder.end(),
+                                       [&](const RuleStep& step) { return m_options.*step.option; });
+    ScanProgress progress(static_cast<int32_t>(enabled), [this](const ScanProgressState& s) {
+      RaiseEvent(contract::queue_engine::kProgress, {s.rule, s.done, s.total, s.queued});
+    });
+    m_progress = &progress;
+    struct Detach {
+      ScanProgress*& progress;
+      ~Detach() { progress = nullptr; }
+    } detach{m_progress};
     for (const RuleStep& step : kRuleOrder) {
-      if (m_options.*step.option) (this->*step.rule)();
+      if (!(m_options.*step.option)) continue;
+      progress.enterRule(step.name);
+      (this->*step.rule)();
     }
+    const std::string perReason = CustomersPerReason();
     dbEngine().commitTrans(0);
     g_bInTrans = false;
+    AnnounceUpdate(perReason);
     return true;
   } catch (...) {
     const Error failure = oskara::currentFailure();
@@ -185,11 +219,50 @@ int16_t QueueEngine::LastQueueProcTimeStamp() {
     RecordsetPtr rs = m_dbDT->openRecordset(contract::kTblDTOptions, RecordsetType::Dynaset);
     if (rs->eof()) return kStampNoOptions;
     rs->edit();
-    rs->setField(contract::kLastQueueProc, oskara::currentClock().now());
+    m_lastQueueProc = oskara::currentClock().now();
+    rs->setField(contract::kLastQueueProc, m_lastQueueProc);
     rs->update();
     rs->close();
     return -1;
   });
+}
+
+std::string QueueEngine::CustomersPerReason() {
+  return raisingAs("CustomersPerReason", [&] {
+    RecordsetPtr rs = m_dbDT->openRecordset(
+        "SELECT TransType, Count(*) AS Customers FROM tblDTQueue GROUP BY TransType "
+        "ORDER BY TransType",
+        RecordsetType::ForwardOnly);
+    nlohmann::ordered_json counts = nlohmann::ordered_json::object();
+    for (; !rs->eof(); rs->moveNext()) {
+      const Variant reason = rs->field("TransType");
+      counts[reason.isNull() ? "null" : std::to_string(reason.toInt32())] =
+          rs->field("Customers").toInt32();
+    }
+    rs->close();
+    const std::string perReason = counts.dump();
+    // Sent inside the transaction: listeners hear it only if the scan commits.
+    m_dbDT->notify(contract::kQueueUpdatedChannel,
+                   nlohmann::ordered_json{{"dtLocation", oskara::db::shownLocation(m_sDTDbPath)},
+                                          {"lastQueueProc", m_lastQueueProc.toIso()},
+                                          {"customersPerReason", counts}}
+                       .dump());
+    return perReason;
+  });
+}
+
+void QueueEngine::AnnounceUpdate(const std::string& perReason) {
+  RaiseEvent(contract::queue_engine::kQueueUpdated,
+             {oskara::db::shownLocation(m_sDTDbPath), m_lastQueueProc.toIso(), perReason});
+}
+
+void QueueEngine::RaiseEvent(std::string_view event, std::vector<Variant> args) {
+  try {
+    const std::shared_ptr<oskara::Dispatch> source = m_eventSource.lock();
+    oskara::raiseEvent(source ? *source : *this, event, std::move(args));
+  } catch (...) {
+    // Whoever watches learns less; the scan goes on.
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -284,7 +357,8 @@ void QueueEngine::QueueEach(Recordset& rs, LogIdFrom logIdFrom, int16_t transTyp
     const int32_t logId =
         logIdFrom == LogIdFrom::GetLogID ? LogIdOf(custId) : logIdValue(rs.field("LogID"));
     // Refusals (already queued, no id) are ordinary outcomes; failures raise.
-    AddToQueue(custId, logId, transType, remark, priority);
+    if (AddToQueue(custId, logId, transType, remark, priority) == -1 && m_progress)
+      m_progress->addQueued(1);
     rs.moveNext();
   }
   rs.close();
@@ -337,6 +411,7 @@ bool QueueEngine::RunAgeingRule(const AgeingRule& rule) {
     oskara::db::QueryDefPtr query = m_dbDT->createQueryDef("");
     query->setSql(insert);
     query->execute(oskara::db::kFailOnError);
+    if (m_progress) m_progress->addQueued(query->recordsAffected());
     // Every queued customer with a header gets its LogID again, not only the new rows.
     query->setSql(
         "UPDATE DISTINCTROW tblDTQueue INNER JOIN "

@@ -32,4 +32,12 @@ int runSql(const SqlRequest& request, std::ostream& out);
 // a count line. Returns 0.
 int showQueue(const std::string& dtPath, OutputFormat format, std::ostream& out);
 
+// The queue of a DT database per reason code: TransType, Reason (the remark
+// of one of its rows) and Customers, by reason code.
+ResultTable queueSummary(const std::string& dtPath);
+// The summary as a text table and a line with the total.
+void writeQueueSummary(std::ostream& out, const ResultTable& summary);
+// LastQueueProc of the DT database's options, as ISO text ("" when unset).
+std::string lastQueueProc(const std::string& dtPath);
+
 }  // namespace oskara::tool
