@@ -40,6 +40,7 @@ struct Comparison {
   std::string label;      // what the line of the summary is about
   std::string measured;   // benchmark names, as registered
   std::string reference;
+  double target = 0;      // the largest ratio that passes; 0: the reporter's
 };
 
 // Which time a comparison's target is judged on. Processor time suits work

@@ -429,9 +429,9 @@ int main(int argc, char** argv) {
   oskara::bench::registerAll();
   oskara::bench::ComparingReporter reporter(
       {
-          Comparison{"lookup: engine / plain", "lookup/engine", "lookup/plain"},
-          Comparison{"insert: engine / plain", "insert/engine", "insert/plain"},
-          Comparison{"edit: engine / plain", "edit/engine", "edit/plain"},
+          Comparison{"lookup: engine / plain", "lookup/engine", "lookup/plain", 1.3},
+          Comparison{"insert: engine / plain", "insert/engine", "insert/plain", 1.2},
+          Comparison{"edit: engine / plain", "edit/engine", "edit/plain", 1.5},
       },
       1.5, oskara::bench::Basis::CpuTime);
   return oskara::bench::runBenchmarks(argc, argv, reporter);
