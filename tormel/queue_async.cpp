@@ -133,6 +133,8 @@ void frmQueueAsync::Timer1_Timer() {
     SetTimer1Interval(0);  // once per request
     scanLock.emplace(m_sDTPath);
     m_oEngine = QueueEngineClient::create().object();
+    if (auto* engine = dynamic_cast<QueueEngine*>(m_oEngine.get()))
+      engine->raiseEventsAs(m_wRequester);
     // Its result is not looked at: the error pair tells the outcome.
     QueueEngineClient(m_oEngine).ProcessQueue(m_sDTPath, m_sARPath, m_sSOPath, lErr, sError);
   } catch (...) {
@@ -168,6 +170,7 @@ bool QueueEngine::UpdQueueAsync(std::string DT_UNCPath, std::string AR_UNCPath,
     window.m_sARPath = std::move(AR_UNCPath);
     window.m_sSOPath = std::move(SO_UNCPath);
     window.m_oCallBack = oCallBack;
+    window.m_wRequester = weak_from_this();
     window.SetTimer1Interval(kAsyncScanDelayMs);
     window.WatchCallBackServer();
     return true;

@@ -60,6 +60,9 @@ class frmQueueAsync : public QObject {
   std::string m_sSOPath;
   oskara::ObjectRef m_oCallBack;  // receives CallBack; may be empty
   oskara::ObjectRef m_oEngine;    // the engine of the current scan; empty between scans
+  // The engine that UpdQueueAsync was called on: the scan raises its events
+  // (progress, the committed update) on it, where its client listens.
+  std::weak_ptr<oskara::Dispatch> m_wRequester;
 
   // Timer1's interval in milliseconds; 0 means stopped. Setting a non-zero
   // interval (re)starts the count.

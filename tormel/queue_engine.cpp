@@ -1,9 +1,12 @@
 #include "tormel/queue_engine.h"
 
+#include <algorithm>
 #include <array>
 #include <new>
 #include <string>
 #include <variant>
+
+#include <nlohmann/json.hpp>
 
 #include "about/about.h"
 #include "automation/class_registry.h"
@@ -11,7 +14,9 @@
 #include "contract/tables.h"
 #include "core/clock.h"
 #include "core/error.h"
+#include "dbengine/locations.h"
 #include "tormel/globals.h"
+#include "tormel/scan_progress.h"
 
 namespace tormel {
 
@@ -65,6 +70,18 @@ const oskara::automation::MethodTable<QueueEngine>& QueueEngine::methodTable() {
                  "outcome is reported by calling CallBack(lErr, sError) on oCallBack."),
           method(member::kAbout, &QueueEngine::About, {},
                  "Shows the About dialog of the Queue Processing Engine; -1 when it was shown."),
+      },
+      {
+          oskara::automation::event<std::string, int32_t, int32_t, int32_t>(
+              std::string(member::kProgress), {"rule", "done", "total", "queued"},
+              "How far the running scan has got: the rule it is in, the enabled rules finished "
+              "before it and their number, and the customers queued so far; at most four times "
+              "a second."),
+          oskara::automation::event<std::string, std::string, std::string>(
+              std::string(member::kQueueUpdated),
+              {"dtLocation", "lastQueueProc", "customersPerReason"},
+              "A queue update has committed: the DT database (without a password), the time "
+              "stamped in LastQueueProc, and the queue's customers per reason code as JSON."),
       });
   return table;
 }
@@ -140,12 +157,30 @@ bool QueueEngine::ProcessQueue(std::string DT_UNCPath, std::string AR_UNCPath,
     }
     // The order decides a customer's reason: a customer already queued is
     // not queued again by a later rule.
-    if (m_options.Chk_ResetQueue) EmptyQueue();
-    for (const scanrules::ScanRule& rule : scanrules::rulesInScanOrder()) {
-      if (m_options.*rule.option) RunRule(rule);
+    const auto& rules = scanrules::rulesInScanOrder();
+    int32_t enabled = m_options.Chk_ResetQueue ? 1 : 0;
+    for (const scanrules::ScanRule& rule : rules) enabled += (m_options.*rule.option) ? 1 : 0;
+    ScanProgress progress(enabled, [this](const ScanProgressState& s) {
+      RaiseEvent(contract::queue_engine::kProgress, {s.rule, s.done, s.total, s.queued});
+    });
+    m_progress = &progress;
+    struct Detach {
+      ScanProgress*& progress;
+      ~Detach() { progress = nullptr; }
+    } detach{m_progress};
+    if (m_options.Chk_ResetQueue) {
+      progress.enterRule("EmptyQueue");
+      EmptyQueue();
     }
+    for (const scanrules::ScanRule& rule : rules) {
+      if (!(m_options.*rule.option)) continue;
+      progress.enterRule(rule.procedure);
+      RunRule(rule);
+    }
+    const std::string perReason = CustomersPerReason();
     dbEngine().commitTrans(0);
     g_bInTrans = false;
+    AnnounceUpdate(perReason);
     return true;
   } catch (...) {
     const Error failure = oskara::currentFailure();
@@ -161,11 +196,50 @@ int16_t QueueEngine::LastQueueProcTimeStamp() {
     RecordsetPtr rs = m_dbDT->openRecordset(contract::kTblDTOptions, RecordsetType::Dynaset);
     if (rs->eof()) return kStampNoOptions;
     rs->edit();
-    rs->setField(contract::kLastQueueProc, oskara::currentClock().now());
+    m_lastQueueProc = oskara::currentClock().now();
+    rs->setField(contract::kLastQueueProc, m_lastQueueProc);
     rs->update();
     rs->close();
     return -1;
   });
+}
+
+std::string QueueEngine::CustomersPerReason() {
+  return raisingAs("CustomersPerReason", [&] {
+    RecordsetPtr rs = m_dbDT->openRecordset(
+        "SELECT TransType, Count(*) AS Customers FROM tblDTQueue GROUP BY TransType "
+        "ORDER BY TransType",
+        RecordsetType::ForwardOnly);
+    nlohmann::ordered_json counts = nlohmann::ordered_json::object();
+    for (; !rs->eof(); rs->moveNext()) {
+      const Variant reason = rs->field("TransType");
+      counts[reason.isNull() ? "null" : std::to_string(reason.toInt32())] =
+          rs->field("Customers").toInt32();
+    }
+    rs->close();
+    const std::string perReason = counts.dump();
+    // Sent inside the transaction: listeners hear it only if the scan commits.
+    m_dbDT->notify(contract::kQueueUpdatedChannel,
+                   nlohmann::ordered_json{{"dtLocation", oskara::db::shownLocation(m_sDTDbPath)},
+                                          {"lastQueueProc", m_lastQueueProc.toIso()},
+                                          {"customersPerReason", counts}}
+                       .dump());
+    return perReason;
+  });
+}
+
+void QueueEngine::AnnounceUpdate(const std::string& perReason) {
+  RaiseEvent(contract::queue_engine::kQueueUpdated,
+             {oskara::db::shownLocation(m_sDTDbPath), m_lastQueueProc.toIso(), perReason});
+}
+
+void QueueEngine::RaiseEvent(std::string_view event, std::vector<Variant> args) {
+  try {
+    const std::shared_ptr<oskara::Dispatch> source = m_eventSource.lock();
+    oskara::raiseEvent(source ? *source : *this, event, std::move(args));
+  } catch (...) {
+    // Whoever watches learns less; the scan goes on.
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -260,7 +334,8 @@ void QueueEngine::QueueEach(Recordset& rs, scanrules::LogIdFrom logIdFrom, int16
     const int32_t logId =
         logIdFrom == scanrules::LogIdFrom::GetLogID ? LogIdOf(custId) : logIdValue(rs.field("LogID"));
     // Refusals (already queued, no id) are ordinary outcomes; failures raise.
-    AddToQueue(custId, logId, transType, remark, priority);
+    if (AddToQueue(custId, logId, transType, remark, priority) == -1 && m_progress)
+      m_progress->addQueued(1);
     rs.moveNext();
   }
   rs.close();
@@ -296,6 +371,7 @@ bool QueueEngine::RunRule(const scanrules::ScanRule& rule) {
         oskara::db::QueryDefPtr query = m_dbDT->createQueryDef("");
         query->setSql(scanrules::scanStatement(rule, m_options));
         query->execute(oskara::db::kFailOnError);
+        if (m_progress) m_progress->addQueued(query->recordsAffected());
         // Every queued customer with a header gets its LogID again, not only the new rows.
         query->setSql(
             "UPDATE DISTINCTROW tblDTQueue INNER JOIN "

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "automation/method_table.h"
@@ -30,7 +31,17 @@ inline constexpr int16_t kQueueLogIdQueued = 1138;
 // LastQueueProcTimeStamp's result when the options table has no record.
 inline constexpr int16_t kStampNoOptions = 1118;
 
-class QueueEngine : public oskara::automation::DispatchObject<QueueEngine> {
+class ScanProgress;
+
+// Events (on the bus, signals of the typed interface):
+//   Progress(rule, done, total, queued): how far the scan has got, at most
+//     four times a second (scan_progress.h);
+//   QueueUpdated(dtLocation, lastQueueProc, customersPerReason): a scan has
+//     committed; the queue's customers per reason as JSON ({"2":13,...}).
+// On a server database the commit is also announced on the channel
+// contract::kQueueUpdatedChannel with the same three values as JSON.
+class QueueEngine : public oskara::automation::DispatchObject<QueueEngine>,
+                    public std::enable_shared_from_this<QueueEngine> {
  public:
   QueueEngine();
   ~QueueEngine() override;
@@ -55,6 +66,10 @@ class QueueEngine : public oskara::automation::DispatchObject<QueueEngine> {
   const ScanOptions& options() const { return m_options; }
   const std::string& dtPath() const { return m_sDTDbPath; }
 
+  // The events of this engine's scans are raised on `source` while it lives
+  // (the engine a client asked for an asynchronous update), else on this one.
+  void raiseEventsAs(std::weak_ptr<oskara::Dispatch> source) { m_eventSource = std::move(source); }
+
  private:
   friend class QueueEngineTestAccess;
 
@@ -73,6 +88,12 @@ class QueueEngine : public oskara::automation::DispatchObject<QueueEngine> {
   void QueueEach(oskara::db::Recordset& rs, oskara::scanrules::LogIdFrom logIdFrom,
                  int16_t transType, const std::string& remark, bool priority);
   int32_t LogIdOf(const std::string& custId);
+  // The queue's customers per reason, as JSON, read inside the transaction,
+  // and the commit-to-be announced to a server database's listeners.
+  std::string CustomersPerReason();
+  // The end of a committed scan, announced (see the events above). Never raises.
+  void AnnounceUpdate(const std::string& perReason);
+  void RaiseEvent(std::string_view event, std::vector<oskara::Variant> args);
 
   // Paths of the last InitOptions, as passed.
   std::string m_sDTDbPath;
@@ -86,6 +107,10 @@ class QueueEngine : public oskara::automation::DispatchObject<QueueEngine> {
   oskara::db::DatabasePtr m_dbAR;
   oskara::db::DatabasePtr m_dbSO;
   ScanOptions m_options;
+  oskara::DateTime m_lastQueueProc;  // the stamp of the running or last scan
+
+  ScanProgress* m_progress = nullptr;  // while ProcessQueue runs
+  std::weak_ptr<oskara::Dispatch> m_eventSource;
 };
 
 // Registers the engine's class (contract::kQueueEngineClass) with this

@@ -55,6 +55,17 @@ const oskara::automation::MethodTable<Application>& Application::methodTable() {
                  "Explains why a customer is in the collection queue, or not, as JSON: its queue row, "
                  "every scan rule's verdict today with the values it compared, and the rule that "
                  "takes the customer first. Only reads."),
+          method(member::kUpdQAsyncProgress, &Application::UpdQAsyncProgress,
+                 {"sRule", "lDone", "lTotal", "lQueued"},
+                 "Progress of the asynchronous queue update: the scan rule it is in, the enabled "
+                 "rules finished before it and their number, the customers queued so far. True "
+                 "while the update runs."),
+      },
+      {
+          oskara::automation::event<std::string, int32_t, int32_t, int32_t>(
+              std::string(member::kProgress), {"rule", "done", "total", "queued"},
+              "How far the queue update that this object started has got, as the engine "
+              "reports it, at most four times a second."),
       });
   return table;
 }
@@ -138,6 +149,7 @@ std::string Application::UpdateQueue(std::string sDTPath, std::string sARPath, s
     // The engine lives in this local client only: leaving the block, on any
     // path, releases it.
     oskara::clients::QueueEngineClient engine = oskara::clients::QueueEngineClient::create();
+    const std::unique_ptr<oskara::ServerWatch> progress = relayProgress(engine.object(), false);
     int32_t number = 0;
     std::string text;
     if (engine.ProcessQueue(sDTPath, sARPath, sSOPath, number, text))
@@ -159,6 +171,29 @@ std::string Application::ExplainCustomer(std::string sDTPath, std::string sARPat
                                          std::string sSOPath, std::string sCustID) {
   return oskara::scanrules::explanationJson(
       oskara::scanrules::explainCustomer(sDTPath, sARPath, sSOPath, sCustID));
+}
+
+std::unique_ptr<oskara::ServerWatch> Application::relayProgress(const oskara::ObjectRef& engine,
+                                                                bool async) {
+  // The watch ends with this object or before it, so `this` outlives it.
+  return oskara::watchEvent(
+      engine, contract::queue_engine::kProgress, [this, async](const std::vector<oskara::Variant>& args) {
+        if (args.size() != 4) return;
+        if (async) {
+          g_asyncProgress = {args[0].toString(), args[1].toInt32(), args[2].toInt32(),
+                             args[3].toInt32()};
+        }
+        oskara::raiseEvent(*this, contract::application::kProgress, args);
+      });
+}
+
+bool Application::UpdQAsyncProgress(std::string& sRule, int32_t& lDone, int32_t& lTotal,
+                                    int32_t& lQueued) {
+  sRule = g_asyncProgress.rule;
+  lDone = g_asyncProgress.done;
+  lTotal = g_asyncProgress.total;
+  lQueued = g_asyncProgress.queued;
+  return g_bAsyncRunning;
 }
 
 }  // namespace varrick

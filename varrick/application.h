@@ -5,11 +5,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
-#include "core/error.h"
+#include "automation/class_registry.h"
 #include "automation/method_table.h"
+#include "core/error.h"
 
 namespace varrick {
 
@@ -75,6 +78,13 @@ class Application : public oskara::automation::DispatchObject<Application> {
   std::string ExplainCustomer(std::string sDTPath, std::string sARPath, std::string sSOPath,
                               std::string sCustID);
 
+  // The latest progress of the asynchronous update of this process, as the
+  // engine last reported it: the rule it is in, the enabled rules finished
+  // before it and their number, the customers queued so far. True while the
+  // update runs (sRule "" until the engine's first report); false when none
+  // runs, with the last update's last report.
+  bool UpdQAsyncProgress(std::string& sRule, int32_t& lDone, int32_t& lTotal, int32_t& lQueued);
+
   static const oskara::automation::MethodTable<Application>& methodTable();
 
  private:
@@ -97,9 +107,14 @@ class Application : public oskara::automation::DispatchObject<Application> {
   void endUnreportedUpdate();
   friend struct QueueProcLockAccess;  // the lock's tests
 
+  // Passes the Progress events of `engine` on as this object's own; for the
+  // asynchronous update also into the process's g_asyncProgress.
+  std::unique_ptr<oskara::ServerWatch> relayProgress(const oskara::ObjectRef& engine, bool async);
+
   // The last asynchronous update of this object; null when none is held.
   oskara::ObjectRef m_oAsyncEngine;    // the engine object it created
   oskara::ObjectRef m_oAsyncCallBack;  // the Application it passed as the callback object
+  std::unique_ptr<oskara::ServerWatch> m_asyncProgress;  // relays m_oAsyncEngine's progress
 };
 
 // Registers the application's class (contract::kApplicationClass) with this

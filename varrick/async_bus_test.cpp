@@ -4,10 +4,14 @@
 // the users of a shared network folder do. Only the queue-processing lock in
 // that file keeps a second workstation out.
 //
+// On a PostgreSQL server the same holds between the workstations' sessions,
+// and a full update gives the queue that the same data gives in files.
+//
 // A request waits 2000 ms in the engine before its scan starts, so a poll
 // right after the start sees "01" without any help; every other wait is a
 // poll with a deadline.
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 #include <signal.h>
 
 #include <QCoreApplication>
@@ -23,6 +27,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 
 #include "automation/bus/bus.h"
@@ -32,7 +37,11 @@
 #include "contract/classes.h"
 #include "contract/schema.h"
 #include "contract/tables.h"
+#include "contract/testing/database_set.h"
 #include "contract/testing/table_rows.h"
+#include "dbengine/dbengine.h"
+#include "dbengine/postgres/users.h"
+#include "dbengine/test_files.h"
 #include "demo_data.h"
 #include "directdb/sqlite_file.h"
 
@@ -183,14 +192,16 @@ class Workstation {
   std::unique_ptr<oskara::automation::Bus> otherBus_;
 };
 
+void makeApplication() {
+  static int argc = 1;
+  static char name[] = "varrick_async_bus_test";
+  static char* argv[] = {name, nullptr};
+  if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+}
+
 class AsyncBusTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "varrick_async_bus_test";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { makeApplication(); }
 
   void SetUp() override {
     ASSERT_TRUE(temp_.isValid());
@@ -446,5 +457,124 @@ TEST_F(AsyncBusTest, EngineKilledDuringTheScanIsReportedAsGoneAndFreesTheLock) {
   EXPECT_TRUE(lastQueueProc().isNull());  // the killed scan committed nothing
   EXPECT_EQ(second_->start(files_).result, "");
 }
+
+// ---- The databases on a PostgreSQL server ----
+
+using oskara::db::testing::Backend;
+using oskara::db::testing::TestDatabases;
+using Rows = std::vector<std::vector<std::string>>;
+
+class ServerDatabaseTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  static void SetUpTestSuite() { makeApplication(); }
+
+  void SetUp() override {
+    if (!oskara::db::testing::postgresAvailable())
+      GTEST_SKIP() << "no PostgreSQL cluster (run under scripts/with-postgres)";
+    ASSERT_TRUE(temp_.isValid());
+    files_ = demoIn(databases_);
+    first_ = std::make_unique<Workstation>("pg-first", dir() / "first.log");
+    second_ = std::make_unique<Workstation>("pg-second", dir() / "second.log");
+    ASSERT_TRUE(first_->connected());
+    ASSERT_TRUE(second_->connected());
+  }
+
+  void TearDown() override {
+    releaseScans();
+    second_.reset();
+    first_.reset();
+  }
+
+  fs::path dir() const { return temp_.path().toStdString(); }
+
+  static contract::DatabaseFiles demoIn(TestDatabases& databases) {
+    return contract::testing::makeDatabaseSet(databases, [](const fs::path& dir) {
+      oskara::tool::createDemoDatabases(dir, {.customers = 2000, .seed = 7});
+    });
+  }
+
+  // Holds every scan at its first read of the AR schema, which the
+  // application servers never touch, until releaseScans: another session's
+  // transaction holds its customer table.
+  void holdScans() {
+    const std::string ar = files_.ar.string();
+    scanGate_ = PQconnectdb("");
+    const std::string lock = "BEGIN; LOCK TABLE \"" + ar.substr(ar.find("schema=") + 7) + "\".\"" +
+                             std::string(contract::kTblArCust) + "\" IN ACCESS EXCLUSIVE MODE";
+    PGresult* result = PQexec(scanGate_, lock.c_str());
+    ASSERT_EQ(PQresultStatus(result), PGRES_COMMAND_OK) << PQerrorMessage(scanGate_);
+    PQclear(result);
+  }
+  void releaseScans() {
+    if (scanGate_) PQfinish(scanGate_);
+    scanGate_ = nullptr;
+  }
+
+  // The queue of DT, in the order of its customer ids. Without the call-log
+  // ids: a customer with several call-log headers gets any one of them.
+  static Rows queueOf(TestDatabases& databases) {
+    Rows rows = databases.query("dt", "SELECT CustID, TransType, Remark, EntryDate FROM " +
+                                          std::string(contract::kTblDTQueue));
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  }
+
+  QTemporaryDir temp_;
+  TestDatabases databases_{GetParam()};
+  contract::DatabaseFiles files_;
+  std::unique_ptr<Workstation> first_;
+  std::unique_ptr<Workstation> second_;
+  PGconn* scanGate_ = nullptr;
+};
+
+TEST_P(ServerDatabaseTest, FullUpdateThroughBothServersQueuesEveryReasonAsTheSameFilesDo) {
+  TestDatabases fileDatabases(Backend::SQLite);
+  const contract::DatabaseFiles files = demoIn(fileDatabases);
+  const contract::DatabaseFiles& onServer = files_;
+  for (const contract::DatabaseFiles* set : {&onServer, &files}) {
+    Reply reply{"", 77, "as passed"};
+    reply.result = ApplicationClient(first_->newApplication())
+                       .UpdateQueue(set->dt.string(), set->ar.string(), set->so.string(), reply.lErr, reply.sError);
+    ASSERT_EQ(reply.result, "") << reply.sError;
+  }
+  const Rows queue = queueOf(databases_);
+  std::set<std::string> reasons;
+  for (const auto& row : queue) reasons.insert(row.at(1));
+  EXPECT_EQ(reasons, (std::set<std::string>{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}));
+  EXPECT_EQ(queue, queueOf(fileDatabases));
+}
+
+TEST_P(ServerDatabaseTest, WorkstationsAreUsersAndTheLockDiesWithItsHoldersApplicationServer) {
+  for (Workstation* ws : {first_.get(), second_.get()}) {
+    ws->app = ws->newApplication();
+    ASSERT_EQ(ws->logon(files_).result, "");
+  }
+  // Both application servers' sessions are users of DT on the server; on
+  // one machine, as one user, the list names them once.
+  EXPECT_EQ(oskara::db::postgres::activeUsers(files_.dt.string()).size(), 2u);
+  const std::string me = oskara::db::Engine::instance().userName() + "@" + oskara::db::Engine::instance().machineName();
+  EXPECT_EQ(ApplicationClient(second_->app).ActiveUsersList(), me);
+
+  holdScans();
+  ASSERT_EQ(first_->start(files_).result, "");
+  const Reply busy = second_->start(files_);
+  EXPECT_EQ(busy.result, kBusy);
+  EXPECT_EQ(busy.lErr, 1238);
+
+  const qint64 varrick = first_->pidOf(kVarrick);
+  ASSERT_NE(varrick, 0);
+  kill(static_cast<pid_t>(varrick), SIGKILL);
+  ASSERT_TRUE(waitUntil([&] { return processGone(varrick); }, 5000));
+  first_->app.reset();
+  // The server ends the dead session's lock as the connection drops.
+  ASSERT_TRUE(second_->startWhenFree(files_, 2000));
+  releaseScans();
+  const std::optional<Reply> done = second_->pollUntilDone(30000);
+  ASSERT_TRUE(done);
+  EXPECT_EQ(done->result, "") << done->sError;
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, ServerDatabaseTest, ::testing::Values(Backend::PostgreSQL),
+                         oskara::db::testing::backendName);
 
 }  // namespace

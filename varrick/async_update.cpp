@@ -94,6 +94,7 @@ std::string Application::UpdateQueueAsync(std::string sDTPath, std::string sARPa
   };
   try {
     // The last update's references go first: this object starts afresh.
+    m_asyncProgress.reset();
     m_oAsyncEngine.reset();
     m_oAsyncCallBack.reset();
     if (g_updateInProgress) return refuse(alreadyRunningMessage(), false);
@@ -122,9 +123,11 @@ std::string Application::UpdateQueueAsync(std::string sDTPath, std::string sARPa
     g_lAsyncErr = 0;
     g_sAsyncError.clear();
     g_sAsyncResult.clear();
+    g_asyncProgress = {};
     running = true;
     engineWatch().reset();  // an earlier update's engine no longer concerns us
 
+    m_asyncProgress = relayProgress(m_oAsyncEngine, true);
     int32_t number = 0;
     std::string text;
     if (QueueEngineClient(m_oAsyncEngine)
@@ -177,6 +180,7 @@ std::string Application::UpdQAsyncStatus(int32_t& lErr, std::string& sError) {
     result = trapFailure(tag::kUpdQAsyncStatus, lErr, sError);
   }
   try {
+    m_asyncProgress.reset();
     m_oAsyncEngine.reset();
     m_oAsyncCallBack.reset();
   } catch (...) {

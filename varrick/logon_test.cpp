@@ -1,6 +1,7 @@
 // Logon, LogOff, the end of an Application object and the queue-processing
 // lock, in-process against real DT files. Other workstations are played by
-// varrick_lock_holder processes (testing/holder_process.h).
+// varrick_lock_holder processes (testing/holder_process.h). On a PostgreSQL
+// server, a role's privileges decide whether the logon probe may write.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 
 #include "contract/schema.h"
 #include "contract/tables.h"
+#include "contract/testing/database_set.h"
 #include "directdb/sqlite_file.h"
 #include "varrick/application.h"
 #include "varrick/process_state.h"
@@ -242,6 +244,58 @@ TEST_F(LogonTest, TheLockIsRefusedWhileAnotherHoldsItOrAnEngineScansAndSaysWhyOt
   EXPECT_EQ(QueueProcLockAccess::lock(*app_, dt_, &text), 3051);
   EXPECT_NE(text.find(lockFile), std::string::npos) << text;
 }
+
+using oskara::db::testing::Backend;
+
+class ServerLogonTest : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    if (!oskara::db::testing::postgresAvailable())
+      GTEST_SKIP() << "no PostgreSQL cluster (run under scripts/with-postgres)";
+  }
+  void TearDown() override {
+    g_rsHeld.reset();
+    g_dbDT.reset();
+    g_sDTPath.clear();
+  }
+};
+
+TEST_P(ServerLogonTest, ARoleThatMayReadButNotInsertTheLogonTableIsNotAvailable) {
+  oskara::db::testing::TestDatabases databases(GetParam());
+  const std::string dt = contract::testing::makeDatabaseSet(databases, [](const fs::path& dir) {
+                           contract::createDatabaseFiles(dir);
+                         }).dt.string();
+  const std::string schema = dt.substr(dt.find("schema=") + 7);
+  // A role that reads everything, and one that may also write the queue.
+  const std::string reader = "reader_" + std::to_string(getpid());
+  const std::string queueWriter = "queue_writer_" + std::to_string(getpid());
+  databases.run("dt", "CREATE ROLE " + reader + " LOGIN; CREATE ROLE " + queueWriter + " LOGIN IN ROLE " + reader +
+                          "; GRANT USAGE ON SCHEMA \"" + schema + "\" TO " + reader +
+                          "; GRANT SELECT ON ALL TABLES IN SCHEMA \"" + schema + "\" TO " + reader +
+                          "; GRANT INSERT, UPDATE, DELETE ON " + std::string(contract::kTblDTQueue) + " TO " +
+                          queueWriter);
+  Application app;
+  for (const std::string& role : {reader, queueWriter}) {
+    SCOPED_TRACE(role);
+    int32_t lErr = 77;
+    std::string sError;
+    EXPECT_EQ(app.Logon("postgresql://" + role + "@" + dt.substr(dt.find(":///") + 3), "ar", "so", lErr, sError),
+              "-1" + kNotAvailable);
+    EXPECT_EQ(lErr, 3027);
+    EXPECT_FALSE(g_rsHeld);
+    EXPECT_FALSE(g_dbDT);
+  }
+  int32_t lErr = 77;
+  std::string sError;
+  EXPECT_EQ(app.Logon(dt, "ar", "so", lErr, sError), "");  // the owner may write
+  EXPECT_EQ(databases.query("dt", "SELECT COUNT(*) FROM " + kLogonTable), (std::vector<std::vector<std::string>>{{"0"}}));
+  ASSERT_EQ(app.LogOff(lErr, sError), "");
+  databases.run("dt", "DROP OWNED BY " + reader + ", " + queueWriter + "; DROP ROLE " + queueWriter + "; DROP ROLE " +
+                          reader);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, ServerLogonTest, ::testing::Values(Backend::PostgreSQL),
+                         oskara::db::testing::backendName);
 
 }  // namespace
 }  // namespace varrick

@@ -17,5 +17,6 @@ std::string g_sAsyncResult;
 int32_t g_lAsyncErr = 0;
 std::string g_sAsyncError;
 bool g_bAsyncPrompt = false;
+AsyncProgress g_asyncProgress;
 
 }  // namespace varrick

@@ -40,4 +40,14 @@ extern int32_t g_lAsyncErr;         // its error number (0 before any)
 extern std::string g_sAsyncError;   // its error text ("" before any)
 extern bool g_bAsyncPrompt;         // `prompt` of the last UpdateQueueAsync; false when missing
 
+// The engine's last progress report of the asynchronous update (its
+// Progress event), as UpdQAsyncProgress reports it; cleared when one starts.
+struct AsyncProgress {
+  std::string rule;    // the rule it is in; "" before the first report
+  int32_t done = 0;    // enabled rules finished before it
+  int32_t total = 0;   // enabled rules
+  int32_t queued = 0;  // customers queued so far
+};
+extern AsyncProgress g_asyncProgress;
+
 }  // namespace varrick

@@ -144,6 +144,18 @@ std::unique_ptr<ServerWatch> watchServer(const ObjectRef& object, std::function<
   return activator->watchServer(object, std::move(onGone));
 }
 
+std::unique_ptr<ServerWatch> watchEvent(const ObjectRef& object, std::string_view event,
+                                        std::function<void(const std::vector<Variant>&)> handler) {
+  ObjectActivator* activator = nullptr;
+  {
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    activator = r.activator;
+  }
+  if (!object || !activator) return nullptr;
+  return activator->watchEvent(object, event, std::move(handler));
+}
+
 void raiseEvent(const Dispatch& source, std::string_view event, std::vector<Variant> args) {
   const ClassInfo& info = source.typeInfo();
   const MemberInfo* declared = info.findEvent(event);

@@ -19,7 +19,8 @@ namespace oskara {
 using ObjectFactory = std::function<ObjectRef()>;
 
 // A watch on the server process of an object of another process (see
-// watchServer). Destroying it ends the watch; its handler then never runs.
+// watchServer), or on its events (watchEvent). Destroying it ends the watch;
+// its handler then never runs.
 class ServerWatch {
  public:
   virtual ~ServerWatch() = default;
@@ -38,6 +39,16 @@ class ObjectActivator {
                                                    std::function<void()> onGone) {
     (void)object;
     (void)onGone;
+    return nullptr;
+  }
+  // Watches the events named `event` of `object` (see watchEvent below);
+  // nullptr when `object` is not one of this activator's.
+  virtual std::unique_ptr<ServerWatch> watchEvent(
+      const ObjectRef& object, std::string_view event,
+      std::function<void(const std::vector<Variant>&)> handler) {
+    (void)object;
+    (void)event;
+    (void)handler;
     return nullptr;
   }
   // Passes on an event of `source` (see raiseEvent below); `args` fit the
@@ -88,10 +99,18 @@ std::string servedProgIdOf(std::string_view className);
 // Raises the event `event` (ClassInfo::events) of `source`'s class with
 // `args`, its parameters in order, each converted to its declared type. The
 // activator passes it on: the bus sends it as a signal of the object's typed
-// interface to whoever listens, once a peer holds the object; otherwise
-// nothing happens. Raises 438 for an event the class does not declare, and
-// 450, 13 or 6 for arguments that do not fit it.
+// interface to whoever listens, from the object's path while a peer holds
+// it, else from the class factory's path. Raises 438 for an event the class
+// does not declare, and 450, 13 or 6 for arguments that do not fit it.
 void raiseEvent(const Dispatch& source, std::string_view event, std::vector<Variant> args);
+
+// Runs `handler`, from the event loop of this process's thread, with the
+// arguments of every event named `event` (compared exactly) that `object`, an
+// object of another process, raises while the watch lives: each value as its
+// natural Variant (a D-Bus string a String, an int32 a Long). nullptr for an
+// object of this process and when no activator is installed.
+std::unique_ptr<ServerWatch> watchEvent(const ObjectRef& object, std::string_view event,
+                                        std::function<void(const std::vector<Variant>&)> handler);
 
 // Objects made by this process's factories that are still alive.
 size_t liveLocalObjects();

@@ -87,6 +87,17 @@ std::string ApplicationClient::LogOff(int32_t& lErr, std::string& sError) {
   return callWithPair(application_, app::kLogOff, lErr, sError);
 }
 
+bool ApplicationClient::UpdQAsyncProgress(std::string& sRule, int32_t& lDone, int32_t& lTotal,
+                                          int32_t& lQueued) {
+  std::vector<Variant> args{sRule, lDone, lTotal, lQueued};
+  const bool running = call(application_, app::kUpdQAsyncProgress, args).toBool();
+  sRule = args[0].toString();
+  lDone = args[1].toInt32();
+  lTotal = args[2].toInt32();
+  lQueued = args[3].toInt32();
+  return running;
+}
+
 std::string ApplicationClient::ActiveUsersList() {
   std::vector<Variant> none;
   return call(application_, app::kActiveUsersList, none).toString();

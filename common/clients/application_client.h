@@ -48,6 +48,7 @@ class ApplicationClient {
                     const std::string& sSOPath, int32_t& lErr, std::string& sError);
   std::string LogOff(int32_t& lErr, std::string& sError);
   std::string ActiveUsersList();
+  bool UpdQAsyncProgress(std::string& sRule, int32_t& lDone, int32_t& lTotal, int32_t& lQueued);
 
  private:
   ObjectRef application_;

@@ -19,7 +19,14 @@ inline constexpr std::string_view kProcessQueue = "ProcessQueue";
 inline constexpr std::string_view kGetLogID = "GetLogID";
 inline constexpr std::string_view kUpdQueueAsync = "UpdQueueAsync";
 inline constexpr std::string_view kAbout = "About";
+// Events, signals of the typed interface on the bus.
+inline constexpr std::string_view kProgress = "Progress";
+inline constexpr std::string_view kQueueUpdated = "QueueUpdated";
 }  // namespace queue_engine
+
+// The PostgreSQL channel on which a committed queue update is announced
+// (NOTIFY, sent inside the update's transaction).
+inline constexpr std::string_view kQueueUpdatedChannel = "oskara_queue_updated";
 
 // Varrick's application object.
 inline constexpr std::string_view kApplicationClass = "Varrick.Application";
@@ -37,6 +44,9 @@ inline constexpr std::string_view kLogOff = "LogOff";
 inline constexpr std::string_view kActiveUsersList = "ActiveUsersList";
 // Members added to the interface, after the original ones.
 inline constexpr std::string_view kExplainCustomer = "ExplainCustomer";
+inline constexpr std::string_view kUpdQAsyncProgress = "UpdQAsyncProgress";
+// Event: the engine's progress, passed on.
+inline constexpr std::string_view kProgress = "Progress";
 }  // namespace application
 
 }  // namespace oskara::contract

@@ -21,9 +21,6 @@ namespace {
 
 namespace errc = db::errc;
 
-// The engine's catalog tables (docs/database-files.md).
-constexpr std::string_view kSysLinks = "sys_links";
-constexpr std::string_view kSysQueries = "sys_queries";
 
 constexpr std::string_view kCatalogDdl = R"sql(
 CREATE TABLE sys_links (
@@ -130,15 +127,11 @@ constexpr TableDef kDtTables[] = {
 constexpr TableDef kArTables[] = {{kTblArCust, kCustFields}, {kTblArCustHist, kCustHistFields}};
 constexpr TableDef kSoTables[] = {{kTblSoHeader, kSoHeaderFields}};
 
-constexpr std::string_view kDtIndexesDdl = R"sql(
-CREATE INDEX idx_tblDTQueue_CustID ON tblDTQueue (CustID);
-CREATE INDEX idx_tblDTQueue_LogID ON tblDTQueue (LogID);
-CREATE INDEX idx_tblDtCallLogHeader_CustID ON tblDtCallLogHeader (CustID);
-)sql";
+constexpr IndexDef kDtIndexes[] = {
+    {kTblDTQueue, queue::kCustID}, {kTblDTQueue, queue::kLogID}, {kTblDtCallLogHeader, calllog::kCustID}};
+constexpr IndexDef kSoIndexes[] = {{kTblSoHeader, soheader::kCustId}};
 
-constexpr std::string_view kSoIndexesDdl = R"sql(
-CREATE INDEX idx_tblSoHeader_CustId ON tblSoHeader (CustId);
-)sql";
+constexpr std::string_view kLinkedArTables[] = {kTblArCust, kTblArCustHist};
 
 // Customers who promised a payment by a date now past, have paid nothing
 // since the call, and were last called at least the given number of days ago.
@@ -179,14 +172,13 @@ void createOne(const std::filesystem::path& path, DatabaseKind kind, const Datab
   db.exec(kCatalogDdl);
   db.exec(tablesDdl(kind));
   if (options.indexes) db.exec(indexesDdl(kind));
-  if (kind == DatabaseKind::DT) {
-    // Links are stored relative to the DT file so the three files can move together.
-    const std::string arName = files.ar.filename().string();
-    for (std::string_view table : {kTblArCust, kTblArCustHist})
+  if (kind == DatabaseKind::DT && options.catalogRows) {
+    const std::string arName = fileLink(files.dt, files.ar);
+    for (std::string_view table : linkedArTables())
       db.insert(kSysLinks, {{"name", table}, {"database", arName}, {"source_table", table}});
     db.insert(kSysQueries, {{"name", kQryDtFollowUp2b}, {"sql", followUp2bSql()}});
-    if (options.optionsRecord) db.insert(kTblDTOptions, optionsRecord(newFileOptions()));
   }
+  if (kind == DatabaseKind::DT && options.optionsRecord) db.insert(kTblDTOptions, optionsRecord(newFileOptions()));
   db.exec("COMMIT;");
 }
 
@@ -194,6 +186,12 @@ void createOne(const std::filesystem::path& path, DatabaseKind kind, const Datab
 
 DatabaseFiles databaseFilesIn(const std::filesystem::path& dir) {
   return {dir / "dt.db", dir / "ar.db", dir / "so.db"};
+}
+
+std::string fileLink(const std::filesystem::path& dt, const std::filesystem::path& target) {
+  const std::filesystem::path folder = std::filesystem::absolute(dt).parent_path();
+  const std::filesystem::path relative = std::filesystem::absolute(target).lexically_normal().lexically_relative(folder);
+  return relative.empty() ? std::filesystem::absolute(target).string() : relative.string();
 }
 
 std::span<const TableDef> tableDefs(DatabaseKind kind) {
@@ -221,7 +219,9 @@ std::string_view sqliteType(FieldKind kind) {
 // number written as text arrives as a number and the type tests see it so.
 // A date is one of three texts, each in its range: SQLite's date functions
 // normalise a day beyond its month ("+0 days"), so the text must come back
-// unchanged.
+// unchanged. Each function writes texts of one length only (10, 19 and 8
+// characters), so the text's length picks the one function that could give
+// it back: one call per date written instead of up to three.
 std::string sqliteFieldCheck(std::string_view field, FieldKind kind) {
   const std::string f(field);
   const std::string isNull = f + " IS NULL OR ";
@@ -232,8 +232,9 @@ std::string sqliteFieldCheck(std::string_view field, FieldKind kind) {
     case Double: return isNull + "typeof(" + f + ") IN ('integer', 'real')";
     case Boolean: return isNull + "typeof(" + f + ") = 'integer'";
     case Date:
-      return isNull + "(typeof(" + f + ") = 'text' AND (date(" + f + ", '+0 days') IS " + f + " OR datetime(" + f +
-             ", '+0 days') IS " + f + " OR time(" + f + ", '+0 days') IS " + f + "))";
+      return isNull + "(typeof(" + f + ") = 'text' AND CASE length(" + f + ") WHEN 10 THEN date(" + f +
+             ", '+0 days') WHEN 19 THEN datetime(" + f + ", '+0 days') WHEN 8 THEN time(" + f + ", '+0 days') END IS " +
+             f + ")";
   }
   return {};
 }
@@ -254,14 +255,25 @@ std::string tablesDdl(DatabaseKind kind) {
   return ddl;
 }
 
-std::string_view indexesDdl(DatabaseKind kind) {
+std::span<const IndexDef> indexDefs(DatabaseKind kind) {
   switch (kind) {
-    case DatabaseKind::DT: return kDtIndexesDdl;
+    case DatabaseKind::DT: return kDtIndexes;
     case DatabaseKind::AR: return {};  // both tables are keyed by CustId
-    case DatabaseKind::SO: return kSoIndexesDdl;
+    case DatabaseKind::SO: return kSoIndexes;
   }
   return {};
 }
+
+std::string indexesDdl(DatabaseKind kind) {
+  std::string ddl;
+  for (const IndexDef& index : indexDefs(kind)) {
+    ddl += "CREATE INDEX " + index.name() + " ON " + std::string(index.table) + " (" + std::string(index.field) +
+           ");\n";
+  }
+  return ddl;
+}
+
+std::span<const std::string_view> linkedArTables() { return kLinkedArTables; }
 
 std::string_view followUp2bSql() { return kFollowUp2bSql; }
 
@@ -271,14 +283,19 @@ DatabaseFiles createDatabaseFiles(const std::filesystem::path& dir, const Create
   if (ec)
     throw Error(errc::kInvalidPath,
                 "Cannot create the folder " + quoted(dir) + " for the database files: " + ec.message() + ".");
-
   const DatabaseFiles files = databaseFilesIn(dir);
+  createDatabaseFiles(files, options);
+  return files;
+}
+
+void createDatabaseFiles(const DatabaseFiles& files, const CreateOptions& options) {
   const std::pair<const std::filesystem::path*, DatabaseKind> plan[] = {
       {&files.dt, DatabaseKind::DT}, {&files.ar, DatabaseKind::AR}, {&files.so, DatabaseKind::SO}};
 
   // Refuse before touching anything, so that a refusal leaves the folder as it was.
+  std::error_code ec;
   for (const auto& [path, kind] : plan) {
-    if (std::filesystem::exists(*path, ec))
+    if (!path->empty() && std::filesystem::exists(*path, ec))
       throw Error(kErrDatabaseExists, "Cannot create database " + quoted(*path) +
                                           ": the file already exists and is left as it is.");
   }
@@ -286,18 +303,23 @@ DatabaseFiles createDatabaseFiles(const std::filesystem::path& dir, const Create
   std::vector<std::filesystem::path> made;
   try {
     for (const auto& [path, kind] : plan) {
+      if (path->empty()) continue;
       claimNewFile(*path);
       made.push_back(*path);
       createOne(*path, kind, files, options);
     }
   } catch (...) {
-    for (const auto& path : made) {
-      std::filesystem::remove(path, ec);
-      std::filesystem::remove(path.string() + "-journal", ec);
-    }
+    removeDatabaseFiles(made);
     throw;
   }
-  return files;
+}
+
+void removeDatabaseFiles(const std::vector<std::filesystem::path>& files) {
+  std::error_code ec;
+  for (const auto& path : files) {
+    std::filesystem::remove(path, ec);
+    std::filesystem::remove(path.string() + "-journal", ec);
+  }
 }
 
 }  // namespace oskara::contract

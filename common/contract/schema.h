@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace oskara::contract {
 
@@ -22,6 +23,12 @@ struct DatabaseFiles {
   std::filesystem::path dt;  // debt tracking: options, queue, call log; links to AR
   std::filesystem::path ar;  // accounts receivable: customers and aged balances
   std::filesystem::path so;  // sales orders
+};
+
+// Where the three databases are: file paths, or locations on a PostgreSQL
+// server (dbengine/locations.h).
+struct DatabaseLocations {
+  std::string dt, ar, so;
 };
 
 // The file names the tool uses in a folder: dt.db, ar.db, so.db.
@@ -64,9 +71,25 @@ std::string sqliteFieldCheck(std::string_view field, FieldKind kind);
 // file gets as well; several statements separated by ';'. Every field has
 // its CHECK constraint.
 std::string tablesDdl(DatabaseKind kind);
-// The non-unique indexes of one file. Separate so that a bulk load can
-// build them after the rows are in.
-std::string_view indexesDdl(DatabaseKind kind);
+// The non-unique indexes of one database, each on one field, named
+// idx_TABLE_FIELD.
+struct IndexDef {
+  std::string_view table;
+  std::string_view field;
+  std::string name() const { return "idx_" + std::string(table) + "_" + std::string(field); }
+};
+std::span<const IndexDef> indexDefs(DatabaseKind kind);
+// SQLite statements creating them in a file. Separate so that a bulk load
+// can build them after the rows are in.
+std::string indexesDdl(DatabaseKind kind);
+
+// The AR tables that DT links to, each under its own name.
+std::span<const std::string_view> linkedArTables();
+
+// The engine's catalog tables, which every database has: sys_links (name,
+// database, source_table) and sys_queries (name, sql).
+inline constexpr std::string_view kSysLinks = "sys_links";
+inline constexpr std::string_view kSysQueries = "sys_queries";
 
 // The dialect text of the stored query qryDtFollowUp2b.
 std::string_view followUp2bSql();
@@ -74,6 +97,7 @@ std::string_view followUp2bSql();
 struct CreateOptions {
   bool indexes = true;        // false: the caller runs indexesDdl() after loading
   bool optionsRecord = true;  // false: tblDTOptions starts empty
+  bool catalogRows = true;    // false: sys_links and sys_queries start empty
 };
 
 // Creates dt.db, ar.db and so.db in `dir` (made when missing): the tables,
@@ -82,5 +106,14 @@ struct CreateOptions {
 // creating nothing, when any of the three files exists; a failure part-way
 // removes what it made.
 DatabaseFiles createDatabaseFiles(const std::filesystem::path& dir, const CreateOptions& options = {});
+// The same with the three files named one by one (their folders exist); an
+// empty SO path makes none.
+void createDatabaseFiles(const DatabaseFiles& files, const CreateOptions& options = {});
+// Removes files made by createDatabaseFiles, with their journals.
+void removeDatabaseFiles(const std::vector<std::filesystem::path>& files);
+
+// How DT's sys_links names the file `target`: relative to DT's folder, so
+// that the files can move together.
+std::string fileLink(const std::filesystem::path& dt, const std::filesystem::path& target);
 
 }  // namespace oskara::contract

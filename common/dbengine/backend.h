@@ -167,6 +167,12 @@ class Store {
   // information cannot be used.
   virtual std::optional<UserEntry> tryLockTable(std::string_view table) = 0;
   virtual void unlockTable(std::string_view table) = 0;
+
+  // Database::notify: a store without listeners ignores it.
+  virtual void notify(std::string_view channel, std::string_view payload) {
+    (void)channel;
+    (void)payload;
+  }
 };
 
 // The row writes' statements as every backend writes them, into `table`

@@ -205,6 +205,11 @@ bool Database::isOpen() const { return impl_->store != nullptr; }
 void Database::close() { impl_->close(); }
 int64_t Database::recordsAffected() const { return impl_->recordsAffected; }
 
+void Database::notify(std::string_view channel, std::string_view payload) {
+  impl_->requireOpen();
+  impl_->store->notify(channel, payload);
+}
+
 std::vector<std::string> Database::tableNames() {
   impl_->requireOpen();
   return impl_->catalog->tableNames();

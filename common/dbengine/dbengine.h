@@ -146,6 +146,11 @@ class Database : public std::enable_shared_from_this<Database> {
   void execute(std::string_view sql, int options = kNoOptions);
   int64_t recordsAffected() const;  // rows changed by the last execute on this database
 
+  // Announces `payload` on `channel` to the listening sessions of a server
+  // database, delivered only if the pending transaction commits (at once
+  // outside one). Files have no listeners: nothing happens.
+  void notify(std::string_view channel, std::string_view payload);
+
   // Closes the database now; record sets still open on it are closed too.
   void close();
   bool isOpen() const;

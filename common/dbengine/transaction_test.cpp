@@ -1,8 +1,12 @@
 // The workspace transaction over every open database, links included.
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
+
+#include <memory>
 
 #include "dbengine/dbengine.h"
 #include "dbengine/errors.h"
+#include "dbengine/postgres/location.h"
 #include "dbengine/test_files.h"
 
 namespace oskara::db {
@@ -49,6 +53,43 @@ OSKARA_ON_BOTH_BACKENDS(WorkspaceTransaction);
 // its transaction; files are apart.
 class FileTransaction : public WorkspaceTransaction {};
 INSTANTIATE_TEST_SUITE_P(Files, FileTransaction, ::testing::Values(testing::Backend::SQLite), testing::backendName);
+
+// A notification reaches another session of the server only when the
+// transaction it was sent in commits; files have no listeners.
+TEST_P(WorkspaceTransaction, NotificationsGoOutWithTheCommitOnly) {
+  DatabasePtr dt = open("dt");
+  if (databases.backend() == testing::Backend::SQLite) {
+    Engine::instance().beginTrans();
+    dt->notify("oskara_test", "ignored");
+    Engine::instance().commitTrans();
+    return;
+  }
+  const postgres::ServerLocation where = postgres::parseServerLocation(databases.location("dt"));
+  std::unique_ptr<PGconn, decltype(&PQfinish)> listener(PQconnectdb(where.conninfo.c_str()),
+                                                         &PQfinish);
+  ASSERT_EQ(PQstatus(listener.get()), CONNECTION_OK) << PQerrorMessage(listener.get());
+  PQclear(PQexec(listener.get(), "LISTEN oskara_test"));
+  auto heard = [&] {
+    // A round trip first: whatever was committed before it has arrived.
+    PQclear(PQexec(listener.get(), "SELECT 1"));
+    PQconsumeInput(listener.get());
+    std::vector<std::string> payloads;
+    while (PGnotify* n = PQnotifies(listener.get())) {
+      payloads.emplace_back(n->extra);
+      PQfreemem(n);
+    }
+    return payloads;
+  };
+
+  Engine::instance().beginTrans();
+  dt->notify("oskara_test", "rolled back");
+  Engine::instance().rollback();
+  Engine::instance().beginTrans();
+  dt->notify("oskara_test", "committed");
+  EXPECT_EQ(heard(), std::vector<std::string>{});  // not before the commit
+  Engine::instance().commitTrans();
+  EXPECT_EQ(heard(), std::vector<std::string>{"committed"});
+}
 
 TEST_P(WorkspaceTransaction, RollbackUndoesEveryFileAndLink) {
   DatabasePtr dt = open("dt");

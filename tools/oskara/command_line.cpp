@@ -5,6 +5,7 @@
 #include "about_command.h"
 #include "contract/classes.h"
 #include "logon_commands.h"
+#include "queue_follow.h"
 #include "update_queue.h"
 
 namespace oskara::tool {
@@ -28,7 +29,7 @@ std::unique_ptr<CLI::App> makeCommandLine(Action& action) {
   db->require_subcommand(1);
 
   addFileCommands(*db, action);
-  addEngineCommands(*app, *db, action);
+  addEngineCommands(*app, *db, action, runQueueFollow);
   addUpdateQueueCommand(*app, action);
   addLogonCommands(*app, action);
   addAboutCommand(*app, action);

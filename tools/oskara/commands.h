@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 namespace CLI {
 class App;
@@ -16,7 +17,11 @@ using Action = std::function<int()>;
 // db init, db demo: creating database files; db check: finding what is wrong in them.
 void addFileCommands(CLI::App& db, Action& action);
 
+// queue --follow DT: the queue's summary, again at each change until
+// interrupted (queue_follow.h; it needs the session bus).
+using FollowQueue = std::function<int(const std::string& dtPath)>;
+
 // db sql, queue: statements through the database engine.
-void addEngineCommands(CLI::App& app, CLI::App& db, Action& action);
+void addEngineCommands(CLI::App& app, CLI::App& db, Action& action, FollowQueue follow);
 
 }  // namespace oskara::tool

@@ -1,7 +1,5 @@
 #include "demo_data.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <array>
 #include <initializer_list>
@@ -12,7 +10,6 @@
 #include "core/clock.h"
 #include "core/error.h"
 #include "dbengine/errors.h"
-#include "directdb/sqlite_file.h"
 
 namespace oskara::tool {
 
@@ -29,8 +26,6 @@ int64_t DemoRandom::between(int64_t low, int64_t high) {
 }
 
 namespace {
-
-using directdb::SqliteFile;
 
 // What kind of account a customer is, and so which rule of a full scan
 // queues it first (rules run: call-back, promise, no payment since the call,
@@ -248,65 +243,6 @@ std::vector<CallLogEntry> shapeCustomer(Customer& c, DemoRandom& rnd) {
   return log;
 }
 
-// A prepared INSERT of the given fields of `table` in one file, reset after
-// each row; the values are bound in the order of the fields.
-class Inserter {
- public:
-  Inserter(SqliteFile& file, std::string_view table, std::initializer_list<std::string_view> fields)
-      : file_(file) {
-    std::string columns, values;
-    int number = 0;
-    for (std::string_view field : fields) {
-      const std::string separator = number++ == 0 ? "" : ", ";
-      columns += separator + std::string(field);
-      values += separator + "?" + std::to_string(number);
-    }
-    const std::string sql =
-        "INSERT INTO " + std::string(table) + " (" + columns + ") VALUES (" + values + ")";
-    if (sqlite3_prepare_v2(file.handle(), sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK)
-      fail(sql);
-  }
-  ~Inserter() { sqlite3_finalize(stmt_); }
-  Inserter(const Inserter&) = delete;
-  Inserter& operator=(const Inserter&) = delete;
-
-  Inserter& text(std::string_view v) {
-    sqlite3_bind_text(stmt_, ++index_, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  Inserter& integer(int64_t v) {
-    sqlite3_bind_int64(stmt_, ++index_, v);
-    return *this;
-  }
-  Inserter& money(int64_t cents) {
-    sqlite3_bind_double(stmt_, ++index_, static_cast<double>(cents) / 100.0);
-    return *this;
-  }
-  Inserter& null() {
-    sqlite3_bind_null(stmt_, ++index_);
-    return *this;
-  }
-  void run() {
-    if (sqlite3_step(stmt_) != SQLITE_DONE) fail(sqlite3_sql(stmt_));
-    sqlite3_reset(stmt_);
-    index_ = 0;
-    ++rows_;
-  }
-  int64_t rows() const { return rows_; }
-
- private:
-  [[noreturn]] void fail(std::string_view sql) {
-    throw Error(db::errc::kReserved, "Cannot write demo data to '" + file_.path().string() +
-                                         "': " + sqlite3_errmsg(file_.handle()) + " (in: " +
-                                         std::string(sql) + ")");
-  }
-
-  SqliteFile& file_;
-  sqlite3_stmt* stmt_ = nullptr;  // owned
-  int index_ = 0;
-  int64_t rows_ = 0;
-};
-
 // ISO dates of today and the days before it.
 class DateTexts {
  public:
@@ -320,11 +256,6 @@ class DateTexts {
   std::vector<std::string> texts_;
 };
 
-void bulkLoadSettings(SqliteFile& file) {
-  // The files are new and removed on failure, so durability during the load buys nothing.
-  file.exec("PRAGMA synchronous=OFF; PRAGMA journal_mode=MEMORY; PRAGMA cache_size=-65536; BEGIN;");
-}
-
 std::string customerId(int64_t index, int width) {
   std::string digits = std::to_string(index + 1);
   if (static_cast<int>(digits.size()) < width) digits.insert(0, static_cast<size_t>(width) - digits.size(), '0');
@@ -332,25 +263,27 @@ std::string customerId(int64_t index, int width) {
   return digits;
 }
 
-DemoSummary load(const contract::DatabaseFiles& files, const DemoOptions& options) {
-  SqliteFile dt(files.dt), ar(files.ar), so(files.so);
-  for (SqliteFile* f : {&dt, &ar, &so}) bulkLoadSettings(*f);
+// Money in cents as the currency fields hold it.
+TableWriter& money(TableWriter& writer, int64_t cents) { return writer.real(static_cast<double>(cents) / 100.0); }
+
+std::vector<TableCount> load(NewDatabases& databases, const DemoOptions& options) {
+  using contract::DatabaseKind;
 
   namespace ar_cust = contract::arcust;
   namespace ar_hist = contract::arcusthist;
   namespace call_log = contract::calllog;
   namespace so_header = contract::soheader;
-  Inserter cust(ar, contract::kTblArCust,
+  const auto cust = databases.writer(DatabaseKind::AR, contract::kTblArCust,
                 {ar_cust::kCustId, ar_cust::kCustName, ar_cust::kCreditHold, ar_cust::kCreditLimit, ar_cust::kPhone,
                  ar_cust::kContact});
-  Inserter hist(ar, contract::kTblArCustHist,
+  const auto hist = databases.writer(DatabaseKind::AR, contract::kTblArCustHist,
                 {ar_hist::kCustId, ar_hist::kCurAmtDue, ar_hist::kBalAge1, ar_hist::kBalAge2, ar_hist::kBalAge3,
                  ar_hist::kBalAge4, ar_hist::kUnapplCredit, ar_hist::kNewFinch, ar_hist::kUnpaidFinch,
                  ar_hist::kLastPayDate, ar_hist::kLastPayAmt});
-  Inserter header(dt, contract::kTblDtCallLogHeader,
+  const auto header = databases.writer(DatabaseKind::DT, contract::kTblDtCallLogHeader,
                   {call_log::kLogID, call_log::kCustID, call_log::kToCallBack, call_log::kLastConversationDate,
                    call_log::kPromisedPayDate, call_log::kPromisedAmt, call_log::kCollector});
-  Inserter order(so, contract::kTblSoHeader,
+  const auto order = databases.writer(DatabaseKind::SO, contract::kTblSoHeader,
                  {so_header::kOrderNo, so_header::kCustId, so_header::kOrderDate, so_header::kAmount});
 
   const DateTexts dates(currentClock().now().datePart());
@@ -377,59 +310,64 @@ DemoSummary load(const contract::DatabaseFiles& files, const DemoOptions& option
     phone += ") 555-";
     phone += std::to_string(rnd.between(10000, 19999)).substr(1);
 
-    cust.text(id).text(name).integer(c.hold ? 1 : 0).money(c.limit).text(phone).text(contact).run();
-    hist.text(id).money(c.cur);
-    for (int64_t band : c.age) hist.money(band);
-    hist.money(c.unappl).money(c.newFinch).money(c.unpaidFinch);
-    if (c.lastPayAge >= 0) hist.text(dates.daysAgo(c.lastPayAge)).money(c.lastPayAmt);
-    else hist.null().null();
-    hist.run();
+    cust->text(id).text(name).integer(c.hold ? 1 : 0);
+    money(*cust, c.limit).text(phone).text(contact).run();
+    money(hist->text(id), c.cur);
+    for (int64_t band : c.age) money(*hist, band);
+    money(money(money(*hist, c.unappl), c.newFinch), c.unpaidFinch);
+    if (c.lastPayAge >= 0) money(hist->text(dates.daysAgo(c.lastPayAge)), c.lastPayAmt);
+    else hist->null().null();
+    hist->run();
 
     for (const CallLogEntry& e : log) {
-      header.integer(nextLogId++).text(id).integer(e.callBack ? 1 : 0);
-      if (e.conversationAge >= 0) header.text(dates.daysAgo(e.conversationAge));
-      else header.null();
-      if (e.promiseAge >= 0) header.text(dates.daysAgo(e.promiseAge)).money(e.promisedAmt);
-      else header.null().null();
-      header.text(pick(kCollectors, rnd)).run();
+      header->integer(nextLogId++).text(id).integer(e.callBack ? 1 : 0);
+      if (e.conversationAge >= 0) header->text(dates.daysAgo(e.conversationAge));
+      else header->null();
+      if (e.promiseAge >= 0) money(header->text(dates.daysAgo(e.promiseAge)), e.promisedAmt);
+      else header->null().null();
+      header->text(pick(kCollectors, rnd)).run();
     }
 
     const int64_t orders = c.profile == Profile::CashAccount ? rnd.between(1, 5) : rnd.between(0, 3);
-    for (int64_t k = 0; k < orders; ++k)
-      order.integer(nextOrderNo++).text(id).text(dates.daysAgo(static_cast<int>(rnd.between(0, 180))))
-          .money(rnd.between(5000, 500000)).run();
+    for (int64_t k = 0; k < orders; ++k) {
+      order->integer(nextOrderNo++).text(id).text(dates.daysAgo(static_cast<int>(rnd.between(0, 180))));
+      money(*order, rnd.between(5000, 500000)).run();
+    }
   }
 
-  dt.exec(contract::indexesDdl(contract::DatabaseKind::DT));
-  ar.exec(contract::indexesDdl(contract::DatabaseKind::AR));
-  so.exec(contract::indexesDdl(contract::DatabaseKind::SO));
-  for (SqliteFile* f : {&ar, &so, &dt}) f->exec("COMMIT;");
-
-  DemoSummary summary;
-  summary.files = files;
-  summary.rowCounts = {{files.dt, std::string(contract::kTblDTOptions), 1},
-                       {files.dt, std::string(contract::kTblDtCallLogHeader), header.rows()},
-                       {files.dt, std::string(contract::kTblDTQueue), 0},
-                       {files.ar, std::string(contract::kTblArCust), cust.rows()},
-                       {files.ar, std::string(contract::kTblArCustHist), hist.rows()},
-                       {files.so, std::string(contract::kTblSoHeader), order.rows()}};
-  return summary;
+  for (TableWriter* writer : {cust.get(), hist.get(), header.get(), order.get()}) writer->flush();
+  databases.finish();
+  return {{DatabaseKind::DT, std::string(contract::kTblDTOptions), 1},
+          {DatabaseKind::DT, std::string(contract::kTblDtCallLogHeader), header->rows()},
+          {DatabaseKind::DT, std::string(contract::kTblDTQueue), 0},
+          {DatabaseKind::AR, std::string(contract::kTblArCust), cust->rows()},
+          {DatabaseKind::AR, std::string(contract::kTblArCustHist), hist->rows()},
+          {DatabaseKind::SO, std::string(contract::kTblSoHeader), order->rows()}};
 }
 
 }  // namespace
 
-DemoSummary createDemoDatabases(const std::filesystem::path& dir, const DemoOptions& options) {
+DemoSummary createDemoDatabases(const contract::DatabaseLocations& locations, const DemoOptions& options) {
   if (options.customers < 1 || options.customers > 10'000'000)
     throw Error(db::errc::kInvalidArgument, "Cannot make demo data for " + std::to_string(options.customers) +
                                                 " customers: the count must be between 1 and 10000000.");
-  const contract::DatabaseFiles files = contract::createDatabaseFiles(dir, {.indexes = false});
-  try {
-    return load(files, options);
-  } catch (...) {
-    std::error_code ec;
-    for (const auto& path : {files.dt, files.ar, files.so}) std::filesystem::remove(path, ec);
-    throw;
-  }
+  const std::unique_ptr<NewDatabases> databases = NewDatabases::create(locations, {});
+  DemoSummary summary;
+  summary.locations = locations;
+  summary.rowCounts = load(*databases, options);
+  return summary;
+}
+
+DemoSummary createDemoDatabases(const std::filesystem::path& dir, const DemoOptions& options) {
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec)
+    throw Error(db::errc::kInvalidPath, "Cannot create the folder '" + dir.string() +
+                                            "' for the database files: " + ec.message() + ".");
+  const contract::DatabaseFiles files = contract::databaseFilesIn(dir);
+  DemoSummary summary = createDemoDatabases({files.dt, files.ar, files.so}, options);
+  summary.files = files;
+  return summary;
 }
 
 }  // namespace oskara::tool

@@ -1,4 +1,4 @@
-// Demo databases: dt.db, ar.db and so.db filled with synthetic but
+// Demo databases: DT, AR and SO (files or schemas on a PostgreSQL server) filled with synthetic but
 // plausible customers, balances, call logs and orders. The mix is chosen so
 // that a scan with every option on (the options record of a new DT file)
 // queues customers under every reason code, 1 to 10. Dates are relative to
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "contract/schema.h"
+#include "new_databases.h"
 
 namespace oskara::tool {
 
@@ -21,20 +22,25 @@ struct DemoOptions {
 };
 
 struct TableCount {
-  std::filesystem::path file;
+  contract::DatabaseKind database;
   std::string table;
   int64_t rows = 0;
 };
 
 struct DemoSummary {
-  contract::DatabaseFiles files;
-  std::vector<TableCount> rowCounts;  // every table written, file by file
+  contract::DatabaseLocations locations;
+  contract::DatabaseFiles files;      // of the folder form
+  std::vector<TableCount> rowCounts;  // every table written, database by database
 };
 
-// Creates the three files in `dir` (refusing existing ones, like
-// createDatabaseFiles) and fills them in one transaction per file, indexes
-// built after the rows. On failure the files made are removed. Customer
+// Creates the three databases at `locations` (three files, or three schemas
+// on a PostgreSQL server: NewDatabases, new_databases.h, refusing existing
+// files and schemas holding tables) and fills them in one transaction per
+// file or server database, indexes built after the rows. On failure nothing
+// is left: files made are removed, server transactions rolled back. Customer
 // counts below 1 or above 10,000,000 are refused (3001).
+DemoSummary createDemoDatabases(const contract::DatabaseLocations& locations, const DemoOptions& options);
+// The same as dt.db, ar.db and so.db in `dir` (made when missing).
 DemoSummary createDemoDatabases(const std::filesystem::path& dir, const DemoOptions& options);
 
 // The generator's random numbers: SplitMix64, so that a seed gives the same

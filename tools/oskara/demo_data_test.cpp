@@ -67,7 +67,8 @@ TEST_F(DemoDataTest, GeneratorIsPlainSplitMix64) {
 TEST_F(DemoDataTest, CountsMatchTheFilesAndEveryRowBelongsToACustomer) {
   const DemoSummary s = createDemoDatabases(root_, {.customers = 300, .seed = 3});
   for (const TableCount& t : s.rowCounts) {
-    directdb::SqliteFile file(t.file);
+    const auto kind = static_cast<size_t>(t.database);
+    directdb::SqliteFile file(kind == 0 ? s.files.dt : kind == 1 ? s.files.ar : s.files.so);
     EXPECT_EQ(file.query("SELECT count(*) FROM " + t.table)[0][0].toInt32(), t.rows) << t.table;
   }
   directdb::SqliteFile dt(s.files.dt);

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "commands.h"
+#include "contract/options.h"
 #include "contract/tables.h"
 #include "core/error.h"
 #include "core/text.h"
@@ -111,6 +112,33 @@ int explainCustomer(const std::string& dt, const std::string& ar, const std::str
   return 0;
 }
 
+ResultTable queueSummary(const std::string& dtPath) {
+  db::DatabasePtr database = openDatabase(dtPath);
+  return readAll(*database->openRecordset(
+      "SELECT TransType, Min(Remark) AS Reason, Count(*) AS Customers FROM " +
+          std::string(contract::kTblDTQueue) + " GROUP BY TransType ORDER BY TransType;",
+      db::RecordsetType::ForwardOnly));
+}
+
+void writeQueueSummary(std::ostream& out, const ResultTable& summary) {
+  int64_t total = 0;
+  for (const auto& row : summary.rows) total += row[2].toInt32();
+  if (!summary.rows.empty()) writeText(out, summary);
+  out << total << (total == 1 ? " customer" : " customers") << " in the queue.\n";
+}
+
+std::string lastQueueProc(const std::string& dtPath) {
+  db::DatabasePtr database = openDatabase(dtPath);
+  db::RecordsetPtr rs = database->openRecordset(
+      "SELECT " + std::string(contract::kLastQueueProc) + " FROM " +
+          std::string(contract::kTblDTOptions),
+      db::RecordsetType::ForwardOnly);
+  const std::string stamp =
+      rs->eof() || rs->field(0).isNull() ? std::string() : displayText(rs->field(0));
+  rs->close();
+  return stamp;
+}
+
 namespace {
 
 void addFormatFlags(CLI::App& command, bool& csv, bool& json) {
@@ -121,7 +149,7 @@ void addFormatFlags(CLI::App& command, bool& csv, bool& json) {
 
 }  // namespace
 
-void addEngineCommands(CLI::App& app, CLI::App& db, Action& action) {
+void addEngineCommands(CLI::App& app, CLI::App& db, Action& action, FollowQueue follow) {
   {
     auto request = std::make_shared<SqlRequest>();
     CLI::App* sql = db.add_subcommand(
@@ -147,7 +175,18 @@ void addEngineCommands(CLI::App& app, CLI::App& db, Action& action) {
         "queue", "Print the collection queue of the DT database, by reason code and customer.");
     queue->add_option("DT", *path, "DT database file")->required();
     addFormatFlags(*queue, flags->first, flags->second);
-    queue->callback([&action, path, flags] {
+    auto followed = std::make_shared<bool>(false);
+    queue->add_flag("--follow", *followed,
+                    "Print the customers per reason code, and again each time the queue changes "
+                    "(a queue update's signal on the session bus, a notification of the server "
+                    "database, or a new LastQueueProc, looked at every 3 s), until interrupted")
+        ->excludes("--csv")
+        ->excludes("--json");
+    queue->callback([&action, path, flags, followed, follow] {
+      if (*followed) {
+        action = [path, follow] { return follow(*path); };
+        return;
+      }
       action = [path, flags] {
         return showQueue(*path, flags->second  ? OutputFormat::Json
                                 : flags->first ? OutputFormat::Csv

@@ -37,4 +37,12 @@ int showQueue(const std::string& dtPath, OutputFormat format, std::ostream& out)
 int explainCustomer(const std::string& dt, const std::string& ar, const std::string& so,
                     const std::string& custId, bool json, std::ostream& out);
 
+// The queue of a DT database per reason code: TransType, Reason (the remark
+// of one of its rows) and Customers, by reason code.
+ResultTable queueSummary(const std::string& dtPath);
+// The summary as a text table and a line with the total.
+void writeQueueSummary(std::ostream& out, const ResultTable& summary);
+// LastQueueProc of the DT database's options, as ISO text ("" when unset).
+std::string lastQueueProc(const std::string& dtPath);
+
 }  // namespace oskara::tool

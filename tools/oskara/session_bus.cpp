@@ -27,6 +27,8 @@ ClientBus::~ClientBus() {
   setObjectActivator(state_->previous);
 }
 
+automation::Bus& ClientBus::bus() { return state_->bus; }
+
 int onSessionBus(const char* connectionName, std::ostream& err,
                  const std::function<int(const QDBusConnection&)>& call) {
   const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");

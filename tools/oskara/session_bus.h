@@ -10,6 +10,10 @@
 
 class QDBusConnection;
 
+namespace oskara::automation {
+class Bus;
+}
+
 namespace oskara::tool {
 
 // Runs `call` with a connection to the bus named by DBUS_SESSION_BUS_ADDRESS
@@ -26,6 +30,7 @@ class ClientBus {
  public:
   explicit ClientBus(const QDBusConnection& connection);
   ~ClientBus();
+  automation::Bus& bus();
   ClientBus(const ClientBus&) = delete;
   ClientBus& operator=(const ClientBus&) = delete;
 

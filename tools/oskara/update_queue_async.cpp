@@ -1,13 +1,13 @@
 #include "update_queue_async.h"
 
-#include <unistd.h>
-
 #include <QEventLoop>
 #include <QTimer>
 #include <optional>
 #include <string>
 
 #include "clients/application_client.h"
+#include "automation/dispatch.h"
+#include "core/error.h"
 #include "session_bus.h"
 
 namespace oskara::tool {
@@ -26,10 +26,19 @@ void waitInEventLoop(std::chrono::milliseconds interval) {
   loop.exec();
 }
 
-// "Queue update running: 12 s" on one line, rewritten in place.
-void showElapsed(std::ostream& progress, std::chrono::steady_clock::duration elapsed) {
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
-  progress << "\rQueue update running: " << seconds << " s" << std::flush;
+// The running update's progress; nullopt once the server has shown that it
+// has no such member (an older one), which `known` remembers.
+std::optional<UpdateProgress> askProgress(ApplicationClient& client, bool& known) {
+  if (!known) return std::nullopt;
+  try {
+    UpdateProgress p;
+    client.UpdQAsyncProgress(p.rule, p.done, p.total, p.queued);
+    return p;
+  } catch (const Error& e) {
+    if (e.number() != automation_error::kMemberNotSupported) throw;
+    known = false;
+    return std::nullopt;
+  }
 }
 
 }  // namespace
@@ -62,34 +71,27 @@ UpdateQueueReply runAsyncUpdate(const ObjectRef& application, const UpdateQueueR
                                          request.prompt ? std::optional<bool>(true) : std::nullopt);
   if (!reply.result.empty()) return reply;
 
-  const auto started = std::chrono::steady_clock::now();
+  ProgressDisplay display(progress, request.progress);
   const auto wait = options.wait ? options.wait : waitInEventLoop;
-  bool shown = false;
+  bool progressKnown = request.progress != ProgressStyle::None;
   for (;;) {
     reply = UpdateQueueReply{};
     reply.result = client.UpdQAsyncStatus(reply.lErr, reply.sError);
     if (reply.result != kStillRunning) break;
-    if (options.terminal) {
-      showElapsed(progress, std::chrono::steady_clock::now() - started);
-      shown = true;
-    }
+    display.show(askProgress(client, progressKnown));
     wait(options.pollInterval);
   }
-  if (shown) {
-    showElapsed(progress, std::chrono::steady_clock::now() - started);
-    progress << '\n';
-  }
+  display.finish();
   return reply;
 }
 
 int runUpdateQueueAsync(const UpdateQueueRequest& request, std::ostream& out, std::ostream& err) {
   AsyncUpdateOptions options;
-  options.terminal = isatty(STDOUT_FILENO) != 0;
   UpdateQueueReply reply;
   const int status = onSessionBus(kConnectionName, err, [&](const QDBusConnection& connection) {
     ClientBus bus(connection);
     reply = runAsyncUpdate(ApplicationClient::create().object(), withAbsolutePaths(request), options,
-                           out);
+                           err);
     return 0;
   });
   if (status != 0) return status;

@@ -1,7 +1,8 @@
 // update-queue --async: a queue update that the application server runs in
 // the background, as a client of the Application object: Logon, then
 // UpdateQueueAsync, then UpdQAsyncStatus every so often until it no longer
-// answers "01", then LogOff. On a terminal the wait shows the elapsed time.
+// answers "01", then LogOff. Each poll also asks UpdQAsyncProgress, which the
+// wait shows in the request's progress style.
 #pragma once
 
 #include <chrono>
@@ -15,7 +16,6 @@ namespace oskara::tool {
 
 struct AsyncUpdateOptions {
   std::chrono::milliseconds pollInterval{250};
-  bool terminal = false;  // progress on `progress` while the update runs
   // Waits between polls; the default runs the Qt event loop for that long.
   std::function<void(std::chrono::milliseconds)> wait;
 };

@@ -12,7 +12,14 @@
 #include <optional>
 #include <sstream>
 
+#include "automation/bus/bus.h"
+#include "automation/bus/testing/event_wait.h"
 #include "automation/bus/testing/private_bus.h"
+#include "automation/class_registry.h"
+#include "clients/application_client.h"
+#include "directdb/sqlite_file.h"
+#include "session_bus.h"
+#include "update_queue_async.h"
 #include "contract/classes.h"
 #include "contract/schema.h"
 #include "contract/testing/table_rows.h"
@@ -58,7 +65,7 @@ TEST(UpdateQueueTest, ReportsSuccessInWordsAndFailuresWithTheirNumber) {
   const Printed ok = report({"", 0, ""});
   EXPECT_EQ(ok.status, 0);
   EXPECT_EQ(ok.out, "Queue updated.\n");
-  EXPECT_EQ(ok.err, "");
+  EXPECT_TRUE(ok.err.starts_with("The queue cannot be read here: ")) << ok.err;
 
   const Printed engine = report({"-1Error in Queue Engine Object !\r\n[-2147220504] Error at InitOptions.",
                                  -2147220504, "Error at InitOptions."});
@@ -125,7 +132,8 @@ TEST_F(UpdateQueueOnBusTest, UpdatesTheQueueOfFilesNamedRelativeToTheCaller) {
   ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", address_.c_str());
   const Printed ok = run({"books/dt.db", "books/ar.db", "books/so.db", false});
   EXPECT_EQ(ok.status, 0) << ok.err;
-  EXPECT_EQ(ok.out, "Queue updated.\n");
+  EXPECT_TRUE(ok.out.starts_with("Queue updated.\nCustomers queued per reason code:\n")) << ok.out;
+  EXPECT_TRUE(ok.out.ends_with("1 customer in the queue.\n")) << ok.out;
   // 60 days overdue.
   EXPECT_EQ(contract::testing::queueReasons("books/dt.db"), (std::map<std::string, int>{{"C1", 3}}));
 
@@ -151,6 +159,77 @@ TEST_F(UpdateQueueOnBusTest, UpdatesTheQueueOfFilesNamedRelativeToTheCaller) {
   EXPECT_EQ(damaged.status, 1);
   EXPECT_NE(damaged.err.find("Cause: the AR file '" + absolute + "/ar.db': [3049]"), std::string::npos)
       << damaged.err;
+}
+
+// A scan's progress reaches the client through both servers, during a
+// synchronous update (the Application's Progress signal) and an asynchronous
+// one (UpdQAsyncProgress and the signal); every listener of the bus hears a
+// committed update (QueueUpdated) and nothing of a failed one.
+TEST_F(UpdateQueueOnBusTest, ProgressAndCommittedUpdatesReachTheClients) {
+  contract::createDatabaseFiles("books");
+  contract::testing::addCustomer("books/ar.db", "C1", {{contract::arcusthist::kBalAge2, 80.0}});
+  contract::createDatabaseFiles("broken");
+  // Its follow-up rule's stored query gone: the scan fails inside its transaction.
+  directdb::SqliteFile("broken/dt.db").exec("DELETE FROM sys_queries");
+  ScopedEnv env("DBUS_SESSION_BUS_ADDRESS", address_.c_str());
+  const std::string dt = fs::absolute("books/dt.db").string();
+  const std::string ar = fs::absolute("books/ar.db").string();
+
+  // A listener on a connection of its own, as another program of the session.
+  const QString listenerName = QStringLiteral("listener");
+  const QDBusConnection listenerConnection =
+      QDBusConnection::connectToBus(QString::fromStdString(address_), listenerName);
+  std::vector<std::vector<Variant>> updates;
+  {
+    automation::Bus listener(listenerConnection);
+    const std::unique_ptr<ServerWatch> heard = listener.watchClassEvent(
+        contract::kQueueEngineClass, contract::queue_engine::kQueueUpdated,
+        [&](const std::vector<Variant>& args) { updates.push_back(args); });
+
+    const QDBusConnection connection =
+        QDBusConnection::connectToBus(QString::fromStdString(address_), QStringLiteral("client"));
+    UpdateQueueRequest request{dt, ar, "", false};
+    request.progress = ProgressStyle::Bar;
+    std::ostringstream shown;
+    EXPECT_EQ(callUpdateQueue(connection, request, shown).result, "");
+    EXPECT_NE(shown.str().find(" rule 1 of "), std::string::npos) << shown.str();
+
+    UpdateQueueRequest broken{fs::absolute("broken/dt.db").string(),
+                              fs::absolute("broken/ar.db").string(), "", false};
+    std::ostringstream none;
+    EXPECT_TRUE(callUpdateQueue(connection, broken, none).result.starts_with("-1"));
+
+    {
+      ClientBus client(connection);
+      clients::ApplicationClient application = clients::ApplicationClient::create();
+      std::vector<std::vector<Variant>> relayed;
+      const std::unique_ptr<ServerWatch> progress =
+          watchEvent(application.object(), contract::application::kProgress,
+                     [&](const std::vector<Variant>& args) { relayed.push_back(args); });
+      std::ostringstream polled;
+      EXPECT_EQ(runAsyncUpdate(application.object(), request, {}, polled).result, "");
+      std::string rule;
+      int32_t done = -1, total = 0, queued = -1;
+      EXPECT_FALSE(application.UpdQAsyncProgress(rule, done, total, queued));  // ended
+      EXPECT_FALSE(rule.empty());
+      EXPECT_GT(total, 0);
+      EXPECT_GE(queued, 0);
+      EXPECT_LT(done, total);
+      ASSERT_FALSE(relayed.empty());
+      EXPECT_EQ(relayed.back()[0].toString(), rule);
+    }
+    // The failed update in the middle was not announced: the two heard are
+    // the committed ones, in order.
+    ASSERT_TRUE(test_support::waitUntil([&] { return updates.size() >= 2; }));
+    ASSERT_EQ(updates.size(), 2u);
+    for (const auto& update : updates) {
+      EXPECT_EQ(update[0].toString(), dt);
+      EXPECT_EQ(update[2].toString(), "{\"3\":1}");  // one customer 60 days overdue
+    }
+    EXPECT_LE(updates[0][1].toString(), updates[1][1].toString());
+    QDBusConnection::disconnectFromBus(QStringLiteral("client"));
+  }
+  QDBusConnection::disconnectFromBus(listenerName);
 }
 
 }  // namespace

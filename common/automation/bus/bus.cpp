@@ -558,7 +558,17 @@ QDBusMessage BusCore::invokeReply(const QDBusMessage& message, const ObjectRef& 
   const QString sender = message.service();
   std::vector<Variant> args = wire::decodeList(wire::valueListOf(packedArgs), importer());
   const std::string name = wire::toStd(member);
-  Variant result = object->invoke(name, args);
+  Variant result;
+  try {
+    result = object->invoke(name, args);
+  } catch (const Error& e) {
+    // The error's source names the class that raised it when the member
+    // did not name itself, so that a caller can tell whose failure it is.
+    if (!e.source().empty()) throw;
+    const std::string& className = object->typeInfo().name;
+    const std::string progId = servedProgIdOf(className);
+    throw e.withSource(progId.empty() ? className : progId);
+  }
   // By-reference arguments the caller passed go back, already in its types.
   wire::ValueMap byRef;
   if (const MemberInfo* info = object->typeInfo().findMember(name)) {
@@ -690,10 +700,13 @@ QDBusMessage BusCore::handleFactory(const QDBusMessage& message, bool lateBound)
 
 void BusCore::raiseEvent(const Dispatch& source, const MemberInfo& event,
                          const std::vector<Variant>& args) {
+  // An object that no peer holds has no path on the bus: its class's
+  // listeners hear it from the factory.
   auto it = idOf_.find(&source);
-  if (it == idOf_.end()) return;  // no peer holds it, so none can listen
+  const QString path =
+      it == idOf_.end() ? QLatin1String(wire::kFactoryPath) : objectPath(it->second);
   if (auto interface = typedInterfaceOf(source))
-    connection.send(typed::eventSignal(objectPath(it->second), *interface, event, args));
+    connection.send(typed::eventSignal(path, *interface, event, args));
 }
 
 ObjectRef BusCore::activate(std::string_view progId) {
@@ -711,6 +724,65 @@ ObjectRef BusCore::activate(std::string_view progId) {
   }
   const auto path = qdbus_cast<QDBusObjectPath>(reply.arguments().value(0));
   return importReference({reply.service(), path});
+}
+
+namespace {
+
+// One watch of signals (an empty owner, path or interface matches any):
+// connected to them while it lives.
+class EventWatch : public QObject, public ServerWatch {
+  Q_OBJECT
+ public:
+  EventWatch(QDBusConnection connection, QString owner, QString path, QString interface,
+             QString name, std::function<void(const std::vector<Variant>&)> handler)
+      : connection_(std::move(connection)),
+        owner_(std::move(owner)),
+        path_(std::move(path)),
+        interface_(std::move(interface)),
+        name_(std::move(name)),
+        handler_(std::move(handler)) {
+    connection_.connect(owner_, path_, interface_, name_, this, SLOT(receive(QDBusMessage)));
+  }
+  ~EventWatch() override {
+    connection_.disconnect(owner_, path_, interface_, name_, this, SLOT(receive(QDBusMessage)));
+  }
+
+ public slots:
+  void receive(const QDBusMessage& signal) {
+    try {
+      handler_(typed::signalArguments(signal));
+    } catch (...) {
+      // A signal that does not decode, or a handler that fails, ends nothing.
+    }
+  }
+
+ private:
+  QDBusConnection connection_;
+  QString owner_;
+  QString path_;
+  QString interface_;
+  QString name_;
+  std::function<void(const std::vector<Variant>&)> handler_;
+};
+
+}  // namespace
+
+std::unique_ptr<ServerWatch> Bus::watchEvent(
+    const ObjectRef& object, std::string_view event,
+    std::function<void(const std::vector<Variant>&)> handler) {
+  auto* remote = dynamic_cast<RemoteObject*>(object.get());
+  if (!remote) return nullptr;
+  return std::make_unique<EventWatch>(core_->connection, remote->owner(), remote->path(),
+                                      QString(), wire::toQt(event), std::move(handler));
+}
+
+std::unique_ptr<ServerWatch> Bus::watchClassEvent(
+    std::string_view progId, std::string_view event,
+    std::function<void(const std::vector<Variant>&)> handler) {
+  const std::optional<QString> interface = typed::interfaceName(progId);
+  if (!interface) return nullptr;
+  return std::make_unique<EventWatch>(core_->connection, QString(), QString(), *interface,
+                                      wire::toQt(event), std::move(handler));
 }
 
 Bus::Bus(QDBusConnection connection) {
@@ -746,3 +818,5 @@ size_t Bus::remoteReferences() const { return core_->remoteReferences(); }
 size_t Bus::activeCalls() const { return core_->activeCalls; }
 
 }  // namespace oskara::automation
+
+#include "bus.moc"

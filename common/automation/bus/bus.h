@@ -40,8 +40,20 @@ class Bus : public ObjectActivator {
   std::unique_ptr<ServerWatch> watchServer(const ObjectRef& object,
                                            std::function<void()> onGone) override;
 
-  // Sends an event of an object that a peer holds as a signal of the
-  // object's typed interface, from the object's path.
+  // Listens to the signals named `event` that the object of a proxy of this
+  // bus raises, from its server and path.
+  std::unique_ptr<ServerWatch> watchEvent(
+      const ObjectRef& object, std::string_view event,
+      std::function<void(const std::vector<Variant>&)> handler) override;
+  // Listens to the signals named `event` of the typed interface of the class
+  // `progId`, whichever object of whichever process raises them.
+  std::unique_ptr<ServerWatch> watchClassEvent(
+      std::string_view progId, std::string_view event,
+      std::function<void(const std::vector<Variant>&)> handler);
+
+  // Sends an event as a signal of the object's typed interface, from the
+  // object's path while a peer holds it, else from the class factory's path
+  // (for listeners of the class, such as monitors).
   void raiseEvent(const Dispatch& source, const MemberInfo& event,
                   const std::vector<Variant>& args) override;
 

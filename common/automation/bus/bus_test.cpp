@@ -257,6 +257,7 @@ TEST_F(BusTest, ConversionAndDispatchFailuresKeepTheirNumbers) {
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), 13);
     EXPECT_NE(e.text().find("'value'"), std::string::npos) << e.text();
+    EXPECT_EQ(e.source(), "OskaraTest.Server");  // the class that refused it
   }
   EXPECT_EQ(errorNumber([&] { call(server, "Narrow", {int32_t{40000}}); }), 6);
   EXPECT_EQ(errorNumber([&] { call(server, "Frobnicate"); }), 438);

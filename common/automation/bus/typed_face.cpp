@@ -228,4 +228,18 @@ QDBusMessage eventSignal(const QString& path, const QString& interface, const Me
   return signal;
 }
 
+std::vector<Variant> signalArguments(const QDBusMessage& signal) {
+  const wire::ImportObject noObjects = [](const wire::ObjectAddress&) -> ObjectRef {
+    throw Error(runtime_error::kTypeMismatch, "Type mismatch: a signal cannot carry an object.");
+  };
+  std::vector<Variant> args;
+  for (const QVariant& value : signal.arguments()) {
+    args.push_back(value.metaType() == QMetaType::fromType<QDBusVariant>()
+                       ? decodeValue(value, DeclType::Variant, noObjects)
+                       : decodeValue(QVariant::fromValue(QDBusVariant(value)), DeclType::Variant,
+                                     noObjects));
+  }
+  return args;
+}
+
 }  // namespace oskara::automation::typed

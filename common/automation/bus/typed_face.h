@@ -57,4 +57,9 @@ QDBusMessage errorReply(const QDBusMessage& call, const Error& error);
 QDBusMessage eventSignal(const QString& path, const QString& interface, const MemberInfo& event,
                          const std::vector<Variant>& args);
 
+// The arguments of a signal, each as its natural Variant (typed signals carry
+// no declared types); a signal that carries anything but basic values or
+// variants of them raises 13.
+std::vector<Variant> signalArguments(const QDBusMessage& signal);
+
 }  // namespace oskara::automation::typed

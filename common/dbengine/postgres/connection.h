@@ -69,7 +69,7 @@ class PgConnection final : public backend::Connection, public std::enable_shared
  public:
   // Connects as libpq does for `location` (its parameters, environment and
   // service files), naming the session after `me` and the program.
-  // Failures as connectionFailure (pg_errors.h).
+  // Failures as connectionFailure (location.h).
   static std::shared_ptr<PgConnection> open(const ServerLocation& location, const UserEntry& me);
   ~PgConnection() override;  // rolls back what is pending
 

@@ -198,6 +198,37 @@ std::string scrubbed(std::string text, const ServerLocation& location) {
   return text;
 }
 
+std::string serverReason(std::string_view message) {
+  while (!message.empty() && (message.back() == '\n' || message.back() == ' ' || message.back() == '.'))
+    message.remove_suffix(1);
+  std::string out(message);
+  // libpq puts the server's severity before its message, also after its own text.
+  for (std::string_view prefix : {"FATAL:  ", "ERROR:  "}) {
+    for (size_t at = out.find(prefix); at != std::string::npos; at = out.find(prefix, at)) out.erase(at, prefix.size());
+  }
+  // Several lines (one per address tried) read as one sentence.
+  for (char& c : out) {
+    if (c == '\n') c = ' ';
+  }
+  return out;
+}
+
+Error connectionFailure(const ServerLocation& location, std::string_view reason) {
+  const std::string why = scrubbed(serverReason(reason), location);
+  const auto contains = [&why](std::string_view part) { return why.find(part) != std::string::npos; };
+  const std::string where = "'" + location.shown + "'";
+  // The server's and libpq's texts in English (the cluster's language for
+  // messages before a session exists); anything else still carries its text.
+  if (contains("database \"") && contains("does not exist"))
+    return Error(errc::kFileNotFound, "Could not find the database of " + where + ": " + why + ".");
+  if (contains("Connection refused") || contains("No such file or directory") ||
+      contains("could not translate host name") || contains("timeout expired") ||
+      contains("Network is unreachable") || contains("No route to host") ||
+      contains("server closed the connection") || contains("could not connect"))
+    return Error(errc::kInvalidPath, "Could not reach the PostgreSQL server of " + where + ": " + why + ".");
+  return Error(errc::kCannotOpenFile, "The database engine cannot open " + where + ": " + why + ".");
+}
+
 std::string sameDatabaseSchema(std::string_view link) {
   if (link.substr(0, 1) != "?") return {};
   std::string schema;

@@ -1,12 +1,14 @@
 // A location on a PostgreSQL server, taken apart: what libpq is given, the
-// schema that is the database, how the location is shown, and what tells two
-// locations on the same server database apart. Shared by the PostgreSQL
-// backend and the active-users library (which needs no other part of the
-// engine).
+// schema that is the database, how the location is shown, what tells two
+// locations on the same server database apart, and why a connection to it
+// failed. Shared by the PostgreSQL backend, the active-users library and the
+// tool's direct sessions (which need no other part of the engine).
 #pragma once
 
 #include <string>
 #include <string_view>
+
+#include "core/error.h"
 
 namespace oskara::db::postgres {
 
@@ -33,6 +35,15 @@ ServerLocation parseServerLocation(std::string_view location);
 // `text` without the location's password, wherever it occurs (a message of
 // libpq or the server may quote the connection string).
 std::string scrubbed(std::string text, const ServerLocation& location);
+
+// A message of libpq or the server as one sentence: without its severity
+// prefixes, line breaks and final full stop.
+std::string serverReason(std::string_view message);
+
+// Why the connection to `location` could not be made: 3044 when the server
+// cannot be reached, 3024 when it has no such database, 3051 otherwise (a
+// refused role or password, ...), with the server's or libpq's reason.
+Error connectionFailure(const ServerLocation& location, std::string_view reason);
 
 // A link's way of naming a schema of its own database: "?schema=NAME". The
 // schema, or "" when `link` is not of that form.

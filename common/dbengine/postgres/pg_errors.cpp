@@ -7,22 +7,6 @@
 namespace oskara::db::postgres {
 namespace {
 
-std::string trimmed(std::string_view text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ' || text.back() == '.')) text.remove_suffix(1);
-  std::string out(text);
-  // libpq puts the server's severity before its message, also after its own text.
-  for (std::string_view prefix : {"FATAL:  ", "ERROR:  "}) {
-    for (size_t at = out.find(prefix); at != std::string::npos; at = out.find(prefix, at)) out.erase(at, prefix.size());
-  }
-  // Several lines (one per address tried) read as one sentence.
-  for (char& c : out) {
-    if (c == '\n') c = ' ';
-  }
-  return out;
-}
-
-bool contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
-
 std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
 
 std::string field(const PGresult* result, int code) {
@@ -34,34 +18,19 @@ std::string_view firstOf(std::string_view a, std::string_view b) { return a.empt
 
 }  // namespace
 
-Error connectionFailure(const ServerLocation& location, std::string_view reason) {
-  const std::string why = scrubbed(trimmed(reason), location);
-  // The server's and libpq's texts in English (the cluster's language for
-  // messages before a session exists); anything else still carries its text.
-  if (contains(why, "database \"") && contains(why, "does not exist"))
-    return Error(errc::kFileNotFound, "Could not find the database of " + quoted(location.shown) + ": " + why + ".");
-  if (contains(why, "Connection refused") || contains(why, "No such file or directory") ||
-      contains(why, "could not translate host name") || contains(why, "timeout expired") ||
-      contains(why, "Network is unreachable") || contains(why, "No route to host") ||
-      contains(why, "server closed the connection") || contains(why, "could not connect"))
-    return Error(errc::kInvalidPath,
-                 "Could not reach the PostgreSQL server of " + quoted(location.shown) + ": " + why + ".");
-  return Error(errc::kCannotOpenFile, "The database engine cannot open " + quoted(location.shown) + ": " + why + ".");
-}
-
 Error schemaNotFound(const ServerLocation& location) {
   return Error(errc::kFileNotFound, "Could not find the schema " + quoted(location.schema) + " of " +
                                         quoted(location.shown) + ": its database has no such schema.");
 }
 
 Error connectionLost(const ServerLocation& location, std::string_view reason) {
-  return diskError(location.shown, scrubbed(trimmed(reason), location));
+  return diskError(location.shown, scrubbed(serverReason(reason), location));
 }
 
 Error resultFailure(const PGresult* result, const FailureContext& context, const ServerLocation& location) {
   const std::string state = field(result, PG_DIAG_SQLSTATE);
   std::string message = field(result, PG_DIAG_MESSAGE_PRIMARY);
-  if (message.empty()) message = trimmed(PQresultErrorMessage(result));
+  if (message.empty()) message = serverReason(PQresultErrorMessage(result));
   const std::string detail = field(result, PG_DIAG_MESSAGE_DETAIL);
   message = scrubbed(message, location);
   const std::string withDetail = detail.empty() ? message : message + "; " + scrubbed(detail, location);

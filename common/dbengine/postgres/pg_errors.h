@@ -15,11 +15,6 @@
 
 namespace oskara::db::postgres {
 
-// Why the connection to `location` could not be made: 3044 when the server
-// cannot be reached, 3024 when it has no such database, 3051 otherwise (a
-// refused role or password, ...), with the server's or libpq's reason.
-Error connectionFailure(const ServerLocation& location, std::string_view reason);
-
 // 3024: the location's schema is not in its database.
 Error schemaNotFound(const ServerLocation& location);
 

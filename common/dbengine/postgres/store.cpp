@@ -257,4 +257,9 @@ void PgStore::unlockTable(std::string_view table) {
   connection_->sendQuietly("SELECT pg_advisory_unlock($1::int4, $2::int4)", {key.substr(0, slash), key.substr(slash + 1)});
 }
 
+// pg_notify rather than NOTIFY: channel and payload travel as parameters.
+void PgStore::notify(std::string_view channel, std::string_view payload) {
+  connection_->run("SELECT pg_notify($1, $2)", {std::string(channel), std::string(payload)});
+}
+
 }  // namespace oskara::db::postgres

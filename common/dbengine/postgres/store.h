@@ -46,6 +46,7 @@ class PgStore final : public backend::Store {
   void setStoredQuery(std::string_view name, std::string_view sql) override;
   std::optional<UserEntry> tryLockTable(std::string_view table) override;
   void unlockTable(std::string_view table) override;
+  void notify(std::string_view channel, std::string_view payload) override;
 
  private:
   PgStore(std::shared_ptr<PgConnection> connection, ServerLocation location, UserEntry me)

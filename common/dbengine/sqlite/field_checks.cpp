@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -45,12 +46,41 @@ void readDate(sqlite3_context* ctx, int, sqlite3_value** argv) {
   fail(ctx, malformedDate(textOf(argv[1]), textOf(argv[2]), key, storedValue(value).debugString()));
 }
 
+// The field type a declared type names. The declared type is a literal of
+// the statement, so it is worked out at the statement's first row and kept
+// with the statement for the rows after.
+FieldType declaredFieldType(sqlite3_context* ctx, sqlite3_value* declared) {
+  if (const auto* known = static_cast<const FieldType*>(sqlite3_get_auxdata(ctx, 1))) return *known;
+  const FieldType type = fieldTypeOf(textOf(declared));
+  sqlite3_set_auxdata(ctx, 1, new FieldType(type), [](void* kept) { delete static_cast<FieldType*>(kept); });
+  return type;
+}
+
+// Whether a value is already what convertForField would make of it for a
+// field of `type`: Null, and numbers stored as their field's type within its
+// range. Such a value is written as it is, without a conversion.
+bool storedAsConverted(sqlite3_value* v, FieldType type) {
+  const int stored = sqlite3_value_type(v);
+  if (stored == SQLITE_NULL) return true;
+  if (stored == SQLITE_FLOAT) return type == FieldType::Double;
+  if (stored != SQLITE_INTEGER) return false;
+  const sqlite3_int64 n = sqlite3_value_int64(v);
+  switch (type) {
+    case FieldType::Short: return n >= INT16_MIN && n <= INT16_MAX;
+    case FieldType::Long: return n >= INT32_MIN && n <= INT32_MAX;
+    case FieldType::Boolean: return n == 0 || n == 1;
+    default: return false;
+  }
+}
+
 // osk_write(value, declared type, table, field)
 void write(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  const std::string field = std::string(textOf(argv[2])) + "." + std::string(textOf(argv[3]));
+  const FieldType type = declaredFieldType(ctx, argv[1]);
+  if (storedAsConverted(argv[0], type)) return sqlite3_result_value(ctx, argv[0]);
   Variant value;
   try {
-    value = convertForField(storedValue(argv[0]), fieldTypeOf(textOf(argv[1])), field);
+    const std::string field = std::string(textOf(argv[2])) + "." + std::string(textOf(argv[3]));
+    value = convertForField(storedValue(argv[0]), type, field);
   } catch (const Error& e) {
     return fail(ctx, e);
   }
