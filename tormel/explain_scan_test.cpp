@@ -2,7 +2,6 @@
 // demo data under random options, every customer's explained outcome is the
 // reason the scan queued it with, or no reason for one it left out.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <map>
@@ -12,9 +11,10 @@
 
 #include "contract/options.h"
 #include "contract/tables.h"
+#include "contract/testing/database_set.h"
 #include "core/text.h"
 #include "demo_data.h"
-#include "directdb/sqlite_file.h"
+#include "dbengine/dbengine.h"
 #include "scanrules/explain.h"
 #include "tormel/queue_engine.h"
 
@@ -24,7 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 namespace contract = oskara::contract;
 namespace scanrules = oskara::scanrules;
-using oskara::directdb::SqliteFile;
 
 std::string key(const std::string& custId) {
   std::string lower;
@@ -32,12 +31,27 @@ std::string key(const std::string& custId) {
   return lower;
 }
 
-TEST(ExplainScan, EveryCustomersExplainedOutcomeIsTheScansOnRandomDemoData) {
+// Every row of a statement on `database`, through the engine.
+std::vector<std::vector<oskara::Variant>> rowsOf(oskara::db::Database& database, const std::string& sql) {
+  std::vector<std::vector<oskara::Variant>> rows;
+  oskara::db::RecordsetPtr rs = database.openRecordset(sql, oskara::db::RecordsetType::ForwardOnly);
+  for (; !rs->eof(); rs->moveNext()) {
+    auto& row = rows.emplace_back();
+    for (int c = 0; c < rs->fieldCount(); ++c) row.push_back(rs->field(c));
+  }
+  rs->close();
+  return rows;
+}
+
+class ExplainScan : public oskara::db::testing::BothBackends {};
+
+TEST_P(ExplainScan, EveryCustomersExplainedOutcomeIsTheScansOnRandomDemoData) {
   const uint64_t seed = std::random_device{}();
   SCOPED_TRACE("demo seed " + std::to_string(seed));
-  const fs::path dir = fs::temp_directory_path() / ("tormel-explain-" + std::to_string(getpid()));
-  fs::remove_all(dir);
-  const auto files = oskara::tool::createDemoDatabases(dir, {.customers = 300, .seed = seed}).files;
+  const contract::DatabaseFiles files = contract::testing::makeDatabaseSet(databases, [seed](const fs::path& dir) {
+    oskara::tool::createDemoDatabases(dir, {.customers = 300, .seed = seed});
+  });
+  const std::string dtPath = files.dt.string(), arPath = files.ar.string(), soPath = files.so.string();
 
   // Each rule on or off, its day counts and amount drawn too; the queue is
   // reset so that only this run's rules decide.
@@ -50,30 +64,34 @@ TEST(ExplainScan, EveryCustomersExplainedOutcomeIsTheScansOnRandomDemoData) {
   options.Chk_FollowUp1_x = static_cast<int16_t>(random.between(0, 90));
   options.Chk_FollowUp2_x = static_cast<int16_t>(random.between(0, 30));
   options.Chk_NearLimit_Amt = static_cast<double>(random.between(-500, 3000)) / 4;
+  oskara::db::DatabasePtr dt = oskara::db::Engine::instance().workspace(0).openDatabase(dtPath);
   {
-    SqliteFile dt(files.dt);
-    dt.exec("DELETE FROM " + std::string(contract::kTblDTOptions));
-    dt.insert(contract::kTblDTOptions, contract::optionsRecord(options));
+    oskara::db::RecordsetPtr rs =
+        dt->openRecordset(contract::kTblDTOptions, oskara::db::RecordsetType::Dynaset);
+    rs->edit();
+    for (const auto& [field, value] : contract::optionsRecord(options)) rs->setField(field, value);
+    rs->update();
+    rs->close();
   }
 
   QueueEngine engine;
   int32_t lErr = 0;
   std::string sError;
-  ASSERT_TRUE(engine.ProcessQueue(files.dt.string(), files.ar.string(), files.so.string(), lErr, sError))
-      << lErr << " " << sError;
+  ASSERT_TRUE(engine.ProcessQueue(dtPath, arPath, soPath, lErr, sError)) << lErr << " " << sError;
 
   std::map<std::string, int> queued;
   std::set<std::string> customers;
-  SqliteFile dt(files.dt), ar(files.ar);
-  for (const auto& row : dt.query("SELECT CustID, TransType FROM tblDTQueue")) {
+  for (const auto& row : rowsOf(*dt, "SELECT CustID, TransType FROM tblDTQueue")) {
     queued[key(row[0].toString())] = row[1].toInt32();
     customers.insert(row[0].toString());
   }
-  for (const auto& row : ar.query("SELECT CustId FROM tblArCust")) customers.insert(row[0].toString());
-  for (const auto& row : dt.query("SELECT CustID FROM tblDtCallLogHeader")) customers.insert(row[0].toString());
+  for (const auto& row : rowsOf(*dt, "SELECT CustId FROM tblArCust")) customers.insert(row[0].toString());
+  for (const auto& row : rowsOf(*dt, "SELECT CustID FROM tblDtCallLogHeader"))
+    customers.insert(row[0].toString());
+  dt.reset();
 
   std::set<int> reasonsSeen;
-  const scanrules::CustomerExplainer explainer(files.dt.string(), files.ar.string(), files.so.string());
+  const scanrules::CustomerExplainer explainer(dtPath, arPath, soPath);
   for (const std::string& custId : customers) {
     const scanrules::Explanation e = explainer.explain(custId);
     const auto it = queued.find(key(custId));
@@ -82,10 +100,11 @@ TEST(ExplainScan, EveryCustomersExplainedOutcomeIsTheScansOnRandomDemoData) {
     ASSERT_EQ(e.by ? e.by->transType : 0, scanned) << custId;
     reasonsSeen.insert(scanned);
   }
-  fs::remove_all(dir);
   // The demo data queues under every reason whose rule is on.
   EXPECT_GE(reasonsSeen.size(), 3u);
 }
+
+OSKARA_ON_BOTH_BACKENDS(ExplainScan);
 
 }  // namespace
 }  // namespace tormel

@@ -7,6 +7,7 @@
 #include "core/clock.h"
 #include "core/error.h"
 #include "core/text.h"
+#include "core/variant_json.h"
 #include "dbengine/dbengine.h"
 #include "dbengine/errors.h"
 
@@ -166,18 +167,6 @@ void decide(Explanation& e, const ScanOptions& options) {
     }
   }
   if (!e.by && rowKept) e.reason = e.queued->transType;
-}
-
-nlohmann::ordered_json jsonValue(const Variant& v) {
-  switch (v.type()) {
-    case VarType::Empty:
-    case VarType::Null: return nullptr;
-    case VarType::Boolean: return *v.get<bool>();
-    case VarType::Integer:
-    case VarType::Long: return v.toInt32();
-    case VarType::Double: return *v.get<double>();
-    default: return v.toString();
-  }
 }
 
 nlohmann::ordered_json jsonObject(const NamedValues& values) {

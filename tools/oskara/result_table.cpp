@@ -4,6 +4,8 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "core/variant_json.h"
+
 namespace oskara::tool {
 namespace {
 
@@ -21,18 +23,6 @@ size_t displayWidth(std::string_view text) {
 
 void pad(std::ostream& out, size_t count) {
   for (size_t i = 0; i < count; ++i) out << ' ';
-}
-
-nlohmann::ordered_json jsonValue(const Variant& v) {
-  switch (v.type()) {
-    case VarType::Empty:
-    case VarType::Null: return nullptr;
-    case VarType::Boolean: return *v.get<bool>();
-    case VarType::Integer:
-    case VarType::Long: return v.toInt32();
-    case VarType::Double: return *v.get<double>();
-    default: return displayText(v);
-  }
 }
 
 }  // namespace

@@ -60,7 +60,7 @@ void copyDatabase(TestDatabases& databases, const std::string& name, DatabaseKin
   for (const TableDef& table : tableDefs(kind)) copyRows(databases, name, file, std::string(table.name));
   copyRows(databases, name, file, "sys_queries");
   copyRows(databases, name, file, "sys_links", "name, " + literal(databases.link("ar")) + ", source_table");
-  if (const std::string_view indexes = indexesDdl(kind); !indexes.empty()) databases.run(name, std::string(indexes));
+  if (const std::string indexes = indexesDdl(kind); !indexes.empty()) databases.run(name, indexes);
   databases.run(name, "ANALYZE");
 }
 
