@@ -46,8 +46,6 @@ oskara::db::Engine& dbEngine() { return oskara::db::Engine::instance(); }
 // A call-log id as the rules pass it on: Null is 0.
 int32_t logIdValue(const Variant& value) { return value.isNull() ? 0 : value.toInt32(); }
 
-
-
 }  // namespace
 
 // The ageing family: the four rules differ only in these values.
