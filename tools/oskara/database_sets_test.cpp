@@ -45,6 +45,13 @@ TEST_P(DatabaseSets, DemoOnThreeLocationsIsReadThroughItsLinksAndStoredQuery) {
   rs = dt->openRecordset("SELECT Chk_FollowUp2_x, Chk_OverLimit FROM tblDTOptions", db::RecordsetType::ForwardOnly);
   EXPECT_EQ(rs->field(0).toInt32(), 7);
   EXPECT_TRUE(rs->field(1).toBool());
+  rs.reset();
+  // A value its field cannot hold fails as on files and changes nothing.
+  EXPECT_EQ(errorNumberOf([&] {
+              dt->createQueryDef("", "UPDATE tblDTOptions SET Chk_FollowUp2_x = 40000")->execute(db::kFailOnError);
+            }),
+            3349);
+  EXPECT_EQ(dt->openRecordset("tblDTOptions", db::RecordsetType::ForwardOnly)->field("Chk_FollowUp2_x").toInt32(), 7);
   db::QueryDefPtr followUp = dt->queryDef(contract::kQryDtFollowUp2b);
   followUp->setParameter("Chk_FollowUp2_x", Variant(int16_t{7}));
   EXPECT_FALSE(followUp->openRecordset(db::RecordsetType::ForwardOnly)->eof());
