@@ -46,6 +46,7 @@ class NewServerDatabases {
   // How DT's sys_links names `kind`'s schema.
   std::string link(DatabaseKind kind) const { return "?schema=" + location(kind).schema; }
 
+  // Builds the indexes, and numbers new rows after the highest key loaded.
   void createIndexes();
   // Commits DT last, so that a set whose DT exists is whole.
   void commit();

@@ -42,6 +42,7 @@ struct FailureContext {
   std::string_view file;       // database concerned (its name as opened), may be empty
   std::string_view table;      // table written or read, may be empty
   std::string_view statement;  // dialect text (or the backend's SQL when there is none), may be empty
+  bool write = false;          // the statement writes rows: a value its field cannot hold fails as on files
 };
 
 namespace backend {

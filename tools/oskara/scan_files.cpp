@@ -9,6 +9,8 @@
 #include "core/error.h"
 #include "core/text.h"
 #include "dbengine/dbengine.h"
+#include "dbengine/locations.h"
+#include "dbengine/postgres/location.h"
 
 namespace oskara::tool {
 namespace {
@@ -33,6 +35,26 @@ bool sameFile(const std::string& a, const std::string& b) {
   const bool same = fs::equivalent(a, b, ec);
   if (!ec) return same;
   return fs::weakly_canonical(a, ec) == fs::weakly_canonical(b, ec);
+}
+
+// Whether DT's link `link` reads the database `given`: the same file, or the
+// same schema of the same server database.
+bool linkReads(const std::string& dt, const std::string& link, const std::string& given) {
+  if (!db::isServerLocation(dt)) return sameFile(given, link);
+  if (!db::isServerLocation(given)) return false;
+  try {
+    const db::postgres::ServerLocation target = db::postgres::parseServerLocation(given);
+    std::string schema = db::postgres::sameDatabaseSchema(link);
+    std::string database = db::postgres::parseServerLocation(dt).databaseKey;
+    if (schema.empty()) {
+      const db::postgres::ServerLocation linked = db::postgres::parseServerLocation(link);
+      schema = linked.schema;
+      database = linked.databaseKey;
+    }
+    return database == target.databaseKey && equalsIgnoreCase(schema, target.schema);
+  } catch (const Error&) {
+    return false;  // the update itself reports a malformed location
+  }
 }
 
 // The closing of every database opened here, so that this process holds no
@@ -100,7 +122,7 @@ std::vector<std::string> linkWarnings(const std::string& dt, const std::string& 
     if (!toAr && !toSo) continue;
     const std::string_view role = toAr ? "AR" : "SO";
     const std::string& given = toAr ? ar : so;
-    if (given.empty() || sameFile(given, link.location) || !warned.insert(role).second) continue;
+    if (given.empty() || linkReads(dt, link.location, given) || !warned.insert(role).second) continue;
     warnings.push_back("Warning: the DT file's link " + link.name + " reads '" + link.location + "', not " +
                        fileName(role, given) + " given: the DT's links decide which " + std::string(role) +
                        " file the scan reads.");

@@ -15,6 +15,7 @@
 #include "clients/application_client.h"
 #include "contract/classes.h"
 #include "core/error.h"
+#include "dbengine/locations.h"
 #include "engine_commands.h"
 #include "scan_files.h"
 #include "session_bus.h"
@@ -27,8 +28,11 @@ constexpr const char* kConnectionName = "oskara-update-queue";
 constexpr std::string_view kFailure = "-1";
 constexpr std::string_view kInitOptionsFailure = "Error at InitOptions.";
 
+// A file as the server must find it whatever its working folder; a server
+// location as it is.
 std::string absolute(const std::string& path) {
-  return path.empty() ? path : std::filesystem::absolute(path).lexically_normal().string();
+  if (path.empty() || db::isServerLocation(path)) return path;
+  return std::filesystem::absolute(path).lexically_normal().string();
 }
 
 // The queue's customers per reason code as a JSON object; null when the DT

@@ -217,7 +217,9 @@ Result PgConnection::runPrepared(const Prepared& prepared, const Parameters& par
   Command command;
   command.awaited = true;
   const uint64_t id = enqueue(std::move(command));
-  return awaitResult(id, context);
+  FailureContext statementContext = context;
+  statementContext.write = !prepared.query;
+  return awaitResult(id, statementContext);
 }
 
 uint64_t PgConnection::send(const std::string& sql) {

@@ -46,6 +46,15 @@ Error resultFailure(const PGresult* result, const FailureContext& context, const
   if (state == "42501" || state == "25006") return readOnly(object);
   if (state == "55P03" || state == "40P01" || state == "40001") return lockedByOther(object);
   if (state == "42P01") return noSuchTable(firstOf(context.table, message));
+  // A written value that its column cannot hold, as the files' field checks
+  // report it: beyond the type's range, or not of the type (a malformed date).
+  if (context.write && (state == "22003" || state == "22008"))
+    return Error(state == "22003" ? errc::kNumericOverflow : errc::kConversionError,
+                 std::string(state == "22003" ? "Numeric field overflow" : "Data type conversion error") +
+                     " writing to " + quoted(object) + ": " + withDetail + ".");
+  if (context.write && (state == "22P02" || state == "22007"))
+    return Error(errc::kConversionError, "Data type conversion error writing to " + quoted(object) + ": " +
+                                             withDetail + ".");
   if (state == "22P02" || state == "22003" || state == "42804" || state == "42883" || state == "22007" ||
       state == "22008")
     return Error(errc::kTypeMismatchCriteria, typeMismatchInCriteria(context.statement).text() + " (" +
