@@ -9,6 +9,7 @@
 
 #include "clients/application_client.h"
 #include "core/error.h"
+#include "dbengine/locations.h"
 #include "scan_files.h"
 #include "session_bus.h"
 #include "update_queue_async.h"
@@ -20,8 +21,10 @@ constexpr const char* kConnectionName = "oskara-update-queue";
 constexpr std::string_view kFailure = "-1";
 constexpr std::string_view kInitOptionsFailure = "Error at InitOptions.";
 
+// A file path made absolute for the server; a server location stays as it is.
 std::string absolute(const std::string& path) {
-  return path.empty() ? path : std::filesystem::absolute(path).lexically_normal().string();
+  if (path.empty() || db::isServerLocation(path)) return path;
+  return std::filesystem::absolute(path).lexically_normal().string();
 }
 
 }  // namespace
