@@ -1,24 +1,36 @@
 // What the bus costs: one call by name over the bus against the same call in
 // this process, and a full queue update through both servers (client ->
 // varrick -> tormel) against ProcessQueue run in this process, on demo data.
-// The servers are the build tree's programs on a private bus started here.
+// Run with a PostgreSQL cluster (scripts/with-postgres, as
+// scripts/bench-servers does), the same update through the servers also runs
+// on a copy of the demo data in three schemas of that cluster. The servers
+// are the build tree's programs on a private bus started here, afresh for
+// each update benchmark, so that their peak memory is that benchmark's own.
 //
 //   bus_bench [--customers=N] [benchmark options]   (N defaults to 100000)
 #include <benchmark/benchmark.h>
+#include <libpq-fe.h>
 
 #include <QCoreApplication>
+#include <QDBusConnectionInterface>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <map>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "automation/bus/bus.h"
 #include "automation/bus/testing/private_bus.h"
 #include "clients/application_client.h"
 #include "clients/queue_engine_client.h"
+#include "contract/classes.h"
+#include "dbengine/test_files.h"
 #include "demo_data.h"
 #include "tormel/queue_engine.h"
 
@@ -29,6 +41,73 @@ using oskara::clients::QueueEngineClient;
 
 int64_t g_customers = 100'000;
 oskara::contract::DatabaseFiles g_files;
+std::optional<oskara::contract::DatabaseFiles> g_serverFiles;  // on the PostgreSQL cluster, when one runs
+
+// A private bus whose service folder holds the build tree's servers, with
+// this process connected to it.
+class BenchBus {
+ public:
+  BenchBus()
+      : daemon_(QStringLiteral(OSKARA_BENCH_BUS_CONFIG), std::nullopt, QProcess::nullDevice()) {
+    if (!daemon_.started()) return;
+    bus_ = std::make_unique<oskara::automation::Bus>(QDBusConnection::connectToBus(
+        QString::fromStdString(daemon_.address()), QStringLiteral("bench")));
+    if (bus_->connection().isConnected()) oskara::setObjectActivator(bus_.get());
+  }
+  // The servers lose their bus and end.
+  ~BenchBus() {
+    oskara::setObjectActivator(nullptr);
+    bus_.reset();
+    QDBusConnection::disconnectFromBus(QStringLiteral("bench"));
+  }
+  bool ready() const { return bus_ && bus_->connection().isConnected(); }
+  // The process of a server on this bus; 0 when none runs.
+  qint64 pidOf(std::string_view name) const {
+    auto reply = bus_->connection().interface()->servicePid(QString::fromLatin1(name.data(), name.size()));
+    return reply.isValid() ? static_cast<qint64>(reply.value()) : 0;
+  }
+
+ private:
+  oskara::test_support::PrivateBus daemon_;
+  std::unique_ptr<oskara::automation::Bus> bus_;
+};
+
+// Peak resident memory of a process in MiB (VmHWM); 0 when it is gone.
+double peakMiB(qint64 pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("VmHWM:")) return std::stod(line.substr(6)) / 1024.0;
+  }
+  return 0;
+}
+
+// While it lives, the highest peak memory of the server processes that serve
+// the engine's sessions on the PostgreSQL cluster, sampled every 100 ms.
+class ServerSessionPeak {
+ public:
+  ServerSessionPeak() : thread_([this] { sample(); }) {}
+  ~ServerSessionPeak() {
+    stop_ = true;
+    thread_.join();
+  }
+  double mib() const { return peak_; }
+
+ private:
+  void sample() {
+    PGconn* conn = PQconnectdb("");
+    while (!stop_ && PQstatus(conn) == CONNECTION_OK) {
+      PGresult* r = PQexec(conn, "SELECT pid FROM pg_stat_activity WHERE application_name LIKE '% tormel'");
+      for (int row = 0; PQresultStatus(r) == PGRES_TUPLES_OK && row < PQntuples(r); ++row)
+        peak_ = std::max(peak_.load(), peakMiB(std::atoll(PQgetvalue(r, row, 0))));
+      PQclear(r);
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    PQfinish(conn);
+  }
+  std::atomic<bool> stop_ = false;
+  std::atomic<double> peak_ = 0;
+  std::thread thread_;
+};
 
 void callGetLogId(benchmark::State& state, QueueEngineClient engine) {
   for (auto _ : state) benchmark::DoNotOptimize(engine.GetLogID("C000001"));
@@ -41,6 +120,7 @@ void BM_CallInProcess(benchmark::State& state) {
 }
 
 void BM_CallOverBus(benchmark::State& state) {
+  BenchBus bus;
   callGetLogId(state, QueueEngineClient::create());  // an object in tormel
 }
 
@@ -60,7 +140,12 @@ void BM_UpdateInProcess(benchmark::State& state) {
   }
 }
 
-void BM_UpdateThroughServers(benchmark::State& state) {
+// The update through fresh servers on `files`; the servers' peak memory
+// (and on PostgreSQL that of the engine's server sessions) as counters.
+void updateThroughServers(benchmark::State& state, const oskara::contract::DatabaseFiles& files) {
+  BenchBus bus;
+  std::optional<ServerSessionPeak> sessions;
+  if (&files != &g_files) sessions.emplace();
   ApplicationClient application = ApplicationClient::create();
   // Keeps tormel running, as on a busy system: the time is the update's, not
   // that of starting the engine's process.
@@ -68,16 +153,20 @@ void BM_UpdateThroughServers(benchmark::State& state) {
   for (auto _ : state) {
     int32_t lErr = 0;
     std::string sError;
-    const std::string result = application.UpdateQueue(
-        g_files.dt.string(), g_files.ar.string(), g_files.so.string(), lErr, sError);
+    const std::string result =
+        application.UpdateQueue(files.dt.string(), files.ar.string(), files.so.string(), lErr, sError);
     checkScanned(state, result.empty(), sError);
   }
+  state.counters["tormel_MiB"] = peakMiB(bus.pidOf(oskara::contract::kQueueEngineClass));
+  state.counters["varrick_MiB"] = peakMiB(bus.pidOf(oskara::contract::kApplicationClass));
+  if (sessions) state.counters["pg_session_MiB"] = sessions->mib();
 }
+
+void BM_UpdateThroughServers(benchmark::State& state) { updateThroughServers(state, g_files); }
+void BM_UpdateThroughServersOnPostgreSQL(benchmark::State& state) { updateThroughServers(state, *g_serverFiles); }
 
 BENCHMARK(BM_CallInProcess);
 BENCHMARK(BM_CallOverBus)->UseRealTime();
-BENCHMARK(BM_UpdateInProcess)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_UpdateThroughServers)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 // Prints as usual and keeps each benchmark's real time per iteration, for the ratios.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -98,29 +187,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::map<std::string, double> seconds;
 };
 
-// A private bus whose service folder holds the build tree's servers, with
-// this process connected to it.
-class BenchBus {
- public:
-  BenchBus()
-      : daemon_(QStringLiteral(OSKARA_BENCH_BUS_CONFIG), std::nullopt, QProcess::nullDevice()) {
-    if (!daemon_.started()) return;
-    bus_ = std::make_unique<oskara::automation::Bus>(QDBusConnection::connectToBus(
-        QString::fromStdString(daemon_.address()), QStringLiteral("bench")));
-    if (bus_->connection().isConnected()) oskara::setObjectActivator(bus_.get());
-  }
-  ~BenchBus() {
-    oskara::setObjectActivator(nullptr);
-    bus_.reset();
-    QDBusConnection::disconnectFromBus(QStringLiteral("bench"));
-  }
-  bool ready() const { return bus_ && bus_->connection().isConnected(); }
-
- private:
-  oskara::test_support::PrivateBus daemon_;
-  std::unique_ptr<oskara::automation::Bus> bus_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -133,13 +199,31 @@ int main(int argc, char** argv) {
   QTemporaryDir dir;
   std::printf("Demo data: %lld customers ...\n", static_cast<long long>(g_customers));
   std::fflush(stdout);
-  g_files = oskara::tool::createDemoDatabases(dir.path().toStdString(),
-                                              {.customers = g_customers, .seed = 1})
+  g_files = oskara::tool::createDemoDatabases(dir.path().toStdString(), {.customers = g_customers, .seed = 1})
                 .files;
-  BenchBus bus;
-  if (!bus.ready()) {
+  std::optional<oskara::db::testing::TestDatabases> server;
+  if (oskara::db::testing::postgresAvailable()) {
+    std::printf("... and the same on PostgreSQL ...\n");
+    std::fflush(stdout);
+    server.emplace(oskara::db::testing::Backend::PostgreSQL);
+    const oskara::contract::DatabaseLocations locations{server->location("dt"), server->location("ar"),
+                                                        server->location("so")};
+    oskara::tool::createDemoDatabases(locations, {.customers = g_customers, .seed = 1});
+    g_serverFiles = oskara::contract::DatabaseFiles{locations.dt, locations.ar, locations.so};
+  }
+  if (!BenchBus().ready()) {
     std::fprintf(stderr, "bus_bench: cannot start a private bus\n");
     return 1;
+  }
+  // A million customers take long enough for one run each.
+  const int updates = g_customers >= 1'000'000 ? 1 : 3;
+  benchmark::RegisterBenchmark("BM_UpdateInProcess", BM_UpdateInProcess)
+      ->Unit(benchmark::kMillisecond)->Iterations(updates)->UseRealTime();
+  benchmark::RegisterBenchmark("BM_UpdateThroughServers", BM_UpdateThroughServers)
+      ->Unit(benchmark::kMillisecond)->Iterations(updates)->UseRealTime();
+  if (g_serverFiles) {
+    benchmark::RegisterBenchmark("BM_UpdateThroughServersOnPostgreSQL", BM_UpdateThroughServersOnPostgreSQL)
+        ->Unit(benchmark::kMillisecond)->Iterations(updates)->UseRealTime();
   }
 
   RatioReporter reporter;
@@ -149,6 +233,8 @@ int main(int argc, char** argv) {
                       "BM_CallInProcess");
   reporter.printRatio("full update, through both servers / in-process:", "BM_UpdateThroughServers",
                       "BM_UpdateInProcess");
+  reporter.printRatio("full update through the servers, PostgreSQL / files:",
+                      "BM_UpdateThroughServersOnPostgreSQL", "BM_UpdateThroughServers");
   benchmark::Shutdown();
   return 0;
 }

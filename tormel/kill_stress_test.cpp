@@ -24,7 +24,6 @@
 #include "contract/classes.h"
 #include "contract/options.h"
 #include "contract/tables.h"
-#include "contract/testing/database_set.h"
 #include "dbengine/test_files.h"
 #include "demo_data.h"
 
@@ -68,9 +67,8 @@ TEST_P(EngineKilledDuringAScan, LeavesTheQueueAsBeforeOrAsAfterAndTheNextScanSuc
   static char* argv[] = {name, nullptr};
   if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
 
-  const contract::DatabaseFiles files = contract::testing::makeDatabaseSet(databases, [](const fs::path& dir) {
-    oskara::tool::createDemoDatabases(dir, {.customers = kCustomers, .seed = 5});
-  });
+  const contract::DatabaseLocations files{databases.location("dt"), databases.location("ar"), databases.location("so")};
+  oskara::tool::createDemoDatabases(files, {.customers = kCustomers, .seed = 5});
 
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   for (const char* var : {"DISPLAY", "WAYLAND_DISPLAY", "DBUS_STARTER_ADDRESS", "DBUS_STARTER_BUS_TYPE"})
@@ -96,7 +94,7 @@ TEST_P(EngineKilledDuringAScan, LeavesTheQueueAsBeforeOrAsAfterAndTheNextScanSuc
       clock.start();
       try {
         done = oskara::clients::QueueEngineClient(engine).ProcessQueue(
-            files.dt.string(), files.ar.string(), files.so.string(), lErr, sError);
+            files.dt, files.ar, files.so, lErr, sError);
       } catch (const oskara::Error&) {
       }
       if (tookMs) *tookMs = clock.elapsed();

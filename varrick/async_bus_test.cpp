@@ -37,7 +37,6 @@
 #include "contract/classes.h"
 #include "contract/schema.h"
 #include "contract/tables.h"
-#include "contract/testing/database_set.h"
 #include "contract/testing/table_rows.h"
 #include "dbengine/dbengine.h"
 #include "dbengine/postgres/users.h"
@@ -488,9 +487,10 @@ class ServerDatabaseTest : public ::testing::TestWithParam<Backend> {
   fs::path dir() const { return temp_.path().toStdString(); }
 
   static contract::DatabaseFiles demoIn(TestDatabases& databases) {
-    return contract::testing::makeDatabaseSet(databases, [](const fs::path& dir) {
-      oskara::tool::createDemoDatabases(dir, {.customers = 2000, .seed = 7});
-    });
+    const contract::DatabaseLocations locations{databases.location("dt"), databases.location("ar"),
+                                                databases.location("so")};
+    oskara::tool::createDemoDatabases(locations, {.customers = 2000, .seed = 7});
+    return {locations.dt, locations.ar, locations.so};
   }
 
   // Holds every scan at its first read of the AR schema, which the

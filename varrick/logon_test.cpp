@@ -12,7 +12,8 @@
 
 #include "contract/schema.h"
 #include "contract/tables.h"
-#include "contract/testing/database_set.h"
+#include "contract/server_schema.h"
+#include "dbengine/test_files.h"
 #include "directdb/sqlite_file.h"
 #include "varrick/application.h"
 #include "varrick/process_state.h"
@@ -262,9 +263,8 @@ class ServerLogonTest : public ::testing::TestWithParam<Backend> {
 
 TEST_P(ServerLogonTest, ARoleThatMayReadButNotInsertTheLogonTableIsNotAvailable) {
   oskara::db::testing::TestDatabases databases(GetParam());
-  const std::string dt = contract::testing::makeDatabaseSet(databases, [](const fs::path& dir) {
-                           contract::createDatabaseFiles(dir);
-                         }).dt.string();
+  const std::string dt = databases.location("dt");
+  contract::createServerDatabases({dt, databases.location("ar"), databases.location("so")});
   const std::string schema = dt.substr(dt.find("schema=") + 7);
   // A role that reads everything, and one that may also write the queue.
   const std::string reader = "reader_" + std::to_string(getpid());

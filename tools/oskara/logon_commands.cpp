@@ -10,6 +10,8 @@
 #include "clients/application_client.h"
 #include "core/error.h"
 #include "dbengine/dbengine.h"
+#include "dbengine/locations.h"
+#include "dbengine/postgres/users.h"
 #include "dbengine/sqlite/lockinfo.h"
 #include "session_bus.h"
 #include "update_queue.h"
@@ -80,13 +82,16 @@ std::optional<std::string> failureOf(Step step) {
   return std::nullopt;
 }
 
-// Why the server could not list or join the users of the DT file, told by
-// doing the same from here: this process runs as the same user on the same
-// machine.
+// Why the server could not list or join the users of the DT database, told
+// by doing the same from here: this process runs as the same user on the
+// same machine. On a PostgreSQL server the users are the sessions the server
+// shows, and a session joins them by opening the database.
 std::optional<std::string> listingFailure(const std::string& dt) {
+  if (db::isServerLocation(dt)) return failureOf([&] { db::postgres::activeUsers(dt); });
   return failureOf([&] { db::LockInfoFile::activeUsers(dt); });
 }
 std::optional<std::string> registrationFailure(const std::string& dt) {
+  if (db::isServerLocation(dt)) return failureOf([&] { db::Engine::instance().workspace(0).openDatabase(dt); });
   return failureOf([&] {
     db::LockInfoFile::join(dt, {db::Engine::instance().machineName(), db::Engine::instance().userName()});
   });

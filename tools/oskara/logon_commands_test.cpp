@@ -13,6 +13,8 @@
 
 #include "automation/bus/testing/private_bus.h"
 #include "contract/schema.h"
+#include "contract/server_schema.h"
+#include "dbengine/test_files.h"
 #include "core/testing/scoped_env.h"
 #include "dbengine/dbengine.h"
 #include "varrick/testing/holder_process.h"
@@ -192,6 +194,34 @@ TEST_F(LogonOnBusTest, UsersNamesEveryWorkstationHoldingTheDatabase) {
   ASSERT_EQ(carl.answer(), "held");
   EXPECT_EQ(run(runUsers, {"books/dt.db", "books/ar.db", ""}).out, "carl@PC-3\n" + server + "\n");
 }
+
+using db::testing::Backend;
+
+class ServerUsersTest : public LogonOnBusTest, public ::testing::WithParamInterface<Backend> {};
+
+TEST_P(ServerUsersTest, UsersOfAServerLocationAreItsSessionsAndAListingFailureSaysWhy) {
+  if (!db::testing::postgresAvailable()) GTEST_SKIP() << "no PostgreSQL cluster (run under scripts/with-postgres)";
+  ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", address_.c_str());
+  db::testing::TestDatabases databases(GetParam());
+  const contract::DatabaseLocations books{databases.location("dt"), databases.location("ar"), databases.location("so")};
+  contract::createServerDatabases(books);
+  const std::string server = db::Engine::instance().userName() + "@" + db::Engine::instance().machineName();
+
+  HolderProcess anna(books.dt, "-", "PC-1", "anna");
+  ASSERT_EQ(anna.answer(), "held");
+  const Printed all = run(runUsers, {books.dt, books.ar, ""});
+  EXPECT_EQ(all.status, 0) << all.err;
+  EXPECT_EQ(all.out, "anna@PC-1\n" + server + "\n");
+
+  // A schema that is gone: the cause comes from the server.
+  const std::string gone = books.dt.substr(0, books.dt.find("schema=") + 7) + "gone";
+  std::ostringstream out, err;
+  EXPECT_EQ(reportUsers({gone, books.ar, ""}, UsersOutcome{kOk, "-1", kOk}, out, err), 1);
+  EXPECT_NE(err.str().find("cannot be listed: [3024] "), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("'gone'"), std::string::npos) << err.str();
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, ServerUsersTest, ::testing::Values(Backend::PostgreSQL), db::testing::backendName);
 
 }  // namespace
 }  // namespace oskara::tool
