@@ -49,6 +49,18 @@ void ServerDatabase::fail(std::string_view sql) {
                                    " (in: " + std::string(sql) + ")");
 }
 
+int ServerDatabase::socket() const { return PQsocket(conn_); }
+
+std::vector<std::string> ServerDatabase::takeNotifications() {
+  if (!PQconsumeInput(conn_)) fail("LISTEN");
+  std::vector<std::string> payloads;
+  while (PGnotify* notification = PQnotifies(conn_)) {
+    payloads.emplace_back(notification->extra);
+    PQfreemem(notification);
+  }
+  return payloads;
+}
+
 void ServerDatabase::exec(const std::string& sql) {
   Result r(PQexec(conn_, sql.c_str()));
   if (PQresultStatus(r.get()) != PGRES_COMMAND_OK && PQresultStatus(r.get()) != PGRES_TUPLES_OK) fail(sql);

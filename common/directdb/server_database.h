@@ -47,6 +47,13 @@ class ServerDatabase {
   // holding the result.
   void copyOut(const std::string& copySql, const std::function<void(std::string_view line)>& line);
 
+  // The session's socket, for an event loop that waits for notifications.
+  int socket() const;
+  // The payloads of the notifications of the channels this session LISTENs
+  // to that have arrived, read without waiting; empty when none. Outside a
+  // transaction (after commit) only: the server holds them back until then.
+  std::vector<std::string> takeNotifications();
+
   // An identifier as the server reads it, quoted.
   static std::string quoted(std::string_view name);
 

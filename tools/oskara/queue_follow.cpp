@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <cstdlib>
 #include <iostream>
@@ -11,6 +12,9 @@
 #include "automation/bus/bus.h"
 #include "contract/classes.h"
 #include "core/error.h"
+#include "dbengine/locations.h"
+#include "dbengine/postgres/location.h"
+#include "directdb/server_database.h"
 #include "engine_commands.h"
 #include "session_bus.h"
 
@@ -48,8 +52,35 @@ class QueueWatcher {
   std::optional<std::string> printed_;
 };
 
-int follow(QueueWatcher& watcher, automation::Bus* bus) {
+// On a server database: the engine's notification of each committed update,
+// heard at once from every workstation (LISTEN on its channel).
+class ServerNotifications {
+ public:
+  ServerNotifications(const std::string& dtLocation, QueueWatcher& watcher, std::ostream& err)
+      : session_(db::postgres::parseServerLocation(dtLocation)) {
+    session_.exec("LISTEN " + std::string(contract::kQueueUpdatedChannel));
+    session_.commit();
+    notifier_.emplace(session_.socket(), QSocketNotifier::Read);
+    QObject::connect(&*notifier_, &QSocketNotifier::activated, [this, &watcher, &err] {
+      try {
+        if (!session_.takeNotifications().empty()) watcher.refresh();
+      } catch (const Error& e) {
+        // The session is lost: LastQueueProc, looked at every few seconds, remains.
+        err << "oskara: " << e.text() << '\n';
+        notifier_->setEnabled(false);
+      }
+    });
+  }
+
+ private:
+  directdb::ServerDatabase session_;
+  std::optional<QSocketNotifier> notifier_;
+};
+
+int follow(QueueWatcher& watcher, automation::Bus* bus, const std::string& dtPath, std::ostream& err) {
   watcher.refresh();
+  std::optional<ServerNotifications> notifications;
+  if (db::isServerLocation(dtPath)) notifications.emplace(dtPath, watcher, err);
   std::unique_ptr<ServerWatch> signal;
   if (bus) {
     signal = bus->watchClassEvent(contract::kQueueEngineClass, contract::queue_engine::kQueueUpdated,
@@ -69,7 +100,7 @@ int followQueue(const std::string& dtPath, std::ostream& out, std::ostream& err)
   if (address != nullptr && *address != '\0') {
     return onSessionBus(kConnectionName, err, [&](const QDBusConnection& connection) {
       ClientBus bus(connection);
-      return follow(watcher, &bus.bus());
+      return follow(watcher, &bus.bus(), dtPath, err);
     });
   }
   static int argc = 1;
@@ -77,7 +108,7 @@ int followQueue(const std::string& dtPath, std::ostream& out, std::ostream& err)
   static char* argv[] = {name, nullptr};
   std::optional<QCoreApplication> app;
   if (!QCoreApplication::instance()) app.emplace(argc, argv);
-  return follow(watcher, nullptr);
+  return follow(watcher, nullptr, dtPath, err);
 }
 
 int runQueueFollow(const std::string& dtPath) { return followQueue(dtPath, std::cout, std::cerr); }

@@ -1,8 +1,9 @@
 // queue --follow DT: the queue's customers per reason code, printed again
 // each time the queue changes, until interrupted. A change is noticed from
 // the engine's QueueUpdated signal on the session bus (updates run by this
-// workstation's servers) and from LastQueueProc, looked at every few seconds
-// (updates of other workstations, on files or on a server database).
+// workstation's servers), on a server database from the engine's
+// notification (updates of every workstation), and from LastQueueProc,
+// looked at every few seconds (updates of other workstations on files).
 #pragma once
 
 #include <chrono>
