@@ -178,8 +178,8 @@ void addEngineCommands(CLI::App& app, CLI::App& db, Action& action, FollowQueue 
     auto followed = std::make_shared<bool>(false);
     queue->add_flag("--follow", *followed,
                     "Print the customers per reason code, and again each time the queue changes "
-                    "(a queue update's signal on the session bus, or a new LastQueueProc, looked "
-                    "at every 3 s), until interrupted")
+                    "(a queue update's signal on the session bus, a server database's "
+                    "notification, or a new LastQueueProc, looked at every 3 s), until interrupted")
         ->excludes("--csv")
         ->excludes("--json");
     queue->callback([&action, path, flags, followed, follow] {

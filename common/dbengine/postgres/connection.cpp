@@ -211,15 +211,19 @@ Result PgConnection::run(const std::string& sql, const std::vector<std::string>&
 Result PgConnection::runPrepared(const Prepared& prepared, const Parameters& parameters,
                                  const FailureContext& context) {
   if (failure_) throw *failure_;
+  const uint64_t id = sendPrepared(prepared, parameters);
+  FailureContext statementContext = context;
+  statementContext.write = !prepared.query;
+  return awaitResult(id, statementContext);
+}
+
+uint64_t PgConnection::sendPrepared(const Prepared& prepared, const Parameters& parameters) {
   ParameterArrays values(parameters);
   checkSent(PQsendQueryPrepared(conn_, prepared.name.c_str(), values.count(), values.values.data(), nullptr,
                                 nullptr, 0));
   Command command;
   command.awaited = true;
-  const uint64_t id = enqueue(std::move(command));
-  FailureContext statementContext = context;
-  statementContext.write = !prepared.query;
-  return awaitResult(id, statementContext);
+  return enqueue(std::move(command));
 }
 
 uint64_t PgConnection::send(const std::string& sql) {
@@ -235,12 +239,7 @@ Result PgConnection::runRowWrite(const Prepared& prepared, const Parameters& par
   if (failure_) throw *failure_;
   const std::string point = "oskara_row";
   const uint64_t saved = send("SAVEPOINT " + point);
-  ParameterArrays values(parameters);
-  checkSent(PQsendQueryPrepared(conn_, prepared.name.c_str(), values.count(), values.values.data(), nullptr,
-                                nullptr, 0));
-  Command command;
-  command.awaited = true;
-  const uint64_t write = enqueue(std::move(command));
+  const uint64_t write = sendPrepared(prepared, parameters);
   const uint64_t released = send("RELEASE SAVEPOINT " + point);
   awaitResult(saved, {name_, {}, "SAVEPOINT " + point});
   Result result = take(write);

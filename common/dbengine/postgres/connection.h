@@ -145,6 +145,7 @@ class PgConnection final : public backend::Connection, public std::enable_shared
 
   uint64_t enqueue(Command command);
   uint64_t send(const std::string& sql);  // SQL of our own without parameters, awaited
+  uint64_t sendPrepared(const Prepared& prepared, const Parameters& parameters);  // awaited
   void sync();
   // Reads results in order up to and including `id`'s; returns its result.
   Result take(uint64_t id);
