@@ -96,16 +96,16 @@ struct Database::Impl {
   bool closing = false;                   // close() is closing the record sets
 };
 
-// What a record set reads. Only `name` is kept; the rest is needed only
-// while the record set is made.
+// What a record set reads, needed only while the record set is made (it
+// keeps a copy of `name`).
 struct RecordsetSource {
-  std::string name;                      // as the caller gave it, for messages
+  std::string_view name;                 // as the caller gave it, for messages
   const sql::TableInfo* table = nullptr; // a table or link read whole: the catalog's entry
   std::string_view statement;            // otherwise a SELECT of the dialect
   const ParameterValues* values = nullptr;
 };
 
-RecordsetPtr makeRecordset(const DatabasePtr& owner, RecordsetSource source, RecordsetType type, int options);
+RecordsetPtr makeRecordset(const DatabasePtr& owner, const RecordsetSource& source, RecordsetType type, int options);
 
 // The statement cache's key of a statement of our own: it starts with a byte
 // no dialect text has.
