@@ -1,6 +1,7 @@
 #include "dbengine/sqlite/statement.h"
 
 #include <string>
+#include <string_view>
 
 #include "dbengine/sqlite/sqlite_errors.h"
 
@@ -12,9 +13,10 @@ Variant integerIn(int64_t v, int64_t lo, int64_t hi) {
   return hi == INT16_MAX ? Variant(static_cast<int16_t>(v)) : Variant(static_cast<int32_t>(v));
 }
 
-std::string columnText(sqlite3_stmt* stmt, int index) {
+// The text of a column, valid until the statement moves on.
+std::string_view columnText(sqlite3_stmt* stmt, int index) {
   const unsigned char* text = sqlite3_column_text(stmt, index);
-  return std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_column_bytes(stmt, index)));
+  return {reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_column_bytes(stmt, index))};
 }
 
 // The value of result column `index` of the row `stmt` stands on. A stored
@@ -27,7 +29,7 @@ Variant readColumn(sqlite3_stmt* stmt, int index, FieldType type) {
   const bool number = storage == SQLITE_INTEGER || storage == SQLITE_FLOAT;
   switch (type) {
     case FieldType::Text:
-      return Variant(columnText(stmt, index));
+      return Variant(std::string(columnText(stmt, index)));
     case FieldType::Short:
       if (storage == SQLITE_INTEGER) return integerIn(sqlite3_column_int64(stmt, index), INT16_MIN, INT16_MAX);
       break;
@@ -60,7 +62,7 @@ Variant readColumn(sqlite3_stmt* stmt, int index, FieldType type) {
         return Variant(std::string(static_cast<const char*>(blob),
                                    static_cast<size_t>(sqlite3_column_bytes(stmt, index))));
       }
-      return Variant(columnText(stmt, index));
+      return Variant(std::string(columnText(stmt, index)));
     }
   }
 }
