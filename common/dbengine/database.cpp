@@ -139,9 +139,9 @@ std::shared_ptr<const CompiledStatement> Database::Impl::compileStatement(std::s
 
 StatementCache::Lease Database::Impl::prepareTable(const sql::TableInfo& table) {
   requireOpen();
-  const std::string key = internalKey("table", table.schema, table.table);
-  StatementCache::Lease lease = statements->acquire(key, table.table);
-  if (!lease) lease = statements->insert(key, compileTableRead(table, connection()), table.table);
+  assignInternalKey(tableKey, "table", table.schema, table.table);
+  StatementCache::Lease lease = statements->acquire(tableKey, table.table);
+  if (!lease) lease = statements->insert(tableKey, compileTableRead(table, connection()), table.table);
   return lease;
 }
 

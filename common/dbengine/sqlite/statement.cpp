@@ -67,36 +67,49 @@ Variant readColumn(sqlite3_stmt* stmt, int index, FieldType type) {
   }
 }
 
-// Binds `value` to parameter `index`; returns the SQLite result code. With
-// `copyText` false a String's text is not copied.
-int bindValue(sqlite3_stmt* stmt, int index, const Variant& value, bool copyText) {
+}  // namespace
+
+void SqliteStatement::bind(int index, const Variant& value, bool stable, const FailureContext& context) {
+  const int rc = bindValue(index, value, stable);
+  if (rc != SQLITE_OK) throw sqliteError(db_, rc, context);
+}
+
+std::string* SqliteStatement::textBuffer(int index) {
+  // Made once for every parameter: a buffer never moves while SQLite points
+  // into it.
+  if (texts_.empty()) texts_.resize(static_cast<size_t>(sqlite3_bind_parameter_count(stmt_)));
+  if (index < 1 || static_cast<size_t>(index) > texts_.size()) return nullptr;
+  return &texts_[static_cast<size_t>(index) - 1];
+}
+
+int SqliteStatement::bindText(int index, std::string_view text, bool stable) {
+  if (!stable) {
+    // Kept in the statement's own buffer for the parameter, so that SQLite
+    // need not copy it (an index SQLite does not have fails below).
+    if (std::string* kept = textBuffer(index)) {
+      kept->assign(text);
+      text = *kept;
+      stable = true;
+    }
+  }
+  return sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
+                           stable ? SQLITE_STATIC : SQLITE_TRANSIENT);
+}
+
+int SqliteStatement::bindValue(int index, const Variant& value, bool stable) {
   switch (value.type()) {
     case VarType::Empty:
-    case VarType::Null: return sqlite3_bind_null(stmt, index);
-    case VarType::Boolean: return sqlite3_bind_int(stmt, index, *value.get<bool>() ? 1 : 0);
-    case VarType::Integer: return sqlite3_bind_int(stmt, index, *value.get<int16_t>());
-    case VarType::Long: return sqlite3_bind_int(stmt, index, *value.get<int32_t>());
-    case VarType::Double: return sqlite3_bind_double(stmt, index, *value.get<double>());
-    case VarType::Date: {
-      std::string iso = value.get<DateTime>()->toIso();
-      return sqlite3_bind_text(stmt, index, iso.data(), static_cast<int>(iso.size()), SQLITE_TRANSIENT);
-    }
-    case VarType::String: {
-      const std::string& s = *value.get<std::string>();
-      return sqlite3_bind_text(stmt, index, s.data(), static_cast<int>(s.size()),
-                               copyText ? SQLITE_TRANSIENT : SQLITE_STATIC);
-    }
+    case VarType::Null: return sqlite3_bind_null(stmt_, index);
+    case VarType::Boolean: return sqlite3_bind_int(stmt_, index, *value.get<bool>() ? 1 : 0);
+    case VarType::Integer: return sqlite3_bind_int(stmt_, index, *value.get<int16_t>());
+    case VarType::Long: return sqlite3_bind_int(stmt_, index, *value.get<int32_t>());
+    case VarType::Double: return sqlite3_bind_double(stmt_, index, *value.get<double>());
+    case VarType::Date: return bindText(index, value.get<DateTime>()->toIso(), false);
+    case VarType::String: return bindText(index, *value.get<std::string>(), stable);
     case VarType::Object:
     case VarType::Error: return SQLITE_MISMATCH;
   }
   return SQLITE_MISMATCH;
-}
-
-}  // namespace
-
-void SqliteStatement::bind(int index, const Variant& value, bool stable, const FailureContext& context) {
-  const int rc = bindValue(stmt_, index, value, !stable);
-  if (rc != SQLITE_OK) throw sqliteError(db_, rc, context);
 }
 
 void SqliteStatement::bindRowId(int index, const backend::RowId& row) {
