@@ -783,9 +783,12 @@ constexpr SqliteFunction kSqliteFunctions[] = {
     {Function::Max, "max", 1, nullptr, false},
     {Function::First, "osk_first", 1, nullptr, false},
     {Function::Last, "osk_last", 1, nullptr, false},
-    {Function::Date, "osk_date", 0, guarded<fnDate>, false},
-    {Function::Time, "osk_time", 0, guarded<fnTime>, false},
-    {Function::Now, "osk_now", 0, guarded<fnNow>, false},
+    // The clock, marked deterministic so that SQLite reads it once per run of
+    // a statement, not once per row: every row of a statement sees the same
+    // moment, as on a server, where the clock is a parameter of the statement.
+    {Function::Date, "osk_date", 0, guarded<fnDate>, true},
+    {Function::Time, "osk_time", 0, guarded<fnTime>, true},
+    {Function::Now, "osk_now", 0, guarded<fnNow>, true},
     {Function::DateDiff, "osk_datediff", -1, guarded<fnDateDiff>, true},
     {Function::DateAdd, "osk_dateadd", 3, guarded<fnDateAdd>, true},
     {Function::DatePart, "osk_datepart", -1, guarded<fnDatePart>, true},
