@@ -16,6 +16,7 @@
 #include "core/error.h"
 #include "dbengine/locations.h"
 #include "tormel/globals.h"
+#include "tormel/queued_keys.h"
 #include "tormel/scan_progress.h"
 
 namespace tormel {
@@ -166,18 +167,36 @@ bool QueueEngine::ProcessQueue(std::string DT_UNCPath, std::string AR_UNCPath,
       RaiseEvent(contract::queue_engine::kProgress, {s.rule, s.done, s.total, s.queued});
     });
     m_progress = &progress;
+    QueuedKeys queued;
+    m_queued = &queued;
+    m_queuedCurrent = false;
     struct Detach {
-      ScanProgress*& progress;
-      ~Detach() { progress = nullptr; }
-    } detach{m_progress};
+      QueueEngine& engine;
+      ~Detach() {
+        engine.m_progress = nullptr;
+        engine.m_queued = nullptr;
+      }
+    } detach{*this};
     if (m_options.Chk_ResetQueue) {
       progress.enterRule("EmptyQueue");
       EmptyQueue();
     }
-    for (const scanrules::ScanRule& rule : rules) {
+    // An insert rule links every queued customer with a call-log header to
+    // it. No insert rule reads a queue row's LogID, so when the next enabled
+    // rule is an insert rule too, the link waits for it: linked once after
+    // the last of a run of them, the queue ends exactly as linked after each,
+    // without rewriting every linked row once per rule.
+    auto nextEnabled = [&](size_t after) -> const scanrules::ScanRule* {
+      for (size_t i = after + 1; i < rules.size(); ++i)
+        if (m_options.*rules[i].option) return &rules[i];
+      return nullptr;
+    };
+    for (size_t i = 0; i < rules.size(); ++i) {
+      const scanrules::ScanRule& rule = rules[i];
       if (!(m_options.*rule.option)) continue;
       progress.enterRule(rule.procedure);
-      RunRule(rule);
+      const scanrules::ScanRule* next = nextEnabled(i);
+      RunRule(rule, !next || next->kind != scanrules::RuleKind::Insert);
     }
     const std::string perReason = CustomersPerReason();
     dbEngine().commitTrans(0);
@@ -271,18 +290,28 @@ int16_t QueueEngine::AddToQueue(const std::string& p_sCustID, int32_t p_lLogID,
 
     // An existing row of the customer, or else one carrying the call-log id,
     // is left alone unless the caller asks for priority; then it is replaced.
-    RecordsetPtr existing = m_dbDT->openRecordset(
-        "SELECT DISTINCTROW tblDTQueue.* FROM tblDTQueue "
-        "WHERE ((tblDTQueue.CustID=" + quotedText(p_sCustID) + ")); ",
-        RecordsetType::Dynaset);
-    if (!existing->eof()) {
-      if (!p_bPriority) return kQueueCustomerQueued;
-    } else if (p_lLogID != 0) {
+    // A scan need not look up a customer it knows to be unqueued with a
+    // call-log id it knows to be unqueued.
+    RecordsetPtr existing;  // the row to replace; null when the entry is new
+    if (!m_queued || m_queued->mayHoldCustomer(p_sCustID) ||
+        (p_lLogID != 0 && m_queued->mayHoldLogId(p_lLogID))) {
       existing = m_dbDT->openRecordset(
           "SELECT DISTINCTROW tblDTQueue.* FROM tblDTQueue "
-          "WHERE ((tblDTQueue.LogID= " + oskara::numberText(int64_t{p_lLogID}) + ")); ",
+          "WHERE ((tblDTQueue.CustID=" + quotedText(p_sCustID) + ")); ",
           RecordsetType::Dynaset);
-      if (!existing->eof() && !p_bPriority) return kQueueLogIdQueued;
+      if (!existing->eof()) {
+        if (!p_bPriority) return kQueueCustomerQueued;
+      } else if (p_lLogID != 0) {
+        existing = m_dbDT->openRecordset(
+            "SELECT DISTINCTROW tblDTQueue.* FROM tblDTQueue "
+            "WHERE ((tblDTQueue.LogID= " + oskara::numberText(int64_t{p_lLogID}) + ")); ",
+            RecordsetType::Dynaset);
+        if (!existing->eof() && !p_bPriority) return kQueueLogIdQueued;
+      }
+      if (existing->eof()) {
+        existing->close();
+        existing = nullptr;
+      }
     }
 
     const Variant remark = EmptyToNull(Variant(p_sRemark));
@@ -296,31 +325,52 @@ int16_t QueueEngine::AddToQueue(const std::string& p_sCustID, int32_t p_lLogID,
       rs.update();
       rs.close();
     };
-    if (!existing->eof()) {
+    if (existing) {
       existing->edit();  // the row keeps its CustID
       writeEntry(*existing);
     } else {
-      existing->close();
       RecordsetPtr queue = m_dbDT->openRecordset(contract::kTblDTQueue, RecordsetType::Dynaset);
       queue->addNew();
       queue->setField("CustID", p_sCustID);
       writeEntry(*queue);
     }
+    if (m_queued) {
+      m_queued->addCustomer(p_sCustID);
+      if (p_lLogID != 0) m_queued->addLogId(p_lLogID);
+    }
 
     if (p_lLogID != 0) {
-      RecordsetPtr header = m_dbDT->openRecordset(
-          "select SystemRemark from tblDtCallLogHeader where LogID=" +
-              oskara::numberText(int64_t{p_lLogID}),
-          RecordsetType::Dynaset);
-      if (!header->eof()) {
-        header->edit();
-        header->setField("SystemRemark", remark);
-        header->update();
-      }
-      header->close();
+      // LogID is the header's key: one statement writes the remark where a
+      // read and a write back by row would take two.
+      m_dbDT->execute("UPDATE tblDtCallLogHeader SET SystemRemark = " +
+                          (remark.isNull() ? std::string("Null") : quotedText(p_sRemark)) +
+                          " WHERE LogID = " + oskara::numberText(int64_t{p_lLogID}),
+                      oskara::db::kFailOnError);
     }
     return -1;
   });
+}
+
+void QueueEngine::LearnQueue() {
+  m_queued->clear();
+  RecordsetPtr rs = m_dbDT->openRecordset("SELECT CustID, LogID FROM tblDTQueue", RecordsetType::ForwardOnly);
+  for (; !rs->eof(); rs->moveNext()) {
+    const Variant custId = rs->field("CustID");
+    const Variant logId = rs->field("LogID");
+    // A value the lookups might match in ways a key cannot tell (a number
+    // kept as text, a fraction) leaves every customer to the lookups.
+    const bool keyable = (custId.isNull() || custId.type() == oskara::VarType::String) &&
+                         (logId.isNull() || logId.type() == oskara::VarType::Integer ||
+                          logId.type() == oskara::VarType::Long);
+    if (!keyable) {
+      m_queued = nullptr;
+      break;
+    }
+    if (!custId.isNull()) m_queued->addCustomer(custId.toString());
+    if (!logId.isNull()) m_queued->addLogId(logId.toInt32());
+  }
+  rs->close();
+  m_queuedCurrent = true;
 }
 
 int32_t QueueEngine::LogIdOf(const std::string& custId) {
@@ -348,6 +398,7 @@ void QueueEngine::QueueEach(Recordset& rs, scanrules::LogIdFrom logIdFrom, int16
 
 bool QueueEngine::EmptyQueue() {
   return raisingAs("EmptyQueue", [&] {
+    m_queuedCurrent = false;
     oskara::db::QueryDefPtr query = m_dbDT->createQueryDef("");
     // The headers are released first: the statement finds them through the queue rows.
     query->setSql(
@@ -364,16 +415,18 @@ bool QueueEngine::EmptyQueue() {
 // ---------------------------------------------------------------------------
 // Scan rules (scanrules/rules.h)
 
-bool QueueEngine::RunRule(const scanrules::ScanRule& rule) {
+bool QueueEngine::RunRule(const scanrules::ScanRule& rule, bool linkQueue) {
   return raisingAs(rule.procedure.data(), [&] {
     const std::string remark = rule.remark.text(m_options);
     const bool priority = rule.priority && m_options.*rule.priority;
     switch (rule.kind) {
       case scanrules::RuleKind::Insert: {
+        m_queuedCurrent = false;
         oskara::db::QueryDefPtr query = m_dbDT->createQueryDef("");
         query->setSql(scanrules::scanStatement(rule, m_options));
         query->execute(oskara::db::kFailOnError);
         if (m_progress) m_progress->addQueued(query->recordsAffected());
+        if (!linkQueue) break;
         // Every queued customer with a header gets its LogID again, not only the new rows.
         query->setSql(
             "UPDATE DISTINCTROW tblDTQueue INNER JOIN "
@@ -384,12 +437,14 @@ bool QueueEngine::RunRule(const scanrules::ScanRule& rule) {
         break;
       }
       case scanrules::RuleKind::EachRecord: {
+        if (m_queued && !m_queuedCurrent) LearnQueue();
         RecordsetPtr rs = m_dbDT->openRecordset(scanrules::scanStatement(rule, m_options),
                                                 RecordsetType::ForwardOnly);
         QueueEach(*rs, rule.logIdFrom, rule.transType, remark, priority);
         break;
       }
       case scanrules::RuleKind::StoredQuery: {
+        if (m_queued && !m_queuedCurrent) LearnQueue();
         oskara::db::QueryDefPtr query = m_dbDT->queryDef(rule.storedQuery);
         query->setParameter(contract::optionName(rule.parameter), m_options.*rule.parameter);
         RecordsetPtr rs = query->openRecordset(RecordsetType::ForwardOnly);

@@ -31,6 +31,7 @@ inline constexpr int16_t kQueueLogIdQueued = 1138;
 // LastQueueProcTimeStamp's result when the options table has no record.
 inline constexpr int16_t kStampNoOptions = 1118;
 
+class QueuedKeys;
 class ScanProgress;
 
 // Events (on the bus, signals of the typed interface):
@@ -82,12 +83,16 @@ class QueueEngine : public oskara::automation::DispatchObject<QueueEngine>,
   // The queue reset, then the enabled rules of scanrules::rulesInScanOrder(),
   // each run by RunRule with its procedure's name as the source of its errors.
   bool EmptyQueue();
-  bool RunRule(const oskara::scanrules::ScanRule& rule);
+  // `linkQueue`: an insert rule ends by linking the queue to the call log
+  // (see ProcessQueue for when that waits for the next rule).
+  bool RunRule(const oskara::scanrules::ScanRule& rule, bool linkQueue = true);
   // Queues every record of `rs`: the customer from "CustId", the call-log id
   // from GetLogID or from the record's "LogID".
   void QueueEach(oskara::db::Recordset& rs, oskara::scanrules::LogIdFrom logIdFrom,
                  int16_t transType, const std::string& remark, bool priority);
   int32_t LogIdOf(const std::string& custId);
+  // Reads the queue's customers and call-log ids into m_queued.
+  void LearnQueue();
   // The queue's customers per reason, as JSON, read inside the transaction,
   // and the commit-to-be announced to a server database's listeners.
   std::string CustomersPerReason();
@@ -110,6 +115,11 @@ class QueueEngine : public oskara::automation::DispatchObject<QueueEngine>,
   oskara::DateTime m_lastQueueProc;  // the stamp of the running or last scan
 
   ScanProgress* m_progress = nullptr;  // while ProcessQueue runs
+  // While ProcessQueue runs: the queue's keys as far as the scan knows them
+  // (null when a value of the queue could not be keyed: every customer is
+  // then looked up), and whether they are up to date.
+  QueuedKeys* m_queued = nullptr;
+  bool m_queuedCurrent = false;
   std::weak_ptr<oskara::Dispatch> m_eventSource;
 };
 

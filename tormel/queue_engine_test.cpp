@@ -490,6 +490,23 @@ TEST_F(ScanTest, ResetClearsRemarksOfLinkedHeadersOnlyAndNoResetKeepsRows) {
   EXPECT_EQ(systemRemark(unlinked), Variant("was queued"));
 }
 
+// A scan answers "already queued?" from what it has read of the queue; rows
+// an earlier run left must still refuse a customer in another letter case,
+// and a customer whose call-log id another row carries.
+TEST_F(ScanTest, NoResetRefusesQueuedCustomersInAnyCaseAndQueuedCallLogIds) {
+  setOption("Chk_CreditHold", true);
+  for (const char* id : {"HELD1", "HELD2", "HELD3"}) addCustomer(id, {}, 0, true);
+  const int64_t held2Log = addHeader("HELD2");
+  addQueueRow("held1", 2, "earlier", 0);
+  addQueueRow("OTHER", 2, "earlier", static_cast<int32_t>(held2Log));
+  runOk();
+  auto rows = queue();
+  EXPECT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows["held1"].transType, 2);
+  EXPECT_EQ(rows["OTHER"].logId, held2Log);
+  EXPECT_EQ(rows["HELD3"].transType, 10);
+}
+
 // --- Queue entry writer -------------------------------------------------------
 
 TEST_F(ScanTest, AddToQueueRefusalsAndNullRemark) {
