@@ -53,7 +53,7 @@ namespace backend {
 // when it is first read, raising the write's failure.
 class RowCount {
  public:
-  RowCount(int64_t rows = 0) : rows_(rows) {}  // NOLINT: a count known at once
+  RowCount(int64_t rows = 0) : rows_(rows) {}  // a count known at once
   explicit RowCount(std::function<int64_t()> outcome) : outcome_(std::move(outcome)) {}
   int64_t get() {
     if (outcome_) {
