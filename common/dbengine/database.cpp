@@ -139,9 +139,9 @@ std::shared_ptr<const CompiledStatement> Database::Impl::compileStatement(std::s
 
 StatementCache::Lease Database::Impl::prepareTable(const sql::TableInfo& table) {
   requireOpen();
-  const std::string key = internalKey("table", table.schema, table.table);
-  StatementCache::Lease lease = statements->acquire(key, table.table);
-  if (!lease) lease = statements->insert(key, compileTableRead(table, connection()), table.table);
+  assignInternalKey(tableKey, "table", table.schema, table.table);
+  StatementCache::Lease lease = statements->acquire(tableKey, table.table);
+  if (!lease) lease = statements->insert(tableKey, compileTableRead(table, connection()), table.table);
   return lease;
 }
 
@@ -233,9 +233,9 @@ RecordsetPtr Database::openRecordset(std::string_view source, RecordsetType type
   const sql::TextClass text = sql::classifyText(source);
   RecordsetSource what;
   if (text.isStatement()) {
-    what.name = std::string(source);
+    what.name = source;
     what.statement = source;
-    return makeRecordset(shared_from_this(), std::move(what), type, options);
+    return makeRecordset(shared_from_this(), what, type, options);
   }
   // A name the grammar cannot read (one with blanks, say) is taken as written.
   std::string name(text.kind == sql::TextKind::Name ? text.name : source);
@@ -246,8 +246,8 @@ RecordsetPtr Database::openRecordset(std::string_view source, RecordsetType type
     if (!query) throw noSuchTable(name);
     what.statement = *query;
   }
-  what.name = std::move(name);
-  return makeRecordset(shared_from_this(), std::move(what), type, options);
+  what.name = name;
+  return makeRecordset(shared_from_this(), what, type, options);
 }
 
 }  // namespace oskara::db

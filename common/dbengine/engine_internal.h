@@ -91,6 +91,7 @@ struct Database::Impl {
   std::unique_ptr<StatementCache> statements; // null when closed
   sql::ShapeCache shapes;                     // statement texts seen lately
   std::vector<Variant> literals;              // of the statement being prepared
+  std::string tableKey;                       // of the table being prepared (its room kept)
   UserEntry me;                               // who this process is to other users
 
   // Changing with use.
@@ -100,22 +101,25 @@ struct Database::Impl {
   bool closing = false;                   // close() is closing the record sets
 };
 
-// What a record set reads. Only `name` is kept; the rest is needed only
-// while the record set is made.
+// What a record set reads, needed only while the record set is made (it
+// keeps a copy of `name`).
 struct RecordsetSource {
-  std::string name;                      // as the caller gave it, for messages
+  std::string_view name;                 // as the caller gave it, for messages
   const sql::TableInfo* table = nullptr; // a table or link read whole: the catalog's entry
   std::string_view statement;            // otherwise a SELECT of the dialect
   const ParameterValues* values = nullptr;
 };
 
-RecordsetPtr makeRecordset(const DatabasePtr& owner, RecordsetSource source, RecordsetType type, int options);
+RecordsetPtr makeRecordset(const DatabasePtr& owner, const RecordsetSource& source, RecordsetType type, int options);
 
 // The statement cache's key of a statement of our own: it starts with a byte
 // no dialect text has.
+inline void assignInternalKey(std::string& key, std::string_view kind, std::string_view a, std::string_view b) {
+  key.assign("\x01").append(kind).append("\x1f").append(a).append("\x1f").append(b);
+}
 inline std::string internalKey(std::string_view kind, std::string_view a, std::string_view b) {
-  std::string key = "\x01";
-  key.append(kind).append("\x1f").append(a).append("\x1f").append(b);
+  std::string key;
+  assignInternalKey(key, kind, a, b);
   return key;
 }
 

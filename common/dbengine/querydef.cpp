@@ -122,11 +122,12 @@ int64_t QueryDef::recordsAffected() const { return impl_->recordsAffected.get();
 
 RecordsetPtr QueryDef::openRecordset(RecordsetType type, int options) {
   impl_->requireOpen();
+  const std::string name = impl_->displayName();
   RecordsetSource source;
-  source.name = impl_->displayName();
+  source.name = name;
   source.statement = impl_->sql;
   source.values = &impl_->values;
-  return makeRecordset(impl_->owner, std::move(source), type, options);
+  return makeRecordset(impl_->owner, source, type, options);
 }
 
 void QueryDef::close() {

@@ -48,6 +48,9 @@ struct Recordset::Impl {
   std::vector<std::string> assignedColumns(const sql::UpdatableTable& target) const;  // since AddNew or Edit
   void insertPending();
   void updatePending();
+  // Back to the state of a new Impl, keeping the capacity of its buffers;
+  // only after close().
+  void clearForReuse();
 
   // Constant after opening.
   DatabasePtr owner;                                  // keeps the database object alive; null once closed
@@ -77,6 +80,15 @@ struct Recordset::Impl {
 namespace {
 
 constexpr size_t kBatchRows = 128;
+
+// The scan opens and closes a record set per customer: the insides of the
+// last record set destroyed on a thread wait for the next one opened there,
+// with the room their rows and texts took, so that a lookup allocates
+// almost nothing of its own.
+std::unique_ptr<Recordset::Impl>& spareImpl() {
+  thread_local std::unique_ptr<Recordset::Impl> spare;
+  return spare;
+}
 
 bool isReadOnlyType(RecordsetType type) {
   return type == RecordsetType::ForwardOnly || type == RecordsetType::Snapshot;
@@ -108,6 +120,21 @@ void Recordset::Impl::fill() {
     cursor.release();
     throw;
   }
+}
+
+void Recordset::Impl::clearForReuse() {
+  db = nullptr;
+  self = nullptr;
+  type = RecordsetType::Dynaset;
+  options = kNoOptions;
+  source.clear();
+  compiled.reset();
+  lockedTable.clear();
+  readWhenNeeded = false;
+  open = true;
+  started = false;
+  pendingRow.clear();
+  changed.clear();
 }
 
 void Recordset::Impl::advance() {
@@ -198,9 +225,10 @@ void Recordset::Impl::updatePending() {
   rowIds[current] = lease.get().rowIdAfterUpdate(rowIds[current]);
 }
 
-RecordsetPtr makeRecordset(const DatabasePtr& owner, RecordsetSource source, RecordsetType type, int options) {
+RecordsetPtr makeRecordset(const DatabasePtr& owner, const RecordsetSource& source, RecordsetType type, int options) {
   Database::Impl& db = owner->impl();
-  auto impl = std::make_unique<Recordset::Impl>();
+  std::unique_ptr<Recordset::Impl> impl = std::move(spareImpl());
+  if (!impl) impl = std::make_unique<Recordset::Impl>();
   impl->owner = owner;
   impl->db = &db;
   impl->type = type;
@@ -211,16 +239,16 @@ RecordsetPtr makeRecordset(const DatabasePtr& owner, RecordsetSource source, Rec
   // to report early, so its reading waits until its rows are needed.
   impl->readWhenNeeded = source.table != nullptr;
   if (impl->compiled->translation.kind != sql::StatementKind::Select)
-    throw invalidOperation("a record set needs a SELECT statement, not " + source.name);
+    throw invalidOperation("a record set needs a SELECT statement, not " + std::string(source.name));
 
   if (options & kDenyWrite) {
     const auto& updatable = impl->compiled->translation.updatable;
     if (!source.table && !updatable) throw notSupported("deny-write on a query over several tables");
-    std::string table = source.table ? source.name : updatable->table.table;
+    std::string table(source.table ? source.name : std::string_view(updatable->table.table));
     db.lockTable(table);
     impl->lockedTable = std::move(table);
   }
-  impl->source = std::move(source.name);
+  impl->source.assign(source.name);
   auto recordset = std::make_shared<Recordset>(std::move(impl));
   return recordset;
 }
@@ -243,7 +271,14 @@ Recordset::Recordset(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {
   }
 }
 
-Recordset::~Recordset() { close(); }
+Recordset::~Recordset() {
+  close();
+  std::unique_ptr<Impl>& spare = spareImpl();
+  if (!spare) {
+    impl_->clearForReuse();
+    spare = std::move(impl_);
+  }
+}
 
 void Recordset::close() {
   if (!impl_->open) return;
@@ -307,7 +342,7 @@ void Recordset::setField(std::string_view name, const Variant& value) {
   const std::string& column = updatable->resultColumns[static_cast<size_t>(index)];
   if (column.empty()) throw fieldNotUpdatable(impl_->compiled->translation.columnNames[static_cast<size_t>(index)]);
   const auto i = static_cast<size_t>(index);
-  impl_->pendingRow[i] = convertForField(value, impl_->compiled->fieldTypes[i], updatable->table.table + "." + column);
+  impl_->pendingRow[i] = convertForField(value, impl_->compiled->fieldTypes[i], updatable->table.table, column);
   impl_->changed[i] = true;
 }
 

@@ -229,6 +229,24 @@ TEST_P(TableRecordsets, CancelUpdateDropsThePendingRow) {
   EXPECT_EQ(query("SELECT CustID FROM tblQueue WHERE CustID LIKE 'Z%'"), (Rows{{"Z8"}}));
 }
 
+// A record set dropped in the middle of an edit, with a deny-write lock and
+// rows read ahead, leaves nothing of it to the next one opened.
+TEST_P(TableRecordsets, NextRecordsetStartsAfresh) {
+  {
+    RecordsetPtr rs = db->openRecordset("tblQueue", RecordsetType::Dynaset, kDenyWrite);
+    rs->edit();
+    rs->setField("Remark", "never written");
+  }
+  RecordsetPtr rs = db->openRecordset("SELECT CustID FROM tblQueue WHERE LogID = 8", RecordsetType::Dynaset,
+                                      kDenyWrite);
+  EXPECT_EQ(errorNumberOf([&] { rs->update(); }), errc::kNoCurrentRecordUpdate);
+  EXPECT_EQ(rs->fieldCount(), 1);
+  EXPECT_EQ(rs->field("CustID"), Variant("B2"));
+  rs->moveNext();
+  EXPECT_TRUE(rs->eof());
+  EXPECT_EQ(query("SELECT count(*) FROM tblQueue WHERE Remark = 'never written'"), (Rows{{"0"}}));
+}
+
 TEST_P(FileRecordsets, NoReadLockOutlivesTheReading) {
   databases.run("dt",
                   "CREATE TABLE tblMany(n INTEGER);"

@@ -60,7 +60,11 @@ FieldType fieldTypeOf(VarType type) {
   }
 }
 
-Variant convertForField(const Variant& value, FieldType type, std::string_view field) {
+namespace {
+
+// convertForField, the failure naming the field that `name` gives.
+template <typename Name>
+Variant converted(const Variant& value, FieldType type, Name name) {
   if (value.isNull() || value.isEmpty()) return Variant::null();
   try {
     switch (type) {
@@ -76,10 +80,24 @@ Variant convertForField(const Variant& value, FieldType type, std::string_view f
         return value;
     }
   } catch (const Error& e) {
-    if (e.number() == runtime_error::kOverflow) throw numericOverflow(field, value.debugString());
-    throw conversionError(field, value.debugString());
+    if (e.number() == runtime_error::kOverflow) throw numericOverflow(name(), value.debugString());
+    throw conversionError(name(), value.debugString());
   }
   return value;
+}
+
+}  // namespace
+
+Variant convertForField(const Variant& value, FieldType type, std::string_view field) {
+  return converted(value, type, [field] { return field; });
+}
+
+Variant convertForField(const Variant& value, FieldType type, std::string_view table, std::string_view column) {
+  return converted(value, type, [table, column] {
+    std::string name(table);
+    name.append(".").append(column);
+    return name;
+  });
 }
 
 }  // namespace oskara::db

@@ -1,6 +1,7 @@
 #include "dbengine/sqlite/statement.h"
 
 #include <string>
+#include <string_view>
 
 #include "dbengine/sqlite/sqlite_errors.h"
 
@@ -12,9 +13,10 @@ Variant integerIn(int64_t v, int64_t lo, int64_t hi) {
   return hi == INT16_MAX ? Variant(static_cast<int16_t>(v)) : Variant(static_cast<int32_t>(v));
 }
 
-std::string columnText(sqlite3_stmt* stmt, int index) {
+// The text of a column, valid until the statement moves on.
+std::string_view columnText(sqlite3_stmt* stmt, int index) {
   const unsigned char* text = sqlite3_column_text(stmt, index);
-  return std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_column_bytes(stmt, index)));
+  return {reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_column_bytes(stmt, index))};
 }
 
 // The value of result column `index` of the row `stmt` stands on. A stored
@@ -27,7 +29,7 @@ Variant readColumn(sqlite3_stmt* stmt, int index, FieldType type) {
   const bool number = storage == SQLITE_INTEGER || storage == SQLITE_FLOAT;
   switch (type) {
     case FieldType::Text:
-      return Variant(columnText(stmt, index));
+      return Variant(std::string(columnText(stmt, index)));
     case FieldType::Short:
       if (storage == SQLITE_INTEGER) return integerIn(sqlite3_column_int64(stmt, index), INT16_MIN, INT16_MAX);
       break;
@@ -60,41 +62,54 @@ Variant readColumn(sqlite3_stmt* stmt, int index, FieldType type) {
         return Variant(std::string(static_cast<const char*>(blob),
                                    static_cast<size_t>(sqlite3_column_bytes(stmt, index))));
       }
-      return Variant(columnText(stmt, index));
+      return Variant(std::string(columnText(stmt, index)));
     }
   }
-}
-
-// Binds `value` to parameter `index`; returns the SQLite result code. With
-// `copyText` false a String's text is not copied.
-int bindValue(sqlite3_stmt* stmt, int index, const Variant& value, bool copyText) {
-  switch (value.type()) {
-    case VarType::Empty:
-    case VarType::Null: return sqlite3_bind_null(stmt, index);
-    case VarType::Boolean: return sqlite3_bind_int(stmt, index, *value.get<bool>() ? 1 : 0);
-    case VarType::Integer: return sqlite3_bind_int(stmt, index, *value.get<int16_t>());
-    case VarType::Long: return sqlite3_bind_int(stmt, index, *value.get<int32_t>());
-    case VarType::Double: return sqlite3_bind_double(stmt, index, *value.get<double>());
-    case VarType::Date: {
-      std::string iso = value.get<DateTime>()->toIso();
-      return sqlite3_bind_text(stmt, index, iso.data(), static_cast<int>(iso.size()), SQLITE_TRANSIENT);
-    }
-    case VarType::String: {
-      const std::string& s = *value.get<std::string>();
-      return sqlite3_bind_text(stmt, index, s.data(), static_cast<int>(s.size()),
-                               copyText ? SQLITE_TRANSIENT : SQLITE_STATIC);
-    }
-    case VarType::Object:
-    case VarType::Error: return SQLITE_MISMATCH;
-  }
-  return SQLITE_MISMATCH;
 }
 
 }  // namespace
 
 void SqliteStatement::bind(int index, const Variant& value, bool stable, const FailureContext& context) {
-  const int rc = bindValue(stmt_, index, value, !stable);
+  const int rc = bindValue(index, value, stable);
   if (rc != SQLITE_OK) throw sqliteError(db_, rc, context);
+}
+
+std::string* SqliteStatement::textBuffer(int index) {
+  // Made once for every parameter: a buffer never moves while SQLite points
+  // into it.
+  if (texts_.empty()) texts_.resize(static_cast<size_t>(sqlite3_bind_parameter_count(stmt_)));
+  if (index < 1 || static_cast<size_t>(index) > texts_.size()) return nullptr;
+  return &texts_[static_cast<size_t>(index) - 1];
+}
+
+int SqliteStatement::bindText(int index, std::string_view text, bool stable) {
+  if (!stable) {
+    // Kept in the statement's own buffer for the parameter, so that SQLite
+    // need not copy it (an index SQLite does not have fails below).
+    if (std::string* kept = textBuffer(index)) {
+      kept->assign(text);
+      text = *kept;
+      stable = true;
+    }
+  }
+  return sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
+                           stable ? SQLITE_STATIC : SQLITE_TRANSIENT);
+}
+
+int SqliteStatement::bindValue(int index, const Variant& value, bool stable) {
+  switch (value.type()) {
+    case VarType::Empty:
+    case VarType::Null: return sqlite3_bind_null(stmt_, index);
+    case VarType::Boolean: return sqlite3_bind_int(stmt_, index, *value.get<bool>() ? 1 : 0);
+    case VarType::Integer: return sqlite3_bind_int(stmt_, index, *value.get<int16_t>());
+    case VarType::Long: return sqlite3_bind_int(stmt_, index, *value.get<int32_t>());
+    case VarType::Double: return sqlite3_bind_double(stmt_, index, *value.get<double>());
+    case VarType::Date: return bindText(index, value.get<DateTime>()->toIso(), false);
+    case VarType::String: return bindText(index, *value.get<std::string>(), stable);
+    case VarType::Object:
+    case VarType::Error: return SQLITE_MISMATCH;
+  }
+  return SQLITE_MISMATCH;
 }
 
 void SqliteStatement::bindRowId(int index, const backend::RowId& row) {

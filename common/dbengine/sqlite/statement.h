@@ -6,6 +6,10 @@
 
 #include <sqlite3.h>
 
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "dbengine/backend.h"
 
 namespace oskara::db::sqlite {
@@ -28,8 +32,19 @@ class SqliteStatement final : public backend::Statement {
   void reset() override { sqlite3_reset(stmt_); }
 
  private:
+  // Binds `value` to parameter `index`; returns the SQLite result code.
+  int bindValue(int index, const Variant& value, bool stable);
+  // A text the caller keeps unchanged (`stable`) is bound where it is; any
+  // other is first copied into the parameter's buffer.
+  int bindText(int index, std::string_view text, bool stable);
+  std::string* textBuffer(int index);  // null for an index the statement does not have
+
   sqlite3* db_;          // the connection, for the text of its failures
   sqlite3_stmt* stmt_;   // owned
+  // Per parameter, the text bound to it when the caller's may change (a
+  // date's text, a literal of the statement): SQLite reads it in place, and
+  // the buffer keeps its room for the next binding.
+  std::vector<std::string> texts_;
 };
 
 }  // namespace oskara::db::sqlite
