@@ -19,11 +19,15 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 #include "automation/bus/bus.h"
 #include "automation/bus/testing/private_bus.h"
@@ -72,33 +76,66 @@ class BenchBus {
   std::unique_ptr<oskara::automation::Bus> bus_;
 };
 
-// Peak resident memory of a process in MiB (VmHWM); 0 when it is gone.
-double peakMiB(qint64 pid) {
+// A field of a process's /proc status in MiB (VmHWM: its peak resident
+// memory; RssAnon: its own memory resident now, shared memory left out); 0
+// when it is gone.
+double statusMiB(qint64 pid, std::string_view field) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   for (std::string line; std::getline(status, line);) {
-    if (line.starts_with("VmHWM:")) return std::stod(line.substr(6)) / 1024.0;
+    if (line.starts_with(field) && line.size() > field.size() && line[field.size()] == ':')
+      return std::stod(line.substr(field.size() + 1)) / 1024.0;
   }
   return 0;
 }
+double peakMiB(qint64 pid) { return statusMiB(pid, "VmHWM"); }
 
-// While it lives, the highest peak memory of the server processes that serve
-// the engine's sessions on the PostgreSQL cluster, sampled every 100 ms.
-class ServerSessionPeak {
- public:
-  ServerSessionPeak() : thread_([this] { sample(); }) {}
-  ~ServerSessionPeak() {
-    stop_ = true;
-    thread_.join();
+// Processor time (user and system) a process has used so far, in seconds; 0
+// when it is gone.
+double processorSeconds(qint64 pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const size_t end = text.rfind(')');  // the name may hold spaces
+  if (end == std::string::npos) return 0;
+  std::istringstream fields(text.substr(end + 2));
+  std::string field;
+  double ticks = 0;
+  for (int i = 3; fields >> field && i <= 15; ++i) {
+    if (i == 14 || i == 15) ticks += std::stod(field);  // utime, stime
   }
-  double mib() const { return peak_; }
+  return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// While it lives, the server processes that serve the engine's sessions on
+// the PostgreSQL cluster, sampled every 100 ms: their highest peak memory
+// (which counts the server's shared buffers they touched), their highest own
+// memory (without shared memory) and the processor time they used.
+class ServerSessions {
+ public:
+  ServerSessions() : thread_([this] { sample(); }) {}
+  ~ServerSessions() { stop(); }
+  void stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  double peakMiB() const { return peak_; }
+  double ownMiB() const { return own_; }
+  double processorSeconds() const {
+    double sum = 0;
+    for (const auto& [pid, seconds] : seconds_) sum += seconds;
+    return sum;
+  }
 
  private:
   void sample() {
     PGconn* conn = PQconnectdb("");
     while (!stop_ && PQstatus(conn) == CONNECTION_OK) {
       PGresult* r = PQexec(conn, "SELECT pid FROM pg_stat_activity WHERE application_name LIKE '% tormel'");
-      for (int row = 0; PQresultStatus(r) == PGRES_TUPLES_OK && row < PQntuples(r); ++row)
-        peak_ = std::max(peak_.load(), peakMiB(std::atoll(PQgetvalue(r, row, 0))));
+      for (int row = 0; PQresultStatus(r) == PGRES_TUPLES_OK && row < PQntuples(r); ++row) {
+        const qint64 pid = std::atoll(PQgetvalue(r, row, 0));
+        peak_ = std::max(peak_.load(), ::peakMiB(pid));
+        own_ = std::max(own_.load(), statusMiB(pid, "RssAnon"));
+        seconds_[pid] = std::max(seconds_[pid], ::processorSeconds(pid));
+      }
       PQclear(r);
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
@@ -106,6 +143,8 @@ class ServerSessionPeak {
   }
   std::atomic<bool> stop_ = false;
   std::atomic<double> peak_ = 0;
+  std::atomic<double> own_ = 0;
+  std::map<qint64, double> seconds_;  // by process, the last sample; read after stop()
   std::thread thread_;
 };
 
@@ -140,16 +179,19 @@ void BM_UpdateInProcess(benchmark::State& state) {
   }
 }
 
-// The update through fresh servers on `files`; the servers' peak memory
-// (and on PostgreSQL that of the engine's server sessions) as counters.
+// The update through fresh servers on `files`; the servers' peak memory and
+// processor time per update (and on PostgreSQL those of the engine's server
+// sessions) as counters.
 void updateThroughServers(benchmark::State& state, const oskara::contract::DatabaseFiles& files) {
   BenchBus bus;
-  std::optional<ServerSessionPeak> sessions;
+  std::optional<ServerSessions> sessions;
   if (&files != &g_files) sessions.emplace();
   ApplicationClient application = ApplicationClient::create();
   // Keeps tormel running, as on a busy system: the time is the update's, not
   // that of starting the engine's process.
   QueueEngineClient keepTormel = QueueEngineClient::create();
+  const qint64 tormel = bus.pidOf(oskara::contract::kQueueEngineClass);
+  const double tormelBefore = processorSeconds(tormel);
   for (auto _ : state) {
     int32_t lErr = 0;
     std::string sError;
@@ -157,9 +199,16 @@ void updateThroughServers(benchmark::State& state, const oskara::contract::Datab
         application.UpdateQueue(files.dt.string(), files.ar.string(), files.so.string(), lErr, sError);
     checkScanned(state, result.empty(), sError);
   }
-  state.counters["tormel_MiB"] = peakMiB(bus.pidOf(oskara::contract::kQueueEngineClass));
+  const double updates = static_cast<double>(state.iterations());
+  state.counters["tormel_cpu_s"] = (processorSeconds(tormel) - tormelBefore) / updates;
+  state.counters["tormel_MiB"] = peakMiB(tormel);
   state.counters["varrick_MiB"] = peakMiB(bus.pidOf(oskara::contract::kApplicationClass));
-  if (sessions) state.counters["pg_session_MiB"] = sessions->mib();
+  if (sessions) {
+    sessions->stop();
+    state.counters["pg_cpu_s"] = sessions->processorSeconds() / updates;
+    state.counters["pg_session_MiB"] = sessions->peakMiB();
+    state.counters["pg_own_MiB"] = sessions->ownMiB();
+  }
 }
 
 void BM_UpdateThroughServers(benchmark::State& state) { updateThroughServers(state, g_files); }

@@ -8,6 +8,9 @@
 #include <string>
 
 #include "contract/tables.h"
+#include "contract/testing/database_set.h"
+#include "dbengine/errors.h"
+#include "dbengine/test_files.h"
 #include "demo_data.h"
 #include "tormel/queue_engine.h"
 
@@ -38,6 +41,35 @@ TEST(DemoScan, FullRunQueuesEveryReasonCode) {
   fs::remove_all(dir);
   EXPECT_EQ(codes, (std::set<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
 }
+
+// A queue row the database refuses fails the whole scan with the database's
+// number and text, also on a server, where the scan's writes travel without
+// waiting for their outcome, and the DT database reads as before the scan.
+class RefusedQueueRow : public oskara::db::testing::BothBackends {};
+
+TEST_P(RefusedQueueRow, FailsTheScanWithItsErrorAndChangesNothing) {
+  const oskara::contract::DatabaseFiles files =
+      oskara::contract::testing::makeDatabaseSet(databases, [](const fs::path& dir) {
+        oskara::tool::createDemoDatabases(dir, {.customers = 300, .seed = 7});
+      });
+  // At most one queued customer per reason: the scan's second of a reason is refused.
+  databases.run("dt", "CREATE UNIQUE INDEX idx_one_per_reason ON tblDTQueue (TransType)");
+  auto dtState = [&] {
+    auto rows = databases.query("dt", "SELECT * FROM tblDTQueue ORDER BY QueueID");
+    for (auto& row : databases.query("dt", "SELECT * FROM tblDTOptions")) rows.push_back(row);
+    return rows;
+  };
+  const auto before = dtState();
+
+  QueueEngine engine;
+  int32_t lErr = 0;
+  std::string sError;
+  EXPECT_FALSE(engine.ProcessQueue(files.dt.string(), files.ar.string(), files.so.string(), lErr, sError));
+  EXPECT_EQ(lErr, oskara::db::errc::kDuplicateKey) << sError;
+  EXPECT_NE(sError.find("'tblDTQueue'"), std::string::npos) << sError;
+  EXPECT_EQ(dtState(), before);
+}
+OSKARA_ON_BOTH_BACKENDS(RefusedQueueRow);
 
 }  // namespace
 }  // namespace tormel

@@ -148,7 +148,9 @@ bool QueueEngine::ProcessQueue(std::string DT_UNCPath, std::string AR_UNCPath,
       sError = "Error at InitOptions.";
       return false;
     }
-    dbEngine().beginTrans();
+    // Any failure of the scan rolls it back whole: writes need not wait for
+    // their outcome (on a database server they travel with the next read).
+    dbEngine().beginTrans(oskara::db::kAllOrNothing);
     g_bInTrans = true;
     if (LastQueueProcTimeStamp() == kStampNoOptions) {
       lErr = kErrMissingOptions;

@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -47,6 +48,26 @@ struct FailureContext {
 
 namespace backend {
 
+// The rows a write changed. A write sent without waiting for its outcome
+// (Statement::executeUnawaited) gives a count that waits for the outcome
+// when it is first read, raising the write's failure.
+class RowCount {
+ public:
+  RowCount(int64_t rows = 0) : rows_(rows) {}  // a count known at once
+  explicit RowCount(std::function<int64_t()> outcome) : outcome_(std::move(outcome)) {}
+  int64_t get() {
+    if (outcome_) {
+      rows_ = outcome_();
+      outcome_ = nullptr;
+    }
+    return rows_;
+  }
+
+ private:
+  int64_t rows_ = 0;
+  std::function<int64_t()> outcome_;
+};
+
 // Which row of its table a result row is, so that an edited row can be
 // written back. Made and read only by the backend (SQLite: the rowid);
 // record sets keep it and hand it back. Empty when the result is not
@@ -71,6 +92,15 @@ class Statement {
   // updateSql), as execute(); a write that fails inside a transaction leaves
   // the transaction as it was before the write.
   virtual void executeRowWrite(const FailureContext& context) { execute(context); }
+
+  // As execute() and executeRowWrite(), inside a transaction that its caller
+  // rolls back whole on any failure (kAllOrNothing): the backend may send the
+  // write without waiting for its outcome, and a failed write need not leave
+  // the transaction usable. A failure is then raised, with its own number and
+  // text, by a later operation on the connection or by the commit, which then
+  // commits nothing; the transaction can only be rolled back.
+  virtual RowCount executeUnawaited(const FailureContext& context) { return execute(context); }
+  virtual void executeRowWriteUnawaited(const FailureContext& context) { executeRowWrite(context); }
   // The identity of the row an updateSql statement has just written, for a
   // later write of the same row (a backend whose row identities change with
   // each write gives the new one).

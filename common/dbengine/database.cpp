@@ -175,14 +175,16 @@ void Database::Impl::invalidateCaches() {
   if (statements) statements->clear();
 }
 
-int64_t executeStatement(Database::Impl& db, std::string_view text, const ParameterValues* values) {
+backend::RowCount executeStatement(Database::Impl& db, std::string_view text, const ParameterValues* values) {
   db.requireOpen();
   StatementCache::Lease lease = db.prepareStatement(text, values);
   const sql::Translation& translation = lease.compiled().translation;
   if (translation.kind == sql::StatementKind::Select) throw cannotExecuteSelect(text);
   const std::string_view table = translation.target ? std::string_view(translation.target->table) : "";
   // One statement of the backend: it changes all of its rows or, failing, none.
-  db.recordsAffected = lease.get().execute(db.context(table, text));
+  const FailureContext context = db.context(table, text);
+  db.recordsAffected = db.workspace.writesUnawaited() ? lease.get().executeUnawaited(context)
+                                                      : backend::RowCount(lease.get().execute(context));
   return db.recordsAffected;
 }
 
@@ -203,7 +205,7 @@ std::vector<Database::LinkTarget> Database::linkTargets() const {
 }
 bool Database::isOpen() const { return impl_->store != nullptr; }
 void Database::close() { impl_->close(); }
-int64_t Database::recordsAffected() const { return impl_->recordsAffected; }
+int64_t Database::recordsAffected() const { return impl_->recordsAffected.get(); }
 
 void Database::notify(std::string_view channel, std::string_view payload) {
   impl_->requireOpen();

@@ -53,6 +53,14 @@ enum RecordsetOption : int {
 inline constexpr int kFailOnError = 128;   // Execute: the statement runs whole or raises
 inline constexpr int kRefreshCache = 8;    // Idle: make other users' writes visible
 inline constexpr int kUpdateRegular = 1;   // Update / CancelUpdate
+// BeginTrans: the caller rolls the whole transaction back on any failure
+// inside it, so that writes (a record set's new rows, action queries) may
+// travel to a database server without waiting for their outcome. A failing
+// write is then raised, with its own number and text, by a later operation
+// of the transaction or by CommitTrans at the latest, which then commits
+// nothing; what follows the failure on its server is not run. Files raise it
+// at once, as always.
+inline constexpr int kAllOrNothing = 1;
 
 class Engine {
  public:
@@ -63,7 +71,7 @@ class Engine {
   Workspace& workspace(int index);
 
   // Transactions of the default workspace.
-  void beginTrans();
+  void beginTrans(int options = 0);
   void commitTrans(int options = 0);
   void rollback();
 
@@ -99,8 +107,9 @@ class Workspace {
   DatabasePtr openDatabase(const std::string& path, Access access = Access::ReadWrite);
 
   // One transaction over every database open in the workspace, writes
-  // through linked tables included. Nested calls nest (savepoints).
-  void beginTrans();
+  // through linked tables included. Nested calls nest (savepoints); options
+  // (kAllOrNothing) count when the transaction begins and hold for its levels.
+  void beginTrans(int options = 0);
   void commitTrans(int options = 0);
   void rollback();
   int transactionDepth() const;

@@ -56,7 +56,7 @@ void Workspace::Impl::leave(Database::Impl& db) {
   databases.erase(std::remove(databases.begin(), databases.end(), &db), databases.end());
 }
 
-void Workspace::Impl::begin() {
+void Workspace::Impl::begin(int options) {
   const int level = depth + 1;
   // Other users may have changed tables or stored queries since the last run.
   if (level == 1) {
@@ -71,6 +71,7 @@ void Workspace::Impl::begin() {
       throw;
     }
   }
+  if (level == 1) allOrNothing = (options & kAllOrNothing) != 0;
   depth = level;
 }
 
@@ -138,7 +139,7 @@ DatabasePtr Workspace::openDatabase(const std::string& path, Access access) {
   return database;
 }
 
-void Workspace::beginTrans() { impl_->begin(); }
+void Workspace::beginTrans(int options) { impl_->begin(options); }
 void Workspace::commitTrans(int) { impl_->commit(); }
 void Workspace::rollback() { impl_->rollback(); }
 int Workspace::transactionDepth() const { return impl_->depth; }
@@ -166,7 +167,7 @@ Workspace& Engine::workspace(int index) {
   return impl_->workspace;
 }
 
-void Engine::beginTrans() { impl_->workspace.beginTrans(); }
+void Engine::beginTrans(int options) { impl_->workspace.beginTrans(options); }
 void Engine::commitTrans(int options) { impl_->workspace.commitTrans(options); }
 void Engine::rollback() { impl_->workspace.rollback(); }
 void Engine::idle(int action) { impl_->workspace.impl().idle(action); }

@@ -38,13 +38,17 @@ struct Workspace::Impl {
   // The connections of the open databases, each once, in opening order.
   std::vector<backend::Connection*> connections() const;
 
-  void begin();
+  void begin(int options);
   void commit();
   void rollback();
   void idle(int action);
 
   std::vector<Database::Impl*> databases;  // open databases, not owned, in opening order
   int depth = 0;                           // nesting level of the pending transaction, 0: none
+  bool allOrNothing = false;               // the pending transaction began with kAllOrNothing
+
+  // Writes may go without waiting for their outcome (kAllOrNothing).
+  bool writesUnawaited() const { return depth > 0 && allOrNothing; }
 };
 
 struct Database::Impl {
@@ -93,7 +97,7 @@ struct Database::Impl {
   // Changing with use.
   std::set<std::string> denyWriteTables;  // lower-case names locked by open record sets
   std::vector<Recordset*> recordsets;     // open record sets made from this database
-  int64_t recordsAffected = 0;            // by the last execute
+  mutable backend::RowCount recordsAffected;  // by the last execute
   bool closing = false;                   // close() is closing the record sets
 };
 
@@ -120,6 +124,6 @@ inline std::string internalKey(std::string_view kind, std::string_view a, std::s
 }
 
 // Runs an action statement of the dialect on `db`; returns the rows changed.
-int64_t executeStatement(Database::Impl& db, std::string_view text, const ParameterValues* values);
+backend::RowCount executeStatement(Database::Impl& db, std::string_view text, const ParameterValues* values);
 
 }  // namespace oskara::db

@@ -23,7 +23,7 @@ struct QueryDef::Impl {
   std::string sql;
   ParameterValues values;       // values given, by lower-case parameter name
   std::shared_ptr<const CompiledStatement> compiled;  // last compiled form of `sql`, keeps findParameter's answer alive
-  int64_t recordsAffected = 0;
+  mutable backend::RowCount recordsAffected;
   bool open = true;
 };
 
@@ -118,7 +118,7 @@ void QueryDef::execute(int) {
   impl_->recordsAffected = executeStatement(*impl_->db, impl_->sql, &impl_->values);
 }
 
-int64_t QueryDef::recordsAffected() const { return impl_->recordsAffected; }
+int64_t QueryDef::recordsAffected() const { return impl_->recordsAffected.get(); }
 
 RecordsetPtr QueryDef::openRecordset(RecordsetType type, int options) {
   impl_->requireOpen();

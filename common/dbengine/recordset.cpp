@@ -177,6 +177,19 @@ const CompiledStatement::WriteStatement& writeStatement(std::vector<CompiledStat
   return cache.back();
 }
 
+namespace {
+
+// A row write; in an all-or-nothing transaction it need not wait for its outcome.
+void writeRow(Database::Impl& db, backend::Statement& statement, const FailureContext& context) {
+  if (db.workspace.writesUnawaited()) {
+    statement.executeRowWriteUnawaited(context);
+  } else {
+    statement.executeRowWrite(context);
+  }
+}
+
+}  // namespace
+
 void Recordset::Impl::insertPending() {
   const sql::UpdatableTable& target = writableTable(true);
   const auto& statement = writeStatement(compiled->inserts, changed, [&] {
@@ -190,7 +203,7 @@ void Recordset::Impl::insertPending() {
   for (size_t i = 0; i < changed.size(); ++i) {
     if (changed[i]) lease.get().bind(++index, pendingRow[i], true, context);  // the row outlives the run
   }
-  lease.get().executeRowWrite(context);
+  writeRow(*db, lease.get(), context);
 }
 
 void Recordset::Impl::updatePending() {
@@ -208,7 +221,7 @@ void Recordset::Impl::updatePending() {
     if (changed[i]) lease.get().bind(++index, pendingRow[i], true, context);  // the row outlives the run
   }
   lease.get().bindRowId(index + 1, rowIds[current]);
-  lease.get().executeRowWrite(context);
+  writeRow(*db, lease.get(), context);
   rowIds[current] = lease.get().rowIdAfterUpdate(rowIds[current]);
 }
 

@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
 
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "dbengine/dbengine.h"
 #include "dbengine/errors.h"
@@ -166,6 +169,83 @@ TEST_P(WorkspaceTransaction, FailedWriteInsideTheTransactionLeavesItUsable) {
   addRow(dt, "tblRows", "d2");
   ws().commitTrans();
   EXPECT_EQ(ids("dt"), (Rows{{"d1"}, {"d2"}}));
+}
+
+// In a transaction that its caller rolls back whole, a write may go without
+// waiting for its outcome: its failure comes all the same, with the write's
+// own number and text, from the next read or from the commit, and nothing of
+// the transaction is kept.
+TEST_P(WorkspaceTransaction, AllOrNothingWriteFailureComesWithItsOwnError) {
+  DatabasePtr dt = open("dt");
+  auto failureOf = [](const std::function<void()>& f) {
+    try {
+      f();
+    } catch (const Error& e) {
+      return std::to_string(e.number()) + " " + e.text();
+    }
+    return std::string("no failure");
+  };
+  ws().beginTrans();
+  addRow(dt, "tblRows", "d1");
+  const std::string awaited = failureOf([&] { addRow(dt, "tblRows", "D1"); });
+  ws().rollback();
+  EXPECT_EQ(awaited.substr(0, awaited.find(' ')), std::to_string(errc::kDuplicateKey));
+
+  const std::vector<std::function<void()>> laterSteps = {
+      [&] { dt->openRecordset("SELECT Id FROM tblRows", RecordsetType::ForwardOnly); },
+      [&] { ws().commitTrans(); },
+  };
+  for (const auto& later : laterSteps) {
+    ws().beginTrans(kAllOrNothing);
+    addRow(dt, "tblRows", "d1");
+    EXPECT_EQ(failureOf([&] {
+                addRow(dt, "tblRows", "D1");
+                dt->execute("UPDATE tblRows SET N = 1");
+                later();
+              }),
+              awaited);
+    if (ws().transactionDepth() > 0) ws().rollback();
+    EXPECT_EQ(ids("dt"), Rows{});
+  }
+  // Rolled back before its failure came, the write is undone like the rest.
+  ws().beginTrans(kAllOrNothing);
+  addRow(dt, "tblRows", "d1");
+  failureOf([&] { addRow(dt, "tblRows", "D1"); });  // files raise it at once
+  ws().rollback();
+  addRow(dt, "tblRows", "d2");
+  EXPECT_EQ(ids("dt"), Rows{{"d2"}});
+}
+
+// Writes that went without waiting are seen by the reads after them and
+// counted right whenever the count is asked for.
+TEST_P(WorkspaceTransaction, AllOrNothingWritesAreSeenAndCounted) {
+  DatabasePtr dt = open("dt");
+  ws().beginTrans(kAllOrNothing);
+  addRow(dt, "tblRows", "d1");
+  addRow(dt, "tblArRows", "a1");
+  addRow(dt, "tblRows", "d2");
+  QueryDefPtr query = dt->createQueryDef("");
+  query->setSql("UPDATE tblRows SET N = 7 WHERE Id <> 'd2'");
+  query->execute(kFailOnError);
+  dt->execute("UPDATE tblRows SET N = 8");
+  EXPECT_EQ(dt->recordsAffected(), 2);
+  EXPECT_EQ(query->recordsAffected(), 1);  // its outcome read on the way
+  dt->execute("DELETE FROM tblArRows");
+  RecordsetPtr rs = dt->openRecordset("SELECT Count(*) AS Rows8 FROM tblRows WHERE N = 8", RecordsetType::ForwardOnly);
+  EXPECT_EQ(rs->field("Rows8").toInt32(), 2);
+  rs->close();
+  EXPECT_EQ(dt->recordsAffected(), 1);
+  // A row edited twice: the second write finds the row the first one left.
+  rs = dt->openRecordset("SELECT Id, N FROM tblRows WHERE Id = 'd1'", RecordsetType::Dynaset);
+  for (int n : {9, 10}) {
+    rs->edit();
+    rs->setField("N", n);
+    rs->update();
+  }
+  rs->close();
+  ws().commitTrans();
+  EXPECT_EQ(databases.query("dt", "SELECT Id, N FROM tblRows ORDER BY Id"), (Rows{{"d1", "10"}, {"d2", "8"}}));
+  EXPECT_EQ(ids("ar"), Rows{});
 }
 
 TEST_P(FileTransaction, ClosingADatabaseDropsItsPendingWrites) {

@@ -8,7 +8,11 @@
 // its description, a row write and its savepoint, a cursor and its first
 // batch) costs one round trip. A row written by a record set inside a
 // transaction runs under a savepoint of its own: its failure is raised by the
-// write and leaves the transaction as it was before it, as on files.
+// write and leaves the transaction as it was before it, as on files. In a
+// transaction that its caller rolls back whole on any failure, writes go
+// without a savepoint and without waiting: they travel with the next command
+// that waits for an answer, and a failure among them is raised by that one
+// (or by the commit) with the write's own number and text.
 //
 // Statements are prepared once per text and shared by every statement object
 // of that text on the connection. Queries are read through a prepared probe
@@ -98,6 +102,7 @@ class PgConnection final : public backend::Connection, public std::enable_shared
   struct Deferred {
     std::string table;      // what a failure names
     std::string statement;
+    bool write = false;     // FailureContext::write
   };
 
   // Runs SQL of our own with text parameters and waits for its answer;
@@ -108,6 +113,11 @@ class PgConnection final : public backend::Connection, public std::enable_shared
   // Runs a record set's row write (runPrepared); inside a transaction under a
   // savepoint, so that its failure undoes only the write.
   Result runRowWrite(const Prepared& prepared, const Parameters& parameters, const FailureContext& context);
+  // Sends a write of a transaction without waiting for its outcome (outside
+  // a transaction it runs as runPrepared); a failure is raised by the next
+  // command that waits, and the transaction can only be rolled back. The
+  // count of rows written waits for the outcome when it is read.
+  backend::RowCount sendWrite(const Prepared& prepared, const Parameters& parameters, const FailureContext& context);
   // Sends SQL of our own whose failure does not matter (closing a cursor,
   // dropping a prepared statement, freeing a lock).
   void sendQuietly(const std::string& sql, const std::vector<std::string>& parameters = {});
@@ -141,6 +151,7 @@ class PgConnection final : public backend::Connection, public std::enable_shared
     bool quiet = false;      // its failure does not matter
     int level = 0;           // the transaction level it ran in
     std::optional<Deferred> deferred;
+    std::shared_ptr<int64_t> rows;  // a write's count of rows, once its outcome is read (-1 before)
   };
 
   uint64_t enqueue(Command command);
@@ -149,6 +160,8 @@ class PgConnection final : public backend::Connection, public std::enable_shared
   void sync();
   // Reads results in order up to and including `id`'s; returns its result.
   Result take(uint64_t id);
+  // The rows written by the write `id` sent by sendWrite, waiting for its outcome.
+  int64_t rowsWritten(uint64_t id, const std::shared_ptr<int64_t>& rows);
   // Reads every pending result.
   void drain();
   Result readOne();  // the next command's result, its end marker consumed

@@ -51,7 +51,24 @@ int64_t PgStatement::execute(const FailureContext& context) {
 }
 
 void PgStatement::executeRowWrite(const FailureContext& context) {
-  Result result = connection_->runRowWrite(*prepared_, parameters_, context);
+  rowWritten(connection_->runRowWrite(*prepared_, parameters_, context), context);
+}
+
+backend::RowCount PgStatement::executeUnawaited(const FailureContext& context) {
+  return connection_->sendWrite(*prepared_, parameters_, context);
+}
+
+void PgStatement::executeRowWriteUnawaited(const FailureContext& context) {
+  if (prepared_->columnNames.empty()) {
+    connection_->sendWrite(*prepared_, parameters_, context);  // an insert
+    return;
+  }
+  // An update gives the row's new identity back, which a later edit needs:
+  // it waits, but needs no savepoint, as a failure ends the transaction.
+  rowWritten(connection_->runPrepared(*prepared_, parameters_, context), context);
+}
+
+void PgStatement::rowWritten(const Result& result, const FailureContext& context) {
   if (prepared_->columnNames.empty()) return;  // an insert
   // An update of a row by its identity returns the row's new one; none when
   // another user changed or deleted the row since it was read (its identity

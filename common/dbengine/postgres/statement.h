@@ -29,6 +29,8 @@ class PgStatement final : public backend::Statement {
   void bindRowId(int index, const backend::RowId& row) override;  // a ctid
   int64_t execute(const FailureContext& context) override;
   void executeRowWrite(const FailureContext& context) override;
+  backend::RowCount executeUnawaited(const FailureContext& context) override;
+  void executeRowWriteUnawaited(const FailureContext& context) override;  // an update waits
   backend::RowId rowIdAfterUpdate(const backend::RowId& before) override;
   bool fetch(size_t maxRows, std::span<const FieldType> types, int rowIdColumn, std::vector<Variant>& values,
              std::vector<backend::RowId>& rowIds, const FailureContext& context) override;
@@ -38,6 +40,8 @@ class PgStatement final : public backend::Statement {
  private:
   void start(size_t batch, const FailureContext& context);  // runs the probe or opens the cursor
   void closeCursor();
+  // Takes an update's new row identity from its result.
+  void rowWritten(const Result& result, const FailureContext& context);
 
   // Constant after construction.
   std::shared_ptr<PgConnection> connection_;
