@@ -123,9 +123,9 @@ void queueCandidates(sqlite3* db, const std::string& candidates, int code, const
       text);
 }
 
-// The scan rules in the engine's order, as set-based statements.
 }  // namespace
 
+// The scan rules in the engine's order, as set-based statements.
 void setBasedScan(const fs::path& dir) {
   sqlite3* db = nullptr;
   check(db, sqlite3_open_v2((dir / "dt.db").c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), "open dt.db");
