@@ -419,6 +419,8 @@ bool QueueEngine::RunRule(const scanrules::ScanRule& rule, bool linkQueue) {
   return raisingAs(rule.procedure.data(), [&] {
     const std::string remark = rule.remark.text(m_options);
     const bool priority = rule.priority && m_options.*rule.priority;
+    // A record-by-record rule answers "already queued?" from the queue's keys.
+    if (rule.kind != scanrules::RuleKind::Insert && m_queued && !m_queuedCurrent) LearnQueue();
     switch (rule.kind) {
       case scanrules::RuleKind::Insert: {
         m_queuedCurrent = false;
@@ -437,14 +439,12 @@ bool QueueEngine::RunRule(const scanrules::ScanRule& rule, bool linkQueue) {
         break;
       }
       case scanrules::RuleKind::EachRecord: {
-        if (m_queued && !m_queuedCurrent) LearnQueue();
         RecordsetPtr rs = m_dbDT->openRecordset(scanrules::scanStatement(rule, m_options),
                                                 RecordsetType::ForwardOnly);
         QueueEach(*rs, rule.logIdFrom, rule.transType, remark, priority);
         break;
       }
       case scanrules::RuleKind::StoredQuery: {
-        if (m_queued && !m_queuedCurrent) LearnQueue();
         oskara::db::QueryDefPtr query = m_dbDT->queryDef(rule.storedQuery);
         query->setParameter(contract::optionName(rule.parameter), m_options.*rule.parameter);
         RecordsetPtr rs = query->openRecordset(RecordsetType::ForwardOnly);

@@ -2,16 +2,14 @@
 
 #include <algorithm>
 #include <bit>
-#include <functional>
 #include <optional>
-#include <string>
 
 namespace tormel {
 namespace {
 
 constexpr int kProbes = 3;
 
-// A second, independent mixing of a hash (splitmix64's finaliser).
+// Spreads a hash over all 64 bits (splitmix64's finaliser).
 uint64_t mixed(uint64_t x) {
   x ^= x >> 30;
   x *= 0xbf58476d1ce4e5b9ull;
@@ -20,14 +18,16 @@ uint64_t mixed(uint64_t x) {
   return x ^ (x >> 31);
 }
 
-// The customer's key, or none when the id has a byte outside ASCII.
+// The customer's key (FNV-1a over the id with ASCII letters folded), or none
+// when the id has a byte outside ASCII.
 std::optional<uint64_t> customerHash(std::string_view custId) {
-  std::string folded(custId);
-  for (char& c : folded) {
+  uint64_t hash = 14695981039346656037ull;
+  for (const char c : custId) {
     if (static_cast<unsigned char>(c) >= 0x80) return std::nullopt;
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    const char folded = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    hash = (hash ^ static_cast<unsigned char>(folded)) * 1099511628211ull;
   }
-  return mixed(std::hash<std::string>{}(folded));
+  return mixed(hash);
 }
 
 uint64_t logIdHash(int64_t logId) { return mixed(static_cast<uint64_t>(logId) + 0x9e3779b97f4a7c15ull); }
@@ -40,19 +40,22 @@ QueuedKeys::Filter::Filter(uint64_t bits)
 void QueuedKeys::Filter::clear() { std::fill(words_.begin(), words_.end(), 0); }
 
 // The probes: the hash's two halves combined (h1 + i * h2).
-void QueuedKeys::Filter::add(uint64_t hash) {
+uint64_t QueuedKeys::Filter::bit(uint64_t hash, int probe) const {
   const uint64_t step = (hash >> 32) | 1;
+  return (hash + static_cast<uint64_t>(probe) * step) & mask_;
+}
+
+void QueuedKeys::Filter::add(uint64_t hash) {
   for (int i = 0; i < kProbes; ++i) {
-    const uint64_t bit = (hash + static_cast<uint64_t>(i) * step) & mask_;
-    words_[bit / 64] |= uint64_t{1} << (bit % 64);
+    const uint64_t b = bit(hash, i);
+    words_[b / 64] |= uint64_t{1} << (b % 64);
   }
 }
 
 bool QueuedKeys::Filter::mayHold(uint64_t hash) const {
-  const uint64_t step = (hash >> 32) | 1;
   for (int i = 0; i < kProbes; ++i) {
-    const uint64_t bit = (hash + static_cast<uint64_t>(i) * step) & mask_;
-    if (!(words_[bit / 64] & (uint64_t{1} << (bit % 64)))) return false;
+    const uint64_t b = bit(hash, i);
+    if (!(words_[b / 64] & (uint64_t{1} << (b % 64)))) return false;
   }
   return true;
 }

@@ -41,6 +41,7 @@ class QueuedKeys {
     bool mayHold(uint64_t hash) const;
 
    private:
+    uint64_t bit(uint64_t hash, int probe) const;
     std::vector<uint64_t> words_;
     uint64_t mask_;  // bit count - 1
   };
