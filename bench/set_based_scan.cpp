@@ -127,8 +127,11 @@ void queueCandidates(sqlite3* db, const std::string& candidates, int code, const
 
 // The scan rules in the engine's order, as set-based statements.
 void setBasedScan(const fs::path& dir) {
+  // SQLite as the engine sets it up: no count of its memory, no mutex on the connection.
+  sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
   sqlite3* db = nullptr;
-  check(db, sqlite3_open_v2((dir / "dt.db").c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), "open dt.db");
+  check(db, sqlite3_open_v2((dir / "dt.db").c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr),
+        "open dt.db");
   std::unique_ptr<sqlite3, int (*)(sqlite3*)> closer(db, sqlite3_close);
   run(db, "ATTACH DATABASE '" + (dir / "ar.db").string() + "' AS ar");
   run(db, "PRAGMA main.journal_mode=DELETE");

@@ -32,6 +32,12 @@ void civilFromDays(int64_t z, int& year, int& month, int& day) {
   year = static_cast<int>(y + (month <= 2));
 }
 
+// The days of a month of the proleptic Gregorian calendar.
+constexpr int daysInMonth(int year, int month) {
+  if (month == 2) return (year % 4 == 0 && (year % 100 != 0 || year % 400 == 0)) ? 29 : 28;
+  return month == 4 || month == 6 || month == 9 || month == 11 ? 30 : 31;
+}
+
 constexpr int64_t kSerialEpochFromUnixDays = 25569;  // 1970-01-01 is serial 25569
 
 constexpr double serialOf(int64_t year, unsigned month, unsigned day) {
@@ -130,9 +136,8 @@ std::optional<DateTime> DateTime::parseIso(std::string_view text) {
     if (text[10] != ' ' && text[10] != 'T') return std::nullopt;
     if (!parseTime(11, h, mi, s)) return std::nullopt;
   }
-  DateTime result = fromParts(y, mo, d, h, mi, s);
-  if (result.parts().day != d) return std::nullopt;  // 31 February and the like
-  return result;
+  if (d > daysInMonth(y, mo)) return std::nullopt;  // 31 February and the like
+  return fromParts(y, mo, d, h, mi, s);
 }
 
 bool DateTime::isInRange(double serial) {

@@ -125,6 +125,11 @@ TEST(DateTimeValues, IsoRoundTripsAndParts) {
   EXPECT_FALSE(t->hasDate());
   EXPECT_EQ(t->toIso(), "23:59:59");
   EXPECT_FALSE(DateTime::parseIso("2026-02-30"));
+  // The last day of each month, leap years by the Gregorian rule, at both ends of the range.
+  for (const char* last : {"2024-02-29", "2000-02-29", "0000-02-29", "2026-04-30", "9999-12-31 23:59:59"})
+    EXPECT_EQ(DateTime::parseIso(last)->toIso(), last);
+  for (const char* past : {"2026-02-29", "1900-02-29", "2026-04-31", "2026-11-31"})
+    EXPECT_FALSE(DateTime::parseIso(past)) << past;
   EXPECT_FALSE(DateTime::parseIso("2026-13-01"));
   EXPECT_FALSE(DateTime::parseIso("yesterday"));
   // The serial counts days from 30 December 1899.

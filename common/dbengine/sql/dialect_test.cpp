@@ -311,6 +311,11 @@ TEST_F(Dialect, PredicatesAndConditionalFunctions) {
   EXPECT_EQ(eval("False"), "0");
   EXPECT_THAT(db_.run("SELECT OrderId FROM Orders WHERE Shipped Is Not Null AND Not (Amount > 4)").rows,
               ElementsAre("12"));
+  // A field tested for Null and given back otherwise, and a test of one field giving another.
+  EXPECT_THAT(db_.run("SELECT IIf(IsNull(Shipped), #1/1/2099#, Shipped) FROM Orders ORDER BY OrderId").rows,
+              ElementsAre("2026-12-01", "2099-01-01", "2026-11-30", "2099-01-01"));
+  EXPECT_THAT(db_.run("SELECT IIf(IsNull(Shipped), 0, Amount) FROM Orders ORDER BY OrderId").rows,
+              ElementsAre("5", "0", "1", "0"));
 }
 
 TEST_F(Dialect, LikeUsesTheDialectsWildcards) {

@@ -29,6 +29,18 @@ bool isConstant(const bound::Expr& e) {
       Subqueries::Skip);
 }
 
+// The field IIf(IsNull(x), a, x) tests and gives back, when it is one: that
+// conditional is x unless x is Null, which COALESCE says reading x once.
+const bound::ColumnExpr* nullDefaultedField(const bound::CaseExpr& c) {
+  using K = bound::ExprKind;
+  if (c.condition->kind != K::IsNull || c.whenFalse->kind != K::Column) return nullptr;
+  const auto& test = static_cast<const bound::IsNullExpr&>(*c.condition);
+  if (test.negated || test.operand->kind != K::Column) return nullptr;
+  const auto& tested = static_cast<const bound::ColumnExpr&>(*test.operand);
+  const auto& given = static_cast<const bound::ColumnExpr&>(*c.whenFalse);
+  return tested.source == given.source && tested.column == given.column ? &given : nullptr;
+}
+
 }  // namespace
 
 std::string rankedItemColumn(size_t i) { return "osk_c" + std::to_string(i); }
@@ -430,6 +442,14 @@ void Emitter::term(const bound::Expr& e) {
     case K::NoCase: return noCase(*static_cast<const bound::NoCaseExpr&>(e).operand);
     case K::Case: {
       const auto& c = static_cast<const bound::CaseExpr&>(e);
+      if (const bound::ColumnExpr* field = nullDefaultedField(c)) {
+        out_ += "COALESCE(";
+        expr(*field);
+        out_ += ", ";
+        expr(*c.whenTrue);
+        out_ += ')';
+        return;
+      }
       out_ += "CASE WHEN ";
       expr(*c.condition);
       out_ += " THEN ";
