@@ -175,11 +175,13 @@ bool QueueEngine::ProcessQueue(std::string DT_UNCPath, std::string AR_UNCPath,
       ~Detach() {
         engine.m_progress = nullptr;
         engine.m_queued = nullptr;
+        engine.m_queueOwnRows = false;
       }
     } detach{*this};
     if (m_options.Chk_ResetQueue) {
       progress.enterRule("EmptyQueue");
       EmptyQueue();
+      m_queueOwnRows = true;
     }
     // An insert rule links every queued customer with a call-log header to
     // it. No insert rule reads a queue row's LogID, so when the next enabled
@@ -293,12 +295,18 @@ int16_t QueueEngine::AddToQueue(const std::string& p_sCustID, int32_t p_lLogID,
     // A scan need not look up a customer it knows to be unqueued with a
     // call-log id it knows to be unqueued.
     RecordsetPtr existing;  // the row to replace; null when the entry is new
-    if (!m_queued || m_queued->mayHoldCustomer(p_sCustID) ||
-        (p_lLogID != 0 && m_queued->mayHoldLogId(p_lLogID))) {
-      existing = m_dbDT->openRecordset(
-          "SELECT DISTINCTROW tblDTQueue.* FROM tblDTQueue "
-          "WHERE ((tblDTQueue.CustID=" + quotedText(p_sCustID) + ")); ",
-          RecordsetType::Dynaset);
+    const std::string byCustomer = "((tblDTQueue.CustID=" + quotedText(p_sCustID) + ")); ";
+    if (m_queued && m_queueOwnRows && !p_bPriority) {
+      // Only whether a row is there matters, and the scan wrote every row:
+      // reading it whole could fail on nothing.
+      if (m_queued->mayHoldCustomer(p_sCustID) && QueueHolds(byCustomer)) return kQueueCustomerQueued;
+      if (p_lLogID != 0 && m_queued->mayHoldLogId(p_lLogID) &&
+          QueueHolds("((tblDTQueue.LogID= " + oskara::numberText(int64_t{p_lLogID}) + ")); "))
+        return kQueueLogIdQueued;
+    } else if (!m_queued || m_queued->mayHoldCustomer(p_sCustID) ||
+               (p_lLogID != 0 && m_queued->mayHoldLogId(p_lLogID))) {
+      existing = m_dbDT->openRecordset("SELECT DISTINCTROW tblDTQueue.* FROM tblDTQueue WHERE " + byCustomer,
+                                       RecordsetType::Dynaset);
       if (!existing->eof()) {
         if (!p_bPriority) return kQueueCustomerQueued;
       } else if (p_lLogID != 0) {
@@ -349,6 +357,14 @@ int16_t QueueEngine::AddToQueue(const std::string& p_sCustID, int32_t p_lLogID,
     }
     return -1;
   });
+}
+
+bool QueueEngine::QueueHolds(const std::string& condition) {
+  RecordsetPtr rs = m_dbDT->openRecordset("SELECT DISTINCTROW tblDTQueue.CustID FROM tblDTQueue WHERE " + condition,
+                                          RecordsetType::ForwardOnly);
+  const bool holds = !rs->eof();
+  rs->close();
+  return holds;
 }
 
 void QueueEngine::LearnQueue() {

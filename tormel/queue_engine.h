@@ -93,6 +93,9 @@ class QueueEngine : public oskara::automation::DispatchObject<QueueEngine>,
   int32_t LogIdOf(const std::string& custId);
   // Reads the queue's customers and call-log ids into m_queued.
   void LearnQueue();
+  // Whether a queue row matches `condition` (the WHERE clause of the queue
+  // lookups), reading no more of it than its customer id.
+  bool QueueHolds(const std::string& condition);
   // The queue's customers per reason, as JSON, read inside the transaction,
   // and the commit-to-be announced to a server database's listeners.
   std::string CustomersPerReason();
@@ -120,6 +123,9 @@ class QueueEngine : public oskara::automation::DispatchObject<QueueEngine>,
   // then looked up), and whether they are up to date.
   QueuedKeys* m_queued = nullptr;
   bool m_queuedCurrent = false;
+  // While ProcessQueue runs, after it emptied the queue: every queue row is
+  // one the scan wrote, so reading one can find nothing malformed.
+  bool m_queueOwnRows = false;
   std::weak_ptr<oskara::Dispatch> m_eventSource;
 };
 
