@@ -1,5 +1,6 @@
 #include "dbengine/sql/tokenizer.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -232,10 +233,13 @@ Variant literalValue(const Token& token) {
       std::string_view body = token.text.substr(1, token.text.size() - 2);
       std::string value;
       value.reserve(body.size());
-      for (size_t i = 0; i < body.size(); ++i) {
-        value += body[i];
-        if (body[i] == quote) ++i;  // the second of a doubled quote
+      // Each doubled quote stands for one: the text up to and with the first
+      // of the two is kept, the second skipped.
+      for (size_t quoteAt; (quoteAt = body.find(quote)) != std::string_view::npos;) {
+        value.append(body.substr(0, quoteAt + 1));
+        body.remove_prefix(std::min(quoteAt + 2, body.size()));
       }
+      value.append(body);
       return Variant(std::move(value));
     }
     case TokenKind::Number: {

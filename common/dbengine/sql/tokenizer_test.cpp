@@ -42,6 +42,7 @@ TEST(Tokenizer, TextLiteralsUndoubleTheirOwnQuote) {
   EXPECT_EQ(onlyLiteral("'it''s'"), Variant("it's"));
   EXPECT_EQ(onlyLiteral(R"("it's")"), Variant("it's"));
   EXPECT_EQ(onlyLiteral(R"("")"), Variant(""));
+  EXPECT_EQ(onlyLiteral(R"("""a""""b""")"), Variant(R"("a""b")"));
   EXPECT_EQ(onlyLiteral(R"("a;b -- [c] #d#")"), Variant("a;b -- [c] #d#"));
 }
 
