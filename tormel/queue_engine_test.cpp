@@ -534,7 +534,7 @@ TEST_F(ScanTest, GetLogIdBeforeAnyRunIsNullAndQuotesInIdsAreData) {
   EXPECT_TRUE(fresh.GetLogID(id).isNull());
 
   setOption("Chk_CreditHold", true);
-  const std::string tricky = R"(Q"); DELETE FROM tblDTQueue; --)";
+  const std::string tricky = R"(Q""); DELETE FROM tblDTQueue; --")";
   addCustomer(tricky, {}, 0, true);
   int64_t log = addHeader(tricky);
   addQueueRow("KEEP", 2, "Account 30 days overdue.", 0);

@@ -270,10 +270,12 @@ std::string quotedText(std::string_view text) {
   std::string quoted;
   quoted.reserve(text.size() + 2);
   quoted += '"';
-  for (char c : text) {
-    if (c == '"') quoted += '"';
-    quoted += c;
+  // A quote inside is doubled: each run up to and with one is written, then the quote again.
+  for (size_t quoteAt; (quoteAt = text.find('"')) != std::string_view::npos; text.remove_prefix(quoteAt + 1)) {
+    quoted.append(text.substr(0, quoteAt + 1));
+    quoted += '"';
   }
+  quoted.append(text);
   quoted += '"';
   return quoted;
 }
