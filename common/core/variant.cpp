@@ -32,12 +32,6 @@ void civilFromDays(int64_t z, int& year, int& month, int& day) {
   year = static_cast<int>(y + (month <= 2));
 }
 
-// The days of a month of the proleptic Gregorian calendar.
-constexpr int daysInMonth(int year, int month) {
-  if (month == 2) return (year % 4 == 0 && (year % 100 != 0 || year % 400 == 0)) ? 29 : 28;
-  return month == 4 || month == 6 || month == 9 || month == 11 ? 30 : 31;
-}
-
 constexpr int64_t kSerialEpochFromUnixDays = 25569;  // 1970-01-01 is serial 25569
 
 constexpr double serialOf(int64_t year, unsigned month, unsigned day) {
@@ -144,6 +138,19 @@ bool DateTime::isInRange(double serial) {
   return serial >= kFirstDateSerial && serial <= kLastDateSerial;
 }
 
+void DateTime::requireInRange() const {
+  if (!isInRange(serial)) {
+    throw Error(runtime_error::kOverflow,
+                "Overflow: the day serial " + formatDouble(serial) + " is no date from the year 0 to 9999.");
+  }
+}
+
+int DateTime::daysInMonth(int year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
 std::optional<DateTime> DateTime::parseStored(std::string_view text) {
   const bool date = text.size() == 10 && text[4] == '-';
   const bool dateTime = text.size() == 19 && text[4] == '-' && text[10] == ' ';
@@ -153,10 +160,7 @@ std::optional<DateTime> DateTime::parseStored(std::string_view text) {
 }
 
 DateTime::Parts DateTime::parts() const {
-  if (!isInRange(serial)) {
-    throw Error(runtime_error::kOverflow,
-                "Overflow: the day serial " + formatDouble(serial) + " is no date from the year 0 to 9999.");
-  }
+  requireInRange();
   Parts p{};
   double days = std::floor(serial);
   // Round to the nearest second so that 0.1-style fractions do not lose a second.

@@ -30,6 +30,10 @@ struct DateTime {
   // Whether `serial` lies in the range of dates, the dates the files' text
   // holds: 0000-01-01 00:00:00 to 9999-12-31 23:59:59.
   static bool isInRange(double serial);
+  // Raises overflow (6) for a serial beyond the range of dates, as parts() does.
+  void requireInRange() const;
+  // The days of `month` (1 to 12) of `year` in the proleptic Gregorian calendar.
+  static int daysInMonth(int year, int month);
 
   static DateTime fromParts(int year, int month, int day, int hour = 0, int minute = 0,
                             int second = 0);

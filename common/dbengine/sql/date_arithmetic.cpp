@@ -27,12 +27,6 @@ bool beyond(int64_t n, int64_t limit) { return n > limit || n < -limit; }
 
 int64_t floorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
-int daysInMonth(int year, int month) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return kDays[month - 1] + (month == 2 && leap ? 1 : 0);
-}
-
 DateTime addMonths(DateTime d, int64_t months) {
   if (beyond(months, kYearsOfDates * 12)) beyondTheDates("DateAdd");
   DateTime::Parts p = d.parts();
@@ -40,7 +34,7 @@ DateTime addMonths(DateTime d, int64_t months) {
   int year = static_cast<int>(floorDiv(total, 12));
   int month = static_cast<int>(total - static_cast<int64_t>(year) * 12) + 1;
   if (year < 100 || year > 9999) beyondTheDates("DateAdd");
-  int day = std::min(p.day, daysInMonth(year, month));
+  int day = std::min(p.day, DateTime::daysInMonth(year, month));
   return DateTime::fromParts(year, month, day, p.hour, p.minute, p.second);
 }
 
@@ -72,11 +66,17 @@ int weekdayOf(int64_t day, int firstDay) {
 }
 
 int64_t dateDiff(Interval interval, DateTime a, DateTime b, int firstDay) {
-  DateTime::Parts pa = a.parts(), pb = b.parts();
+  a.requireInRange();
+  b.requireInRange();
   switch (interval) {
-    case Interval::Year: return pb.year - pa.year;
-    case Interval::Quarter: return (pb.year * 4 + (pb.month - 1) / 3) - (pa.year * 4 + (pa.month - 1) / 3);
-    case Interval::Month: return (pb.year * 12 + pb.month) - (pa.year * 12 + pa.month);
+    case Interval::Year:
+    case Interval::Quarter:
+    case Interval::Month: {  // counted on the calendar; the rest on the serial
+      const DateTime::Parts pa = a.parts(), pb = b.parts();
+      if (interval == Interval::Year) return pb.year - pa.year;
+      if (interval == Interval::Quarter) return (pb.year * 4 + (pb.month - 1) / 3) - (pa.year * 4 + (pa.month - 1) / 3);
+      return (pb.year * 12 + pb.month) - (pa.year * 12 + pa.month);
+    }
     case Interval::DayOfYear:
     case Interval::Day: return dayNumber(b) - dayNumber(a);
     case Interval::Weekday: return (dayNumber(b) - dayNumber(a)) / 7;
