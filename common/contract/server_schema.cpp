@@ -47,7 +47,7 @@ std::string serverCheck(const FieldDef& field) {
   }
 }
 
-// The share of a page the rows a load writes may fill. A queue update
+// How full the rows written into a table may make a page. A queue update
 // rewrites the remark of every call-log header it queues a customer for,
 // twice in one transaction (cleared, then written), on a column no index
 // holds: with room on the page the new versions stay on it (heap-only
