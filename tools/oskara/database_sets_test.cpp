@@ -108,6 +108,15 @@ TEST_P(DatabaseSets, CopyToTheBackendAndBackKeepsEveryTableAndRewritesTheLinks) 
                 {GetParam() == Backend::PostgreSQL ? "1" : "5", "14:30:00", "line\tbreak\nhere\\"}}));
   EXPECT_EQ(queryRows(backLocations.dt, "SELECT database FROM sys_links ORDER BY name"),
             (std::vector<std::vector<std::string>>{{"ar.db"}, {"ar.db"}}));
+  if (GetParam() == Backend::PostgreSQL) {
+    // The copy comes with the planner's statistics, and the headers with room for their rewritten remarks.
+    EXPECT_EQ(databases.query("ar", "SELECT count(DISTINCT attname) > 0 FROM pg_stats WHERE schemaname = "
+                                    "current_schema() AND tablename = 'tblArCustHist'"),
+              (std::vector<std::vector<std::string>>{{"1"}}));
+    EXPECT_EQ(databases.query("dt", "SELECT array_to_string(reloptions, ',') FROM pg_class WHERE relnamespace = "
+                                    "current_schema()::regnamespace AND relname = 'tblDtCallLogHeader'"),
+              (std::vector<std::vector<std::string>>{{"fillfactor=40"}}));
+  }
 
   // A destination that exists is refused, and a refused copy leaves nothing.
   EXPECT_EQ(errorNumberOf([&] { copyDatabases({source.dt, source.ar, source.so}, at("")); }),

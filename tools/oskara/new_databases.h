@@ -50,7 +50,8 @@ class NewDatabases {
   virtual int64_t count(contract::DatabaseKind kind, std::string_view table) = 0;
   // How DT's sys_links names the database of `kind`.
   virtual std::string link(contract::DatabaseKind kind) const = 0;
-  // Builds the indexes and commits: the set is whole.
+  // Builds the indexes, on a server gathers the planner's statistics of the
+  // tables written, and commits: the set is whole.
   virtual void finish() = 0;
 };
 
