@@ -1,5 +1,6 @@
 #include "dbengine/backend.h"
 
+#include "dbengine/errors.h"
 #include "dbengine/identifiers.h"
 #include "dbengine/locations.h"
 #include "dbengine/postgres/store.h"
@@ -23,6 +24,10 @@ std::unique_ptr<Store> openStore(const std::string& location, const UserEntry& m
     if (pg && pg->serverKey() == server.serverKey) shared = pg->shared_from_this();
   }
   return postgres::PgStore::open(server, me, std::move(shared));
+}
+
+void Statement::checkDatesOnRead(const std::vector<sql::DateReadUnchecked>&) {
+  throw engineFailure("this backend does not check date fields as it reads them", {});
 }
 
 std::string insertOf(const std::string& table, const std::vector<std::string>& columns, char sign) {

@@ -114,6 +114,13 @@ class Statement {
   virtual bool fetch(size_t maxRows, std::span<const FieldType> types, int rowIdColumn,
                      std::vector<Variant>& values, std::vector<RowId>& rowIds, const FailureContext& context) = 0;
 
+  // For a query whose translation leaves date fields to the backend
+  // (sql::Translation::datesReadUnchecked, from the SQLite target only):
+  // fetch() checks them in each row it reads and fails at the first
+  // malformed one as the check in SQL would. Given once, after preparing.
+  // A backend whose target leaves none refuses.
+  virtual void checkDatesOnRead(const std::vector<sql::DateReadUnchecked>& dates);
+
   // The result column of that name (the last when several have it), -1 when
   // there is none.
   virtual int columnIndex(std::string_view name) const = 0;

@@ -50,18 +50,24 @@ TEST_F(FieldChecks, MalformedDateFailsEveryReadNamingItsRow) {
   const std::string comparison =
       "SELECT tblCallLog.CustID FROM tblCallLog INNER JOIN tblArCustHist ON tblCallLog.CustID = "
       "tblArCustHist.CustId WHERE LastConversationDate > IIf(IsNull(LastPayDate), #01/1/68#, LastPayDate)";
+  // The rows of one table read as they come are checked by the engine as it
+  // reads them, the others by the statement itself: the same failure.
+  const std::string readByEngine = "SELECT DISTINCTROW tblCallLog.* FROM tblCallLog WHERE LogID > 10";
+  const std::string readBySql = "SELECT * FROM tblCallLog ORDER BY LogID";
   scan(dateDiff);
   scan(comparison);
+  scan(readByEngine);
 
   for (const std::string stored : {"'yesterday'", "''", "'2026-02-30'", "'25:61:61'", "'2026-02-01T09:30'", "20260201"}) {
     SCOPED_TRACE(stored);
     runSql(path, "UPDATE tblCallLog SET LastConversationDate = " + stored + " WHERE LogID = 12");
-    for (const std::string& sql : {dateDiff, comparison, std::string("tblCallLog")}) {
+    for (const std::string& sql : {dateDiff, comparison, std::string("tblCallLog"), readByEngine}) {
       const std::string text = errorTextOf([&] { scan(sql); });
       EXPECT_NE(text.find("field 'LastConversationDate' of table 'tblCallLog'"), std::string::npos) << text;
       EXPECT_NE(text.find("LogID = 12"), std::string::npos) << text;
       EXPECT_EQ(errorNumberOf([&] { scan(sql); }), errc::kConversionError);
     }
+    EXPECT_EQ(errorTextOf([&] { scan(readByEngine); }), errorTextOf([&] { scan(readBySql); }));
   }
   // Through a link, keyed by its text key.
   runSql(path, "UPDATE tblCallLog SET LastConversationDate = NULL WHERE LogID = 12");

@@ -39,7 +39,7 @@ struct Recordset::Impl {
   }
   size_t columnCount() const { return compiled->translation.columnNames.size(); }
   Variant* row() { return values.data() + current * columnCount(); }  // the current row's values
-  int fieldIndex(std::string_view name) const;
+  int fieldIndex(std::string_view name);
   // The table a new row (`insert`) or an edited row is written to; 3027 when it may not be.
   const sql::UpdatableTable& writableTable(bool insert) const;
   void requireOpen() const {
@@ -72,6 +72,7 @@ struct Recordset::Impl {
   std::vector<Variant> values;
   std::vector<backend::RowId> rowIds;  // per row of the batch (empty when not updatable)
   size_t current = 0;             // index of the current row in the batch
+  int lastFieldAsked = -1;        // by name, -1 before the first
   Pending pending = Pending::None;
   std::vector<Variant> pendingRow;  // the new or edited row
   std::vector<bool> changed;        // per column: assigned since AddNew or Edit
@@ -132,6 +133,7 @@ void Recordset::Impl::clearForReuse() {
   lockedTable.clear();
   readWhenNeeded = false;
   open = true;
+  lastFieldAsked = -1;
   started = false;
   pendingRow.clear();
   changed.clear();
@@ -141,12 +143,24 @@ void Recordset::Impl::advance() {
   if (++current == rowIds.size()) fill();
 }
 
-int Recordset::Impl::fieldIndex(std::string_view name) const {
+int Recordset::Impl::fieldIndex(std::string_view name) {
   const auto& names = compiled->translation.columnNames;
-  for (size_t i = 0; i < names.size(); ++i) {
-    if (sameName(names[i], name)) return static_cast<int>(i);
+  std::vector<int>& next = compiled->nextFieldAsked;
+  if (next.empty()) next.assign(names.size() + 1, -1);
+  int& guess = next[static_cast<size_t>(lastFieldAsked + 1)];
+  // Callers mostly spell a name as the table does: an exact match is the cheaper test.
+  const auto isGuess = [&] {
+    const std::string& n = names[static_cast<size_t>(guess)];
+    return n == name || sameName(n, name);
+  };
+  if (guess < 0 || !isGuess()) {
+    const auto found =
+        std::find_if(names.begin(), names.end(), [&](const std::string& n) { return sameName(n, name); });
+    if (found == names.end()) throw itemNotFound("field", name);
+    guess = static_cast<int>(found - names.begin());
   }
-  throw itemNotFound("field", name);
+  lastFieldAsked = guess;
+  return guess;
 }
 
 const sql::UpdatableTable& Recordset::Impl::writableTable(bool insert) const {

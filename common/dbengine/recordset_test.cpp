@@ -247,6 +247,27 @@ TEST_P(TableRecordsets, NextRecordsetStartsAfresh) {
   EXPECT_EQ(query("SELECT count(*) FROM tblQueue WHERE Remark = 'never written'"), (Rows{{"0"}}));
 }
 
+// A field asked for by name is first looked for where the last record set
+// of the same statement found the field it asked for next: another order,
+// another spelling or another statement over the same fields still finds
+// each field.
+TEST_P(TableRecordsets, FieldsByNameWhateverWasAskedBefore) {
+  const std::string byCust = "SELECT CustID, LogID, TransType FROM tblQueue WHERE CustID = 'A1'";
+  for (int round = 0; round < 2; ++round) {
+    RecordsetPtr rs = db->openRecordset(byCust, RecordsetType::Dynaset);
+    EXPECT_EQ(rs->field("CustID"), Variant("A1"));
+    EXPECT_EQ(rs->field("LogID"), Variant(int32_t{7}));
+  }
+  RecordsetPtr rs = db->openRecordset(byCust, RecordsetType::Dynaset);
+  EXPECT_EQ(rs->field("LOGID"), Variant(int32_t{7}));
+  EXPECT_EQ(rs->field("TransType"), Variant(int16_t{2}));
+  EXPECT_EQ(errorNumberOf([&] { rs->field("Remark"); }), errc::kItemNotFound);
+  RecordsetPtr swapped = db->openRecordset("SELECT LogID, CustID FROM tblQueue WHERE CustID = 'A1'",
+                                           RecordsetType::Dynaset);
+  EXPECT_EQ(swapped->field("CustID"), Variant("A1"));
+  EXPECT_EQ(swapped->field("LogID"), Variant(int32_t{7}));
+}
+
 TEST_P(FileRecordsets, NoReadLockOutlivesTheReading) {
   databases.run("dt",
                   "CREATE TABLE tblMany(n INTEGER);"

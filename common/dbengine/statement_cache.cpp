@@ -49,7 +49,10 @@ StatementCache::~StatementCache() { clear(); }
 
 std::unique_ptr<backend::Statement> StatementCache::prepare(const CompiledStatement& compiled,
                                                             std::string_view statement) {
-  return connection_.prepare(compiled.translation.sql, statement, compiled.translation.wholeResultFirst);
+  std::unique_ptr<backend::Statement> stmt =
+      connection_.prepare(compiled.translation.sql, statement, compiled.translation.wholeResultFirst);
+  if (!compiled.translation.datesReadUnchecked.empty()) stmt->checkDatesOnRead(compiled.translation.datesReadUnchecked);
+  return stmt;
 }
 
 StatementCache::Lease StatementCache::acquire(const std::string& key, std::string_view statement) {

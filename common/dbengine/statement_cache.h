@@ -38,6 +38,12 @@ struct CompiledStatement {
   };
   mutable std::vector<WriteStatement> inserts;
   mutable std::vector<WriteStatement> updates;
+
+  // Which field a record set of this shape asked for by name after each
+  // field the last time (slot 0: its first; slot i + 1: after field i), -1
+  // unknown: callers ask for the same fields in the same order for every
+  // row, so the name is compared with one field's before the others'.
+  mutable std::vector<int> nextFieldAsked;
 };
 
 class StatementCache {

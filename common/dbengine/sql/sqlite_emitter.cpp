@@ -1,6 +1,9 @@
 #include "dbengine/sql/sqlite_emitter.h"
 
+#include <algorithm>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "dbengine/sql/emitter.h"
 #include "dbengine/sql/enum_table.h"
@@ -77,11 +80,64 @@ void appendQuoted(std::string& out, std::string_view text, char quote) {
 void appendTextLiteral(std::string& out, std::string_view text) { appendQuoted(out, text, '\''); }
 void appendIdentifier(std::string& out, std::string_view name) { appendQuoted(out, name, '"'); }
 
+// The field that names a row of `table` in a date's failure: its one-field
+// primary key, else its rowid.
+std::string_view rowKeyField(const TableInfo& table) {
+  const ColumnInfo* key = nullptr;
+  int keys = 0;
+  for (const ColumnInfo& info : table.columns) {
+    if (info.key && keys++ == 0) key = &info;
+  }
+  return keys == 1 ? std::string_view(key->name) : std::string_view("rowid");
+}
+
+// The date fields of a SELECT's result that the backend checks as it reads
+// each row, instead of the SQL: only where every result column is a field
+// of the one table (nothing else in a row can fail after its dates), each
+// row is worked out as it is read (no sorting, grouping, DISTINCT or TOP:
+// a malformed date fails at the same row either way), and the row's key is
+// among the result columns.
+std::vector<DateReadUnchecked> datesLeftToTheReader(const bound::Statement& statement) {
+  if (statement.kind != StatementKind::Select) return {};
+  const bound::Select& s = *statement.select;
+  if (!s.updatable || s.distinct || !s.orderBy.empty() || !s.groupBy.empty() || !s.distinctRowKeys.empty() ||
+      s.having || s.top)
+    return {};
+  const TableInfo& table = *s.updatable->table;
+  const std::string_view keyField = rowKeyField(table);
+  std::optional<size_t> keyColumn;
+  if (keyField == "rowid") keyColumn = s.items.size();  // the row identity follows the visible columns
+  std::vector<DateReadUnchecked> dates;
+  for (size_t i = 0; i < s.items.size(); ++i) {
+    if (s.items[i].expr->kind != bound::ExprKind::Column) return {};
+    const auto& c = static_cast<const bound::ColumnExpr&>(*s.items[i].expr);
+    if (c.column == keyField && !keyColumn) keyColumn = i;
+    if (c.type == bound::ValueType::Date) dates.push_back({i, table.table, c.column, std::string(keyField), 0});
+  }
+  if (!keyColumn) return {};
+  for (DateReadUnchecked& date : dates) date.keyColumn = *keyColumn;
+  return dates;
+}
+
 class SqliteEmitter final : public Emitter {
  public:
-  explicit SqliteEmitter(const bound::Statement& statement) : Emitter(statement) {}
+  explicit SqliteEmitter(const bound::Statement& statement)
+      : Emitter(statement), datesReadUnchecked_(datesLeftToTheReader(statement)) {}
+
+  Translation emit() {
+    Translation t = run();
+    t.datesReadUnchecked = std::move(datesReadUnchecked_);
+    return t;
+  }
 
  private:
+  bool readUnchecked(const bound::ColumnExpr& c) const {
+    if (datesReadUnchecked_.empty()) return false;
+    const auto& items = statement().select->items;
+    return std::any_of(datesReadUnchecked_.begin(), datesReadUnchecked_.end(),
+                       [&](const DateReadUnchecked& d) { return items[d.column].expr.get() == &c; });
+  }
+
   void placeholder(int n) override {
     out_ += '?';
     out_ += std::to_string(n);
@@ -93,7 +149,7 @@ class SqliteEmitter final : public Emitter {
   }
 
   void storedField(const bound::ColumnExpr& c) override {
-    if (c.type != bound::ValueType::Date) return column(*c.source, c.column);
+    if (c.type != bound::ValueType::Date || readUnchecked(c)) return column(*c.source, c.column);
     std::string alias;
     appendIdentifier(alias, c.source->sqlAlias);
     out_ += sqliteStoredDateRead(*c.source->table, c.column, alias);
@@ -246,19 +302,15 @@ class SqliteEmitter final : public Emitter {
       default: return kAtom;
     }
   }
+
+  std::vector<DateReadUnchecked> datesReadUnchecked_;  // result columns written without their check
 };
 
 }  // namespace
 
-// The key names the row in the failure: the table's one-field primary key,
-// else its rowid.
+// The row is named in the failure by rowKeyField.
 std::string sqliteStoredDateRead(const TableInfo& table, std::string_view field, std::string_view qualifier) {
-  const ColumnInfo* key = nullptr;
-  int keys = 0;
-  for (const ColumnInfo& info : table.columns) {
-    if (info.key && keys++ == 0) key = &info;
-  }
-  if (keys > 1) key = nullptr;
+  const std::string_view key = rowKeyField(table);
   auto qualified = [&](std::string_view name) {
     std::string out(qualifier);
     out += '.';
@@ -275,11 +327,11 @@ std::string sqliteStoredDateRead(const TableInfo& table, std::string_view field,
   out += ", ";
   appendTextLiteral(out, field);
   out += ", ";
-  appendTextLiteral(out, key ? std::string_view(key->name) : "rowid");
-  out += ", " + qualified(key ? std::string_view(key->name) : "rowid") + ')';
+  appendTextLiteral(out, key);
+  out += ", " + qualified(key) + ')';
   return out;
 }
 
-Translation emitSqlite(const bound::Statement& statement) { return SqliteEmitter(statement).run(); }
+Translation emitSqlite(const bound::Statement& statement) { return SqliteEmitter(statement).emit(); }
 
 }  // namespace oskara::db::sql

@@ -38,6 +38,18 @@ struct UpdatableTable {
   std::vector<std::string> resultColumns;  // per visible result column: the table column, or "" for an expression
 };
 
+// A result column that shows a date field of the one table of a SELECT as
+// stored, without the target's check (sqlite_field::kReadDate): the backend
+// checks it as it reads each row, naming the row by `keyField` and its value
+// in result column `keyColumn`, exactly as the check in SQL would.
+struct DateReadUnchecked {
+  size_t column = 0;     // visible result column
+  std::string table;     // as the check names it
+  std::string field;
+  std::string keyField;  // the table's key, or "rowid"
+  size_t keyColumn = 0;  // result column holding the key's value
+};
+
 struct Translation {
   StatementKind kind = StatementKind::Select;
   std::string sql;                       // the target's SQL text; in SQLite its parameters are ?1, ?2, ...
@@ -51,6 +63,8 @@ struct Translation {
   // GROUP BY, DISTINCT, DISTINCTROW's grouping), so reading only its first
   // rows saves nothing.
   bool wholeResultFirst = false;
+  // SELECT on SQLite: the date fields it leaves to the backend to check.
+  std::vector<DateReadUnchecked> datesReadUnchecked;
 };
 
 }  // namespace oskara::db::sql

@@ -42,8 +42,7 @@ void readDate(sqlite3_context* ctx, int, sqlite3_value** argv) {
   const int type = sqlite3_value_type(value);
   if (type == SQLITE_NULL || (type == SQLITE_TEXT && DateTime::parseStored(textOf(value))))
     return sqlite3_result_value(ctx, value);
-  const std::string key = std::string(textOf(argv[3])) + " = " + storedValue(argv[4]).debugString();
-  fail(ctx, malformedDate(textOf(argv[1]), textOf(argv[2]), key, storedValue(value).debugString()));
+  fail(ctx, malformedStoredDate(textOf(argv[1]), textOf(argv[2]), textOf(argv[3]), argv[4], value));
 }
 
 // The field type a declared type names. The declared type is a literal of
@@ -105,6 +104,12 @@ void add(sqlite3* db, const char* name, int args, void (*body)(sqlite3_context*,
 }
 
 }  // namespace
+
+Error malformedStoredDate(std::string_view table, std::string_view field, std::string_view keyField,
+                          sqlite3_value* key, sqlite3_value* value) {
+  const std::string row = std::string(keyField) + " = " + storedValue(key).debugString();
+  return malformedDate(table, field, row, storedValue(value).debugString());
+}
 
 void registerFieldChecks(sqlite3* db) {
   add(db, sql::sqlite_field::kReadDate, 5, readDate);

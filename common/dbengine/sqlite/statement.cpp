@@ -3,50 +3,59 @@
 #include <string>
 #include <string_view>
 
+#include "dbengine/sqlite/field_checks.h"
 #include "dbengine/sqlite/sqlite_errors.h"
 
 namespace oskara::db::sqlite {
 namespace {
 
-Variant integerIn(int64_t v, int64_t lo, int64_t hi) {
-  if (v < lo || v > hi) return Variant::fromInt64(v);  // stored out of range: the caller's conversion fails
-  return hi == INT16_MAX ? Variant(static_cast<int16_t>(v)) : Variant(static_cast<int32_t>(v));
+// The text of a value, valid until the statement moves on.
+std::string_view textOf(sqlite3_value* value) {
+  const unsigned char* text = sqlite3_value_text(value);
+  return {reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_value_bytes(value))};
 }
 
-// The text of a column, valid until the statement moves on.
-std::string_view columnText(sqlite3_stmt* stmt, int index) {
-  const unsigned char* text = sqlite3_column_text(stmt, index);
-  return {reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_column_bytes(stmt, index))};
-}
+// A result column's value of the row the statement stands on, read through
+// the value itself: one call of SQLite's column interface per column instead
+// of one per question asked of it. Valid until the statement moves on; read
+// on the connection's one thread only.
+sqlite3_value* columnValue(sqlite3_stmt* stmt, int index) { return sqlite3_column_value(stmt, index); }
 
-// The value of result column `index` of the row `stmt` stands on. A stored
-// value that its declared type cannot hold (40000 in a SMALLINT, a number
-// beyond the range of dates in a DATETIME) is shown as stored, so that the
-// caller's conversion fails.
-Variant readColumn(sqlite3_stmt* stmt, int index, FieldType type) {
-  const int storage = sqlite3_column_type(stmt, index);
-  if (storage == SQLITE_NULL) return Variant::null();
+// Appends the value of a result column, `value`, to `values`, built in
+// place. A stored value that its declared type cannot hold (40000 in a
+// SMALLINT, a number beyond the range of dates in a DATETIME) is shown as
+// stored, so that the caller's conversion fails.
+void appendColumn(std::vector<Variant>& values, sqlite3_value* value, FieldType type) {
+  const int storage = sqlite3_value_type(value);
+  if (storage == SQLITE_NULL) return values.push_back(Variant::null());
   const bool number = storage == SQLITE_INTEGER || storage == SQLITE_FLOAT;
   switch (type) {
     case FieldType::Text:
-      return Variant(std::string(columnText(stmt, index)));
+      values.emplace_back(textOf(value));
+      return;
     case FieldType::Short:
-      if (storage == SQLITE_INTEGER) return integerIn(sqlite3_column_int64(stmt, index), INT16_MIN, INT16_MAX);
+      if (storage == SQLITE_INTEGER) {
+        const int64_t v = sqlite3_value_int64(value);
+        if (v >= INT16_MIN && v <= INT16_MAX) return void(values.emplace_back(static_cast<int16_t>(v)));
+      }
       break;
     case FieldType::Long:
-      if (storage == SQLITE_INTEGER) return integerIn(sqlite3_column_int64(stmt, index), INT32_MIN, INT32_MAX);
+      if (storage == SQLITE_INTEGER) {
+        const int64_t v = sqlite3_value_int64(value);
+        if (v >= INT32_MIN && v <= INT32_MAX) return void(values.emplace_back(static_cast<int32_t>(v)));
+      }
       break;
     case FieldType::Double:
-      if (number) return Variant(sqlite3_column_double(stmt, index));
+      if (number) return void(values.emplace_back(sqlite3_value_double(value)));
       break;
     case FieldType::Boolean:
-      if (number) return Variant(sqlite3_column_double(stmt, index) != 0);
+      if (number) return void(values.emplace_back(sqlite3_value_double(value) != 0));
       break;
     case FieldType::Date:
       if (storage == SQLITE_TEXT) {
-        if (auto date = DateTime::parseStored(columnText(stmt, index))) return Variant(*date);
-      } else if (number && DateTime::isInRange(sqlite3_column_double(stmt, index))) {
-        return Variant(DateTime{sqlite3_column_double(stmt, index)});
+        if (auto date = DateTime::parseStored(textOf(value))) return void(values.emplace_back(*date));
+      } else if (number && DateTime::isInRange(sqlite3_value_double(value))) {
+        return void(values.emplace_back(DateTime{sqlite3_value_double(value)}));
       }
       break;
     case FieldType::Any:
@@ -54,16 +63,14 @@ Variant readColumn(sqlite3_stmt* stmt, int index, FieldType type) {
   }
   // What the declared type cannot explain is shown as stored.
   switch (storage) {
-    case SQLITE_INTEGER: return Variant::fromInt64(sqlite3_column_int64(stmt, index));
-    case SQLITE_FLOAT: return Variant(sqlite3_column_double(stmt, index));
-    default: {
-      if (storage == SQLITE_BLOB) {
-        const void* blob = sqlite3_column_blob(stmt, index);
-        return Variant(std::string(static_cast<const char*>(blob),
-                                   static_cast<size_t>(sqlite3_column_bytes(stmt, index))));
-      }
-      return Variant(std::string(columnText(stmt, index)));
+    case SQLITE_INTEGER: return values.push_back(Variant::fromInt64(sqlite3_value_int64(value)));
+    case SQLITE_FLOAT: return void(values.emplace_back(sqlite3_value_double(value)));
+    case SQLITE_BLOB: {
+      const void* blob = sqlite3_value_blob(value);
+      return void(values.emplace_back(
+          std::string(static_cast<const char*>(blob), static_cast<size_t>(sqlite3_value_bytes(value)))));
     }
+    default: return void(values.emplace_back(textOf(value)));
   }
 }
 
@@ -128,6 +135,24 @@ int64_t SqliteStatement::execute(const FailureContext& context) {
   return sqlite3_changes64(db_);
 }
 
+void SqliteStatement::checkDatesOnRead(const std::vector<sql::DateReadUnchecked>& dates) {
+  dates_ = dates;
+  dateOfColumn_.assign(static_cast<size_t>(sqlite3_column_count(stmt_)), -1);
+  for (size_t i = 0; i < dates_.size(); ++i) dateOfColumn_.at(dates_[i].column) = static_cast<int>(i);
+}
+
+void SqliteStatement::appendCheckedDate(std::vector<Variant>& values, int index,
+                                        const sql::DateReadUnchecked& date) const {
+  sqlite3_value* value = columnValue(stmt_, index);
+  const int storage = sqlite3_value_type(value);
+  if (storage == SQLITE_NULL) return values.push_back(Variant::null());
+  if (storage == SQLITE_TEXT) {
+    if (auto parsed = DateTime::parseStored(textOf(value))) return void(values.emplace_back(*parsed));
+  }
+  throw malformedStoredDate(date.table, date.field, date.keyField,
+                            columnValue(stmt_, static_cast<int>(date.keyColumn)), value);
+}
+
 bool SqliteStatement::fetch(size_t maxRows, std::span<const FieldType> types, int rowIdColumn,
                             std::vector<Variant>& values, std::vector<backend::RowId>& rowIds,
                             const FailureContext& context) {
@@ -135,9 +160,23 @@ bool SqliteStatement::fetch(size_t maxRows, std::span<const FieldType> types, in
     const int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_DONE) return false;
     if (rc != SQLITE_ROW) throw sqliteError(db_, rc, context);
-    for (size_t i = 0; i < types.size(); ++i) values.push_back(readColumn(stmt_, static_cast<int>(i), types[i]));
+    // A malformed date fails its row, which then shows no value at all.
+    const size_t rowStart = values.size();
+    try {
+      for (size_t i = 0; i < types.size(); ++i) {
+        const int date = dateOfColumn_.empty() ? -1 : dateOfColumn_[i];
+        if (date < 0) {
+          appendColumn(values, columnValue(stmt_, static_cast<int>(i)), types[i]);
+        } else {
+          appendCheckedDate(values, static_cast<int>(i), dates_[static_cast<size_t>(date)]);
+        }
+      }
+    } catch (...) {
+      values.resize(rowStart);
+      throw;
+    }
     if (rowIdColumn >= 0) {
-      rowIds.emplace_back(sqlite3_column_int64(stmt_, rowIdColumn));
+      rowIds.emplace_back(sqlite3_value_int64(columnValue(stmt_, rowIdColumn)));
     } else {
       rowIds.emplace_back();
     }

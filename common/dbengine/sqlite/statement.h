@@ -28,6 +28,7 @@ class SqliteStatement final : public backend::Statement {
   int64_t execute(const FailureContext& context) override;
   bool fetch(size_t maxRows, std::span<const FieldType> types, int rowIdColumn, std::vector<Variant>& values,
              std::vector<backend::RowId>& rowIds, const FailureContext& context) override;
+  void checkDatesOnRead(const std::vector<sql::DateReadUnchecked>& dates) override;
   int columnIndex(std::string_view name) const override;
   void reset() override { sqlite3_reset(stmt_); }
 
@@ -38,6 +39,9 @@ class SqliteStatement final : public backend::Statement {
   // other is first copied into the parameter's buffer.
   int bindText(int index, std::string_view text, bool stable);
   std::string* textBuffer(int index);  // null for an index the statement does not have
+  // Appends the value of result column `index` of the current row, which
+  // shows a date field that the statement itself does not check.
+  void appendCheckedDate(std::vector<Variant>& values, int index, const sql::DateReadUnchecked& date) const;
 
   sqlite3* db_;          // the connection, for the text of its failures
   sqlite3_stmt* stmt_;   // owned
@@ -45,6 +49,10 @@ class SqliteStatement final : public backend::Statement {
   // date's text, a literal of the statement): SQLite reads it in place, and
   // the buffer keeps its room for the next binding.
   std::vector<std::string> texts_;
+  // The date fields that fetch() checks, and per result column the index of
+  // its entry there, -1 for the other columns; both empty when none.
+  std::vector<sql::DateReadUnchecked> dates_;
+  std::vector<int> dateOfColumn_;
 };
 
 }  // namespace oskara::db::sqlite
