@@ -295,25 +295,22 @@ int16_t QueueEngine::AddToQueue(const std::string& p_sCustID, int32_t p_lLogID,
     // A scan need not look up a customer it knows to be unqueued with a
     // call-log id it knows to be unqueued.
     RecordsetPtr existing;  // the row to replace; null when the entry is new
-    const std::string byCustomer = "((tblDTQueue.CustID=" + quotedText(p_sCustID) + ")); ";
+    const auto byCustomer = [&] { return "((tblDTQueue.CustID=" + quotedText(p_sCustID) + ")); "; };
+    const auto byLogId = [&] { return "((tblDTQueue.LogID= " + oskara::numberText(int64_t{p_lLogID}) + ")); "; };
     if (m_queued && m_queueOwnRows && !p_bPriority) {
-      // Only whether a row is there matters, and the scan wrote every row:
-      // reading it whole could fail on nothing.
-      if (m_queued->mayHoldCustomer(p_sCustID) && QueueHolds(byCustomer)) return kQueueCustomerQueued;
-      if (p_lLogID != 0 && m_queued->mayHoldLogId(p_lLogID) &&
-          QueueHolds("((tblDTQueue.LogID= " + oskara::numberText(int64_t{p_lLogID}) + ")); "))
-        return kQueueLogIdQueued;
+      // Only whether a row is there matters, and every row is one the scan
+      // wrote: reading it whole would only check the scan's own values.
+      if (m_queued->mayHoldCustomer(p_sCustID) && QueueHolds(byCustomer())) return kQueueCustomerQueued;
+      if (p_lLogID != 0 && m_queued->mayHoldLogId(p_lLogID) && QueueHolds(byLogId())) return kQueueLogIdQueued;
     } else if (!m_queued || m_queued->mayHoldCustomer(p_sCustID) ||
                (p_lLogID != 0 && m_queued->mayHoldLogId(p_lLogID))) {
-      existing = m_dbDT->openRecordset("SELECT DISTINCTROW tblDTQueue.* FROM tblDTQueue WHERE " + byCustomer,
+      existing = m_dbDT->openRecordset("SELECT DISTINCTROW tblDTQueue.* FROM tblDTQueue WHERE " + byCustomer(),
                                        RecordsetType::Dynaset);
       if (!existing->eof()) {
         if (!p_bPriority) return kQueueCustomerQueued;
       } else if (p_lLogID != 0) {
-        existing = m_dbDT->openRecordset(
-            "SELECT DISTINCTROW tblDTQueue.* FROM tblDTQueue "
-            "WHERE ((tblDTQueue.LogID= " + oskara::numberText(int64_t{p_lLogID}) + ")); ",
-            RecordsetType::Dynaset);
+        existing = m_dbDT->openRecordset("SELECT DISTINCTROW tblDTQueue.* FROM tblDTQueue WHERE " + byLogId(),
+                                         RecordsetType::Dynaset);
         if (!existing->eof() && !p_bPriority) return kQueueLogIdQueued;
       }
       if (existing->eof()) {
