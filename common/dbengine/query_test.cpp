@@ -39,7 +39,7 @@ class DialectStatements : public testing::BothBackends {
                    "CREATE TABLE tblQueue(CustID TEXT COLLATE NOCASE NOT NULL UNIQUE, TransType SMALLINT,"
                    " Remark TEXT COLLATE NOCASE, LogID INTEGER DEFAULT 0);"
                    "INSERT INTO tblQueue VALUES ('A1', 2, 'Account 30 days overdue.', 11), ('B2', 10, NULL, 12);"
-                   "CREATE TABLE tblCallLog(LogID INTEGER, CustID TEXT COLLATE NOCASE, ToCallBack BOOLEAN);"
+                   "CREATE TABLE tblCallLog(LogID INTEGER PRIMARY KEY, CustID TEXT COLLATE NOCASE, ToCallBack BOOLEAN);"
                    "INSERT INTO tblCallLog VALUES (11, 'A1', TRUE), (12, 'B2', FALSE);"
                    "CREATE TABLE sys_queries(name TEXT COLLATE NOCASE PRIMARY KEY, sql TEXT NOT NULL);"
                    "INSERT INTO sys_queries VALUES ('qryAtLeast',"
@@ -180,6 +180,17 @@ TEST_P(DialectStatements, NameThatIsNoColumnIsAParameter) {
   QueryDefPtr q = db->createQueryDef("", "SELECT CustID FROM tblQueue WHERE LogID = [Wanted]");
   q->setParameter("Wanted", int32_t{12});
   EXPECT_EQ(column(q->openRecordset(RecordsetType::ForwardOnly), "CustID"), std::vector<Variant>{Variant("B2")});
+}
+
+// A queue row with several call-log rows takes the newest one's LogID, on
+// every backend and whatever order the rows were written in.
+TEST_P(DialectStatements, UpdateOverAJoinTakesTheLastJoinRowInKeyOrder) {
+  databases.run("dt", "INSERT INTO tblCallLog VALUES (30, 'A1', FALSE), (20, 'a1', FALSE)");
+  db->execute("UPDATE DISTINCTROW tblQueue INNER JOIN tblCallLog ON tblQueue.CustID = tblCallLog.CustID"
+              " SET tblQueue.LogID = [tblCallLog].[LogID], tblQueue.Remark = 'linked';");
+  EXPECT_EQ(db->recordsAffected(), 2);
+  EXPECT_EQ(query("SELECT CustID, LogID, Remark FROM tblQueue ORDER BY CustID"),
+            (Rows{{"A1", "30", "linked"}, {"B2", "12", "linked"}}));
 }
 
 TEST_P(DialectStatements, ActionStatementsReportTheirRowsAndFailWhole) {

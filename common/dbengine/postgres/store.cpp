@@ -175,12 +175,14 @@ std::vector<std::string> PgStore::tableNames() {
 
 std::vector<sql::ColumnInfo> PgStore::columns(const std::string& schema, const std::string& table) {
   Result r = connection_->run(
-      "SELECT a.attname, t.typname FROM pg_attribute a JOIN pg_class c ON c.oid = a.attrelid "
+      "SELECT a.attname, t.typname, EXISTS (SELECT 1 FROM pg_index i WHERE i.indrelid = c.oid "
+      "AND i.indisprimary AND a.attnum = ANY (i.indkey)) FROM pg_attribute a JOIN pg_class c ON c.oid = a.attrelid "
       "JOIN pg_namespace n ON n.oid = c.relnamespace JOIN pg_type t ON t.oid = a.atttypid "
       "WHERE n.nspname = $1 AND c.relname = $2 AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
       {schema, table}, table);
   std::vector<sql::ColumnInfo> columns;
-  for (int row = 0; row < PQntuples(r.get()); ++row) columns.push_back({text(r, row, 0), declaredType(text(r, row, 1))});
+  for (int row = 0; row < PQntuples(r.get()); ++row)
+    columns.push_back({text(r, row, 0), declaredType(text(r, row, 1)), text(r, row, 2) == "t"});
   return columns;
 }
 

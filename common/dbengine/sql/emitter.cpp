@@ -1,5 +1,7 @@
 #include "dbengine/sql/emitter.h"
 
+#include <algorithm>
+
 #include "dbengine/sql/walker.h"
 
 namespace oskara::db::sql {
@@ -7,6 +9,21 @@ namespace {
 
 constexpr const char* kUpdateSource = "osk_source";
 constexpr const char* kUpdateRowid = "osk_target_rowid";
+constexpr const char* kUpdateRank = "osk_join_rank";
+
+// Whether `e` reads a field or the row identity of a source other than `target`.
+bool readsOtherSource(const bound::Expr& e, const bound::Source& target) {
+  using K = bound::ExprKind;
+  return !walk(
+      e,
+      [&](const bound::Expr& x) {
+        const bound::Source* read = nullptr;
+        if (x.kind == K::Column) read = static_cast<const bound::ColumnExpr&>(x).source;
+        if (x.kind == K::RowId) read = static_cast<const bound::RowIdExpr&>(x).source;
+        return read && read != &target ? Walk::Stop : Walk::Continue;
+      },
+      Subqueries::Enter);
+}
 
 // Made of constants alone: nothing of a row, a parameter or a function.
 bool isConstant(const bound::Expr& e) {
@@ -326,8 +343,23 @@ void Emitter::update(const bound::Update& up) {
     return;
   }
   // Over a join: the new values are worked out per row of the join, then
-  // each target row takes those of one of its join rows (any one, when it
-  // has several).
+  // each target row takes those of one of its join rows. When a target row
+  // has several and the values read the other sources, the one it takes is
+  // the last in the order of those sources' keys (a table's primary key,
+  // else its row identity), whatever plan the database chooses: on every
+  // backend a customer's queue row is linked to its newest call-log header.
+  std::vector<std::function<void()>> joinOrder;
+  if (std::ranges::any_of(up.assignments,
+                          [&](const bound::Assignment& a) { return readsOtherSource(*a.value, *up.target); })) {
+    for (const auto& s : up.from.sources) {
+      if (s.get() == up.target || !s->table) continue;
+      const bound::Source& other = *s;
+      if (!std::ranges::any_of(other.table->columns, &ColumnInfo::key)) joinOrder.push_back([&] { rowid(other); });
+      for (const ColumnInfo& c : other.table->columns)
+        if (c.key) joinOrder.push_back([&] { column(other, c.name); });
+    }
+  }
+  const bool byMax = joinOrder.size() == 1 && maxPicksItsRow();
   out_ += " FROM (SELECT ";
   rowid(*up.target);
   out_ += " AS ";
@@ -337,11 +369,31 @@ void Emitter::update(const bound::Update& up) {
     expr(*up.assignments[i].value);
     out_ += " AS \"v" + std::to_string(i) + '"';
   }
+  if (byMax) {
+    out_ += ", MAX(";
+    joinOrder.front()();
+    out_ += ')';
+  } else if (!joinOrder.empty()) {
+    out_ += ", ROW_NUMBER() OVER (PARTITION BY ";
+    rowid(*up.target);
+    out_ += " ORDER BY ";
+    for (size_t i = 0; i < joinOrder.size(); ++i) {
+      if (i) out_ += ", ";
+      joinOrder[i]();
+      sortOrder(true);
+    }
+    out_ += ") AS ";
+    quoted(kUpdateRank);
+  }
   out_ += " FROM ";
   fromClause(up.from);
   if (up.where) {
     out_ += " WHERE ";
     expr(*up.where);
+  }
+  if (byMax) {
+    out_ += " GROUP BY ";
+    rowid(*up.target);
   }
   out_ += ") AS ";
   quoted(kUpdateSource);
@@ -351,6 +403,13 @@ void Emitter::update(const bound::Update& up) {
   quoted(kUpdateSource);
   out_ += '.';
   quoted(kUpdateRowid);
+  if (!byMax && !joinOrder.empty()) {
+    out_ += " AND ";
+    quoted(kUpdateSource);
+    out_ += '.';
+    quoted(kUpdateRank);
+    out_ += " = 1";
+  }
 }
 
 void Emitter::remove(const bound::Delete& del) {

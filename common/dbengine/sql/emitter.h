@@ -77,6 +77,10 @@ class Emitter {
   virtual void rowGroupKey(const bound::Source& source);
   // The direction of an ORDER BY key; Null sorts before every value.
   virtual void sortOrder(bool descending);
+  // Whether a grouped select with one MAX() aggregate takes its other
+  // columns from the row that holds the maximum; an UPDATE over a join then
+  // chooses each target row's join row by it instead of ranking them.
+  virtual bool maxPicksItsRow() const { return false; }
   // How strongly an expression binds in the target's grammar: its operands
   // need at least as much (on the left of an operator) or more (on the right,
   // and for the operand of Is Null, Between and In), else parentheses.

@@ -148,6 +148,10 @@ class SqliteEmitter final : public Emitter {
     out_ += ".rowid";
   }
 
+  // SQLite gives a grouped select's bare columns from the row where its one
+  // MAX() is found.
+  bool maxPicksItsRow() const override { return true; }
+
   void storedField(const bound::ColumnExpr& c) override {
     if (c.type != bound::ValueType::Date || readUnchecked(c)) return column(*c.source, c.column);
     std::string alias;
