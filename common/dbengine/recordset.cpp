@@ -15,6 +15,8 @@
 // queue writer opens the queue table only to add a row to it, once per
 // queued customer, and must not pay for reading the table each time.
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 #include "dbengine/engine_internal.h"
 #include "dbengine/errors.h"
@@ -90,6 +92,45 @@ std::unique_ptr<Recordset::Impl>& spareImpl() {
   thread_local std::unique_ptr<Recordset::Impl> spare;
   return spare;
 }
+
+// The same for the block that holds a record set and its shared pointer's
+// counts: the last one freed on a thread is kept for the next record set
+// made there.
+template <typename T>
+class SpareBlockAllocator {
+ public:
+  using value_type = T;
+  SpareBlockAllocator() = default;
+  template <typename U>
+  SpareBlockAllocator(const SpareBlockAllocator<U>&) {}
+
+  T* allocate(size_t n) {
+    T*& spare = spareBlock();
+    if (n == 1 && spare) return std::exchange(spare, nullptr);
+    return std::allocator<T>().allocate(n);
+  }
+  void deallocate(T* block, size_t n) {
+    T*& spare = spareBlock();
+    if (n == 1 && !spare) {
+      spare = block;
+    } else {
+      std::allocator<T>().deallocate(block, n);
+    }
+  }
+  bool operator==(const SpareBlockAllocator&) const = default;
+
+ private:
+  static T*& spareBlock() {
+    struct Spare {
+      T* block = nullptr;
+      ~Spare() {
+        if (block) std::allocator<T>().deallocate(block, 1);
+      }
+    };
+    thread_local Spare spare;
+    return spare.block;
+  }
+};
 
 bool isReadOnlyType(RecordsetType type) {
   return type == RecordsetType::ForwardOnly || type == RecordsetType::Snapshot;
@@ -263,8 +304,7 @@ RecordsetPtr makeRecordset(const DatabasePtr& owner, const RecordsetSource& sour
     impl->lockedTable = std::move(table);
   }
   impl->source.assign(source.name);
-  auto recordset = std::make_shared<Recordset>(std::move(impl));
-  return recordset;
+  return std::allocate_shared<Recordset>(SpareBlockAllocator<Recordset>(), std::move(impl));
 }
 
 Recordset::Recordset(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {
