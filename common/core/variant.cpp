@@ -152,11 +152,33 @@ int DateTime::daysInMonth(int year, int month) {
 }
 
 std::optional<DateTime> DateTime::parseStored(std::string_view text) {
-  const bool date = text.size() == 10 && text[4] == '-';
-  const bool dateTime = text.size() == 19 && text[4] == '-' && text[10] == ' ';
-  const bool time = text.size() == 8 && text[2] == ':' && text[5] == ':';
-  if (!date && !dateTime && !time) return std::nullopt;
-  return parseIso(text);
+  // Each of the three forms has its digits and separators at fixed places, so
+  // a stored value (read for every date of every row) is taken apart in
+  // place, without parseIso's search for its form.
+  const auto twoDigits = [&](size_t at, int& out) {
+    const unsigned tens = static_cast<unsigned char>(text[at]) - unsigned{'0'};
+    const unsigned ones = static_cast<unsigned char>(text[at + 1]) - unsigned{'0'};
+    out = static_cast<int>(tens * 10 + ones);
+    return tens <= 9 && ones <= 9;
+  };
+  int hour = 0, minute = 0, second = 0;
+  const auto time = [&](size_t at) {  // "HH:MM:SS" at `at`
+    return text[at + 2] == ':' && text[at + 5] == ':' && twoDigits(at, hour) && twoDigits(at + 3, minute) &&
+           twoDigits(at + 6, second) && hour < 24 && minute < 60 && second < 60;
+  };
+  if (text.size() == 8) {
+    if (!time(0)) return std::nullopt;
+    return fromParts(0, 0, 0, hour, minute, second);
+  }
+  if (text.size() != 10 && text.size() != 19) return std::nullopt;
+  int century = 0, yearOfCentury = 0, month = 0, day = 0;
+  if (text[4] != '-' || text[7] != '-' || !twoDigits(0, century) || !twoDigits(2, yearOfCentury) ||
+      !twoDigits(5, month) || !twoDigits(8, day))
+    return std::nullopt;
+  const int year = century * 100 + yearOfCentury;
+  if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month)) return std::nullopt;
+  if (text.size() == 19 && (text[10] != ' ' || !time(11))) return std::nullopt;
+  return fromParts(year, month, day, hour, minute, second);
 }
 
 DateTime::Parts DateTime::parts() const {

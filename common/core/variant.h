@@ -105,6 +105,17 @@ class Variant {
   // A whole number in the narrowest of Integer, Long and Double that holds it.
   static Variant fromInt64(int64_t value);
 
+  // Makes this the text `text`. A text held already keeps its room, so that
+  // a value written over and over (a field of each row read or written) need
+  // not allocate each time.
+  void assignText(std::string_view text) {
+    if (auto* held = std::get_if<std::string>(&value_)) {
+      held->assign(text);
+    } else {
+      value_.emplace<std::string>(text);
+    }
+  }
+
   VarType type() const;
   bool isEmpty() const { return std::holds_alternative<std::monostate>(value_); }
   bool isNull() const { return std::holds_alternative<NullValue>(value_); }

@@ -4,6 +4,9 @@
 
 #include <functional>
 #include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "core/error.h"
 
@@ -135,6 +138,33 @@ TEST(DateTimeValues, IsoRoundTripsAndParts) {
   // The serial counts days from 30 December 1899.
   EXPECT_EQ(DateTime::fromParts(1899, 12, 31).serial, 1);
   EXPECT_EQ(DateTime::fromParts(2000, 1, 1).serial, 36526);
+}
+
+// A stored date is read by a parser of its own, for speed; it must take the
+// texts, and give the values, that the general parser gives for the three
+// stored forms: every character of a sample of valid texts is also replaced
+// by each of a few others.
+TEST(DateTimeValues, StoredFormsReadAsTheGeneralParserReadsThem) {
+  const auto expected = [](std::string_view text) -> std::optional<DateTime> {
+    const bool form = (text.size() == 10 && text[4] == '-') ||
+                      (text.size() == 19 && text[4] == '-' && text[10] == ' ') ||
+                      (text.size() == 8 && text[2] == ':' && text[5] == ':');
+    return form ? DateTime::parseIso(text) : std::nullopt;
+  };
+  for (const std::string valid : {"0000-02-29", "1899-12-30", "1900-02-28", "2024-02-29 23:59:59",
+                                  "2026-12-31 00:00:01", "9999-12-31 23:59:59", "00:00:00", "19:09:59"}) {
+    ASSERT_TRUE(DateTime::parseStored(valid)) << valid;
+    EXPECT_EQ(DateTime::parseStored(valid), expected(valid)) << valid;
+    for (size_t i = 0; i < valid.size(); ++i) {
+      for (const char c : {'0', '1', '2', '3', '5', '6', '9', ':', '-', ' ', 'T', '/', '\0'}) {
+        std::string text = valid;
+        text[i] = c;
+        EXPECT_EQ(DateTime::parseStored(text), expected(text)) << text;
+      }
+    }
+    EXPECT_FALSE(DateTime::parseStored(valid.substr(1)));
+    EXPECT_FALSE(DateTime::parseStored(valid + "0"));
+  }
 }
 
 TEST(NumberText, BlankBeforeNonNegative) {

@@ -108,9 +108,11 @@ class Statement {
 
   // Reads the next rows of a query, at most `maxRows`: per row, the values of
   // the first types.size() result columns, each read as its field type says,
-  // appended to `values`, and the row's identity from result column
-  // `rowIdColumn` (an empty RowId when -1) appended to `rowIds`. False once
-  // the last row has been read.
+  // and the row's identity from result column `rowIdColumn` (an empty RowId
+  // when -1) appended to `rowIds`. The values are written to `values` from
+  // its first element on, over the elements there (a text over a text in its
+  // room), `values` growing as needed; elements past them are left as they
+  // are. False once the last row has been read.
   virtual bool fetch(size_t maxRows, std::span<const FieldType> types, int rowIdColumn,
                      std::vector<Variant>& values, std::vector<RowId>& rowIds, const FailureContext& context) = 0;
 

@@ -15,6 +15,8 @@
 // queue writer opens the queue table only to add a row to it, once per
 // queued customer, and must not pay for reading the table each time.
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 #include "dbengine/engine_internal.h"
 #include "dbengine/errors.h"
@@ -68,13 +70,17 @@ struct Recordset::Impl {
   StatementCache::Lease cursor;   // the running SELECT; empty once all its rows are read
   bool started = false;           // the first batch has been read
   // The batch read ahead, row after row, one value per visible column; rows
-  // before `current` are done with.
+  // before `current` are done with. Elements past the batch's rows are those
+  // of an earlier batch, kept so that the next one's texts are written into
+  // their room.
   std::vector<Variant> values;
   std::vector<backend::RowId> rowIds;  // per row of the batch (empty when not updatable)
   size_t current = 0;             // index of the current row in the batch
   int lastFieldAsked = -1;        // by name, -1 before the first
   Pending pending = Pending::None;
-  std::vector<Variant> pendingRow;  // the new or edited row
+  // The values assigned since AddNew or Edit, where `changed`; the other
+  // elements are earlier assignments', kept for the room of their texts.
+  std::vector<Variant> pendingRow;
   std::vector<bool> changed;        // per column: assigned since AddNew or Edit
 };
 
@@ -91,6 +97,45 @@ std::unique_ptr<Recordset::Impl>& spareImpl() {
   return spare;
 }
 
+// The same for the block that holds a record set and its shared pointer's
+// counts: the last one freed on a thread is kept for the next record set
+// made there.
+template <typename T>
+class SpareBlockAllocator {
+ public:
+  using value_type = T;
+  SpareBlockAllocator() = default;
+  template <typename U>
+  SpareBlockAllocator(const SpareBlockAllocator<U>&) {}
+
+  T* allocate(size_t n) {
+    T*& spare = spareBlock();
+    if (n == 1 && spare) return std::exchange(spare, nullptr);
+    return std::allocator<T>().allocate(n);
+  }
+  void deallocate(T* block, size_t n) {
+    T*& spare = spareBlock();
+    if (n == 1 && !spare) {
+      spare = block;
+    } else {
+      std::allocator<T>().deallocate(block, n);
+    }
+  }
+  bool operator==(const SpareBlockAllocator&) const = default;
+
+ private:
+  static T*& spareBlock() {
+    struct Spare {
+      T* block = nullptr;
+      ~Spare() {
+        if (block) std::allocator<T>().deallocate(block, 1);
+      }
+    };
+    thread_local Spare spare;
+    return spare.block;
+  }
+};
+
 bool isReadOnlyType(RecordsetType type) {
   return type == RecordsetType::ForwardOnly || type == RecordsetType::Snapshot;
 }
@@ -106,8 +151,7 @@ std::string writeKey(std::string_view kind, const sql::UpdatableTable& target,
 }  // namespace
 
 void Recordset::Impl::fill() {
-  values.clear();  // every row of the last batch has been passed
-  rowIds.clear();
+  rowIds.clear();  // every row of the last batch has been passed
   current = 0;
   if (values.capacity() == 0) values.reserve(columnCount());
   if (!cursor) return;
@@ -135,7 +179,6 @@ void Recordset::Impl::clearForReuse() {
   open = true;
   lastFieldAsked = -1;
   started = false;
-  pendingRow.clear();
   changed.clear();
 }
 
@@ -263,8 +306,7 @@ RecordsetPtr makeRecordset(const DatabasePtr& owner, const RecordsetSource& sour
     impl->lockedTable = std::move(table);
   }
   impl->source.assign(source.name);
-  auto recordset = std::make_shared<Recordset>(std::move(impl));
-  return recordset;
+  return std::allocate_shared<Recordset>(SpareBlockAllocator<Recordset>(), std::move(impl));
 }
 
 Recordset::Recordset(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {
@@ -298,7 +340,6 @@ void Recordset::close() {
   if (!impl_->open) return;
   impl_->open = false;
   impl_->pending = Impl::Pending::None;
-  impl_->values.clear();
   impl_->rowIds.clear();
   impl_->current = 0;
   impl_->cursor.release();
@@ -338,7 +379,12 @@ std::string Recordset::fieldName(int index) const {
 Variant Recordset::field(int index) const {
   impl_->requireOpen();
   if (index < 0 || index >= fieldCount()) throw itemNotFound("field", std::to_string(index));
-  if (impl_->pending != Impl::Pending::None) return impl_->pendingRow[static_cast<size_t>(index)];
+  if (impl_->pending != Impl::Pending::None) {
+    // A field not assigned since AddNew is Null, since Edit the current row's.
+    const auto i = static_cast<size_t>(index);
+    if (impl_->changed[i]) return impl_->pendingRow[i];
+    if (impl_->pending == Impl::Pending::Adding) return Variant::null();
+  }
   if (!impl_->hasRow()) throw noCurrentRecord();
   return impl_->row()[index];
 }
@@ -356,7 +402,7 @@ void Recordset::setField(std::string_view name, const Variant& value) {
   const std::string& column = updatable->resultColumns[static_cast<size_t>(index)];
   if (column.empty()) throw fieldNotUpdatable(impl_->compiled->translation.columnNames[static_cast<size_t>(index)]);
   const auto i = static_cast<size_t>(index);
-  impl_->pendingRow[i] = convertForField(value, impl_->compiled->fieldTypes[i], updatable->table.table, column);
+  assignForField(impl_->pendingRow[i], value, impl_->compiled->fieldTypes[i], updatable->table.table, column);
   impl_->changed[i] = true;
 }
 
@@ -364,7 +410,7 @@ void Recordset::addNew() {
   impl_->requireOpen();
   impl_->writableTable(true);
   const size_t n = impl_->columnCount();
-  impl_->pendingRow.assign(n, Variant::null());
+  impl_->pendingRow.resize(n);
   impl_->changed.assign(n, false);
   impl_->pending = Impl::Pending::Adding;
 }
@@ -373,9 +419,9 @@ void Recordset::edit() {
   impl_->requireOpen();
   impl_->writableTable(false);
   if (!impl_->hasRow()) throw noCurrentRecord();
-  const Variant* row = impl_->row();
-  impl_->pendingRow.assign(row, row + impl_->columnCount());
-  impl_->changed.assign(impl_->pendingRow.size(), false);
+  const size_t n = impl_->columnCount();
+  impl_->pendingRow.resize(n);
+  impl_->changed.assign(n, false);
   impl_->pending = Impl::Pending::Editing;
 }
 
@@ -388,8 +434,11 @@ void Recordset::update(int) {
       break;
     case Impl::Pending::Editing:
       impl_->updatePending();
-      // The pending row is done with: the current row takes its values.
-      std::move(impl_->pendingRow.begin(), impl_->pendingRow.end(), impl_->row());
+      // The current row takes the assigned values; the pending row keeps
+      // the replaced ones for their room.
+      for (size_t i = 0; i < impl_->changed.size(); ++i) {
+        if (impl_->changed[i]) std::swap(impl_->pendingRow[i], impl_->row()[i]);
+      }
       break;
   }
   impl_->pending = Impl::Pending::None;

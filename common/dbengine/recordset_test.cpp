@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <string>
+
 #include "core/testing/fault_env.h"
 #include "dbengine/dbengine.h"
 #include "dbengine/errors.h"
@@ -245,6 +248,46 @@ TEST_P(TableRecordsets, NextRecordsetStartsAfresh) {
   rs->moveNext();
   EXPECT_TRUE(rs->eof());
   EXPECT_EQ(query("SELECT count(*) FROM tblQueue WHERE Remark = 'never written'"), (Rows{{"0"}}));
+}
+
+// A record set writes the texts it reads and assigns into the room of
+// earlier ones, of its own rows and of the record sets before it: none of
+// their values shows, or is written, in place of another.
+TEST_P(TableRecordsets, ValuesOfEarlierRowsAndRecordsetsNeverShow) {
+  {
+    RecordsetPtr rs = db->openRecordset("tblQueue");
+    rs->addNew();
+    rs->setField("CustID", "C3");
+    rs->setField("Remark", "A remark longer than a short text's room.");
+    rs->update();
+    rs->addNew();
+    EXPECT_TRUE(rs->field("Remark").isNull());
+    rs->setField("CustID", "D4");
+    rs->update();
+    rs->edit();  // A1
+    rs->setField("Remark", "Short.");
+    EXPECT_EQ(rs->field("CustID"), Variant("A1"));
+    rs->update();
+    EXPECT_EQ(rs->field("Remark"), Variant("Short."));
+    rs->moveNext();
+    rs->edit();  // B2
+    EXPECT_TRUE(rs->field("Remark").isNull());
+    rs->setField("TransType", int16_t{6});
+    rs->update();
+    EXPECT_TRUE(rs->field("Remark").isNull());
+  }
+  const Rows expected{{"A1", "Short."}, {"B2", "NULL"}, {"C3", "A remark longer than a short text's room."},
+                      {"D4", "NULL"}};
+  EXPECT_EQ(query("SELECT CustID, Remark FROM tblQueue ORDER BY CustID"), expected);
+  for (const std::string order : {"", " DESC"}) {
+    RecordsetPtr rs =
+        db->openRecordset("SELECT CustID, Remark FROM tblQueue ORDER BY CustID" + order, RecordsetType::Snapshot);
+    Rows read;
+    for (; !rs->eof(); rs->moveNext())
+      read.push_back({rs->field(0).toString(), rs->field(1).isNull() ? "NULL" : rs->field(1).toString()});
+    if (!order.empty()) std::reverse(read.begin(), read.end());
+    EXPECT_EQ(read, expected) << order;
+  }
 }
 
 // A field asked for by name is first looked for where the last record set

@@ -92,8 +92,12 @@ Variant convertForField(const Variant& value, FieldType type, std::string_view f
   return converted(value, type, [field] { return field; });
 }
 
-Variant convertForField(const Variant& value, FieldType type, std::string_view table, std::string_view column) {
-  return converted(value, type, [table, column] {
+void assignForField(Variant& target, const Variant& value, FieldType type, std::string_view table,
+                    std::string_view column) {
+  if (type == FieldType::Text) {
+    if (const std::string* text = value.get<std::string>()) return target.assignText(*text);
+  }
+  target = converted(value, type, [table, column] {
     std::string name(table);
     name.append(".").append(column);
     return name;

@@ -23,8 +23,11 @@ FieldType fieldTypeOf(VarType type);  // the type a declared parameter takes
 // Null. Throws 3349 when a number does not fit and 3421 when the value does
 // not convert, naming `field`.
 Variant convertForField(const Variant& value, FieldType type, std::string_view field);
-// The same for the field `column` of `table`, named "table.column"; the name
-// is only put together for a failure.
-Variant convertForField(const Variant& value, FieldType type, std::string_view table, std::string_view column);
+// The same for the field `column` of `table`, named "table.column" (the name
+// is only put together for a failure), assigned to `target`: a text over a
+// text keeps the room of the one it replaces. `target` is unchanged when the
+// value does not convert.
+void assignForField(Variant& target, const Variant& value, FieldType type, std::string_view table,
+                    std::string_view column);
 
 }  // namespace oskara::db

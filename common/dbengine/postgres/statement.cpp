@@ -100,6 +100,15 @@ bool PgStatement::fetch(size_t maxRows, std::span<const FieldType> types, int ro
                         std::vector<Variant>& values, std::vector<backend::RowId>& rowIds,
                         const FailureContext& context) {
   if (!started_) start(maxRows, context);
+  size_t written = 0;  // values of this call
+  const auto put = [&](Variant value) {
+    if (written < values.size()) {
+      values[written] = std::move(value);
+    } else {
+      values.push_back(std::move(value));
+    }
+    ++written;
+  };
   for (size_t row = 0; row < maxRows; ++row) {
     if (next_ == PQntuples(batch_.get())) {
       if (lastBatch_) {
@@ -118,10 +127,9 @@ bool PgStatement::fetch(size_t maxRows, std::span<const FieldType> types, int ro
     for (size_t i = 0; i < types.size(); ++i) {
       const int column = static_cast<int>(i);
       if (PQgetisnull(r, next_, column)) {
-        values.push_back(Variant::null());
+        put(Variant::null());
       } else {
-        values.push_back(readValue(PQgetvalue(r, next_, column), PQgetlength(r, next_, column),
-                                   PQftype(r, column), types[i]));
+        put(readValue(PQgetvalue(r, next_, column), PQgetlength(r, next_, column), PQftype(r, column), types[i]));
       }
     }
     if (rowIdColumn >= 0) {

@@ -21,41 +21,40 @@ std::string_view textOf(sqlite3_value* value) {
 // on the connection's one thread only.
 sqlite3_value* columnValue(sqlite3_stmt* stmt, int index) { return sqlite3_column_value(stmt, index); }
 
-// Appends the value of a result column, `value`, to `values`, built in
-// place. A stored value that its declared type cannot hold (40000 in a
-// SMALLINT, a number beyond the range of dates in a DATETIME) is shown as
-// stored, so that the caller's conversion fails.
-void appendColumn(std::vector<Variant>& values, sqlite3_value* value, FieldType type) {
+// Reads a result column's value, `value`, into `out`, a text into the room
+// of the text `out` holds. A stored value that its declared type cannot hold
+// (40000 in a SMALLINT, a number beyond the range of dates in a DATETIME) is
+// shown as stored, so that the caller's conversion fails.
+void readColumn(Variant& out, sqlite3_value* value, FieldType type) {
   const int storage = sqlite3_value_type(value);
-  if (storage == SQLITE_NULL) return values.push_back(Variant::null());
+  if (storage == SQLITE_NULL) return void(out = Variant::null());
   const bool number = storage == SQLITE_INTEGER || storage == SQLITE_FLOAT;
   switch (type) {
     case FieldType::Text:
-      values.emplace_back(textOf(value));
-      return;
+      return out.assignText(textOf(value));
     case FieldType::Short:
       if (storage == SQLITE_INTEGER) {
         const int64_t v = sqlite3_value_int64(value);
-        if (v >= INT16_MIN && v <= INT16_MAX) return void(values.emplace_back(static_cast<int16_t>(v)));
+        if (v >= INT16_MIN && v <= INT16_MAX) return void(out = Variant(static_cast<int16_t>(v)));
       }
       break;
     case FieldType::Long:
       if (storage == SQLITE_INTEGER) {
         const int64_t v = sqlite3_value_int64(value);
-        if (v >= INT32_MIN && v <= INT32_MAX) return void(values.emplace_back(static_cast<int32_t>(v)));
+        if (v >= INT32_MIN && v <= INT32_MAX) return void(out = Variant(static_cast<int32_t>(v)));
       }
       break;
     case FieldType::Double:
-      if (number) return void(values.emplace_back(sqlite3_value_double(value)));
+      if (number) return void(out = Variant(sqlite3_value_double(value)));
       break;
     case FieldType::Boolean:
-      if (number) return void(values.emplace_back(sqlite3_value_double(value) != 0));
+      if (number) return void(out = Variant(sqlite3_value_double(value) != 0));
       break;
     case FieldType::Date:
       if (storage == SQLITE_TEXT) {
-        if (auto date = DateTime::parseStored(textOf(value))) return void(values.emplace_back(*date));
+        if (auto date = DateTime::parseStored(textOf(value))) return void(out = Variant(*date));
       } else if (number && DateTime::isInRange(sqlite3_value_double(value))) {
-        return void(values.emplace_back(DateTime{sqlite3_value_double(value)}));
+        return void(out = Variant(DateTime{sqlite3_value_double(value)}));
       }
       break;
     case FieldType::Any:
@@ -63,14 +62,13 @@ void appendColumn(std::vector<Variant>& values, sqlite3_value* value, FieldType 
   }
   // What the declared type cannot explain is shown as stored.
   switch (storage) {
-    case SQLITE_INTEGER: return values.push_back(Variant::fromInt64(sqlite3_value_int64(value)));
-    case SQLITE_FLOAT: return void(values.emplace_back(sqlite3_value_double(value)));
+    case SQLITE_INTEGER: return void(out = Variant::fromInt64(sqlite3_value_int64(value)));
+    case SQLITE_FLOAT: return void(out = Variant(sqlite3_value_double(value)));
     case SQLITE_BLOB: {
-      const void* blob = sqlite3_value_blob(value);
-      return void(values.emplace_back(
-          std::string(static_cast<const char*>(blob), static_cast<size_t>(sqlite3_value_bytes(value)))));
+      const auto* blob = static_cast<const char*>(sqlite3_value_blob(value));
+      return out.assignText(std::string_view(blob, static_cast<size_t>(sqlite3_value_bytes(value))));
     }
-    default: return void(values.emplace_back(textOf(value)));
+    default: return out.assignText(textOf(value));
   }
 }
 
@@ -141,13 +139,12 @@ void SqliteStatement::checkDatesOnRead(const std::vector<sql::DateReadUnchecked>
   for (size_t i = 0; i < dates_.size(); ++i) dateOfColumn_.at(dates_[i].column) = static_cast<int>(i);
 }
 
-void SqliteStatement::appendCheckedDate(std::vector<Variant>& values, int index,
-                                        const sql::DateReadUnchecked& date) const {
+void SqliteStatement::readCheckedDate(Variant& out, int index, const sql::DateReadUnchecked& date) const {
   sqlite3_value* value = columnValue(stmt_, index);
   const int storage = sqlite3_value_type(value);
-  if (storage == SQLITE_NULL) return values.push_back(Variant::null());
+  if (storage == SQLITE_NULL) return void(out = Variant::null());
   if (storage == SQLITE_TEXT) {
-    if (auto parsed = DateTime::parseStored(textOf(value))) return void(values.emplace_back(*parsed));
+    if (auto parsed = DateTime::parseStored(textOf(value))) return void(out = Variant(*parsed));
   }
   throw malformedStoredDate(date.table, date.field, date.keyField,
                             columnValue(stmt_, static_cast<int>(date.keyColumn)), value);
@@ -156,24 +153,22 @@ void SqliteStatement::appendCheckedDate(std::vector<Variant>& values, int index,
 bool SqliteStatement::fetch(size_t maxRows, std::span<const FieldType> types, int rowIdColumn,
                             std::vector<Variant>& values, std::vector<backend::RowId>& rowIds,
                             const FailureContext& context) {
+  size_t written = 0;  // values of this call
   for (size_t row = 0; row < maxRows; ++row) {
     const int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_DONE) return false;
     if (rc != SQLITE_ROW) throw sqliteError(db_, rc, context);
-    // A malformed date fails its row, which then shows no value at all.
-    const size_t rowStart = values.size();
-    try {
-      for (size_t i = 0; i < types.size(); ++i) {
-        const int date = dateOfColumn_.empty() ? -1 : dateOfColumn_[i];
-        if (date < 0) {
-          appendColumn(values, columnValue(stmt_, static_cast<int>(i)), types[i]);
-        } else {
-          appendCheckedDate(values, static_cast<int>(i), dates_[static_cast<size_t>(date)]);
-        }
+    if (values.size() < written + types.size()) values.resize(written + types.size());
+    // A malformed date fails its row, which then has no identity and counts
+    // as no row at all.
+    for (size_t i = 0; i < types.size(); ++i) {
+      Variant& out = values[written++];
+      const int date = dateOfColumn_.empty() ? -1 : dateOfColumn_[i];
+      if (date < 0) {
+        readColumn(out, columnValue(stmt_, static_cast<int>(i)), types[i]);
+      } else {
+        readCheckedDate(out, static_cast<int>(i), dates_[static_cast<size_t>(date)]);
       }
-    } catch (...) {
-      values.resize(rowStart);
-      throw;
     }
     if (rowIdColumn >= 0) {
       rowIds.emplace_back(sqlite3_value_int64(columnValue(stmt_, rowIdColumn)));

@@ -39,9 +39,9 @@ class SqliteStatement final : public backend::Statement {
   // other is first copied into the parameter's buffer.
   int bindText(int index, std::string_view text, bool stable);
   std::string* textBuffer(int index);  // null for an index the statement does not have
-  // Appends the value of result column `index` of the current row, which
-  // shows a date field that the statement itself does not check.
-  void appendCheckedDate(std::vector<Variant>& values, int index, const sql::DateReadUnchecked& date) const;
+  // Reads the value of result column `index` of the current row, which shows
+  // a date field that the statement itself does not check, into `out`.
+  void readCheckedDate(Variant& out, int index, const sql::DateReadUnchecked& date) const;
 
   sqlite3* db_;          // the connection, for the text of its failures
   sqlite3_stmt* stmt_;   // owned
