@@ -101,14 +101,6 @@ bool PgStatement::fetch(size_t maxRows, std::span<const FieldType> types, int ro
                         const FailureContext& context) {
   if (!started_) start(maxRows, context);
   size_t written = 0;  // values of this call
-  const auto put = [&](Variant value) {
-    if (written < values.size()) {
-      values[written] = std::move(value);
-    } else {
-      values.push_back(std::move(value));
-    }
-    ++written;
-  };
   for (size_t row = 0; row < maxRows; ++row) {
     if (next_ == PQntuples(batch_.get())) {
       if (lastBatch_) {
@@ -124,13 +116,13 @@ bool PgStatement::fetch(size_t maxRows, std::span<const FieldType> types, int ro
       }
     }
     PGresult* r = batch_.get();
+    if (values.size() < written + types.size()) values.resize(written + types.size());
     for (size_t i = 0; i < types.size(); ++i) {
       const int column = static_cast<int>(i);
-      if (PQgetisnull(r, next_, column)) {
-        put(Variant::null());
-      } else {
-        put(readValue(PQgetvalue(r, next_, column), PQgetlength(r, next_, column), PQftype(r, column), types[i]));
-      }
+      values[written++] = PQgetisnull(r, next_, column) ? Variant::null()
+                                                        : readValue(PQgetvalue(r, next_, column),
+                                                                    PQgetlength(r, next_, column),
+                                                                    PQftype(r, column), types[i]);
     }
     if (rowIdColumn >= 0) {
       rowIds.emplace_back(std::string(PQgetvalue(r, next_, rowIdColumn)));

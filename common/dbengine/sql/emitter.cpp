@@ -360,6 +360,7 @@ void Emitter::update(const bound::Update& up) {
     }
   }
   const bool byMax = joinOrder.size() == 1 && maxPicksItsRow();
+  const bool ranked = !byMax && !joinOrder.empty();
   out_ += " FROM (SELECT ";
   rowid(*up.target);
   out_ += " AS ";
@@ -373,7 +374,7 @@ void Emitter::update(const bound::Update& up) {
     out_ += ", MAX(";
     joinOrder.front()();
     out_ += ')';
-  } else if (!joinOrder.empty()) {
+  } else if (ranked) {
     out_ += ", ROW_NUMBER() OVER (PARTITION BY ";
     rowid(*up.target);
     out_ += " ORDER BY ";
@@ -403,7 +404,7 @@ void Emitter::update(const bound::Update& up) {
   quoted(kUpdateSource);
   out_ += '.';
   quoted(kUpdateRowid);
-  if (!byMax && !joinOrder.empty()) {
+  if (ranked) {
     out_ += " AND ";
     quoted(kUpdateSource);
     out_ += '.';
