@@ -65,15 +65,21 @@ QueuedKeys::QueuedKeys(uint64_t bitsPerKind) : customers_(bitsPerKind), logIds_(
 void QueuedKeys::clear() {
   customers_.clear();
   logIds_.clear();
+  anyCustomer_ = false;
 }
 
 void QueuedKeys::addCustomer(std::string_view custId) {
-  if (const auto hash = customerHash(custId)) customers_.add(*hash);
+  if (const auto hash = customerHash(custId)) {
+    customers_.add(*hash);
+  } else {
+    anyCustomer_ = true;
+  }
 }
 
 void QueuedKeys::addLogId(int64_t logId) { logIds_.add(logIdHash(logId)); }
 
 bool QueuedKeys::mayHoldCustomer(std::string_view custId) const {
+  if (anyCustomer_) return true;
   const auto hash = customerHash(custId);
   return !hash || customers_.mayHold(*hash);
 }

@@ -8,9 +8,10 @@
 // Bloom filter per kind of key, so that memory stays the same whatever the
 // number of customers (a larger queue only makes "may be" more frequent, and
 // "may be" is answered by the database as before). A customer id is keyed
-// with ASCII letters folded, as the database compares it; an id with any
-// other byte (whose case folding depends on the server's locale) is always
-// "may be queued".
+// with ASCII letters folded, as the database compares it. An id with any
+// other byte is folded by a server's locale, where it may equal an ASCII id
+// (the Kelvin sign and "k"): asked about, it is always "may be queued", and
+// once one is queued every customer is.
 #pragma once
 
 #include <cstdint>
@@ -47,6 +48,7 @@ class QueuedKeys {
   };
   Filter customers_;
   Filter logIds_;
+  bool anyCustomer_ = false;  // an id outside ASCII was added
 };
 
 }  // namespace tormel

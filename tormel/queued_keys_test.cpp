@@ -27,6 +27,12 @@ TEST(QueuedKeys, NeverForgetsAKeyRarelyImaginesOneAndLeavesUnkeyableIdsToTheData
   keys.clear();
   EXPECT_FALSE(keys.mayHoldCustomer("Cust-1"));
   EXPECT_FALSE(keys.mayHoldLogId(7));
+  // A server may fold the Kelvin sign to "k": once such an id is queued, no
+  // customer is certainly absent.
+  keys.addCustomer("\xe2\x84\xaa-1");
+  EXPECT_TRUE(keys.mayHoldCustomer("k-1"));
+  keys.clear();
+  EXPECT_FALSE(keys.mayHoldCustomer("k-1"));
 }
 
 }  // namespace
