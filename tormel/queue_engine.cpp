@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <new>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -287,8 +289,19 @@ Variant QueueEngine::GetLogID(std::string& p_sCustID) {
 int16_t QueueEngine::AddToQueue(const std::string& p_sCustID, int32_t p_lLogID,
                                 int16_t p_iTransType, const std::string& p_sRemark,
                                 bool p_bPriority) {
+  return AddToQueue(p_sCustID, [p_lLogID] { return p_lLogID; }, p_iTransType, p_sRemark, p_bPriority);
+}
+
+int16_t QueueEngine::AddToQueue(const std::string& p_sCustID, const std::function<int32_t()>& logIdOf,
+                                int16_t p_iTransType, const std::string& p_sRemark,
+                                bool p_bPriority) {
   return raisingAs("AddToQueue", [&]() -> int16_t {
     if (p_sCustID.empty()) return kQueueNoCustomer;
+    std::optional<int32_t> knownLogId;
+    const auto logId = [&] {
+      if (!knownLogId) knownLogId = logIdOf();
+      return *knownLogId;
+    };
 
     // An existing row of the customer, or else one carrying the call-log id,
     // is left alone unless the caller asks for priority; then it is replaced.
@@ -296,19 +309,19 @@ int16_t QueueEngine::AddToQueue(const std::string& p_sCustID, int32_t p_lLogID,
     // call-log id it knows to be unqueued.
     RecordsetPtr existing;  // the row to replace; null when the entry is new
     const auto byCustomer = [&] { return "((tblDTQueue.CustID=" + quotedText(p_sCustID) + ")); "; };
-    const auto byLogId = [&] { return "((tblDTQueue.LogID= " + oskara::numberText(int64_t{p_lLogID}) + ")); "; };
+    const auto byLogId = [&] { return "((tblDTQueue.LogID= " + oskara::numberText(int64_t{logId()}) + ")); "; };
     if (m_queued && m_queueOwnRows && !p_bPriority) {
       // Only whether a row is there matters, and every row is one the scan
       // wrote: reading it whole would only check the scan's own values.
       if (m_queued->mayHoldCustomer(p_sCustID) && QueueHolds(byCustomer())) return kQueueCustomerQueued;
-      if (p_lLogID != 0 && m_queued->mayHoldLogId(p_lLogID) && QueueHolds(byLogId())) return kQueueLogIdQueued;
+      if (logId() != 0 && m_queued->mayHoldLogId(logId()) && QueueHolds(byLogId())) return kQueueLogIdQueued;
     } else if (!m_queued || m_queued->mayHoldCustomer(p_sCustID) ||
-               (p_lLogID != 0 && m_queued->mayHoldLogId(p_lLogID))) {
+               (logId() != 0 && m_queued->mayHoldLogId(logId()))) {
       existing = m_dbDT->openRecordset("SELECT DISTINCTROW tblDTQueue.* FROM tblDTQueue WHERE " + byCustomer(),
                                        RecordsetType::Dynaset);
       if (!existing->eof()) {
         if (!p_bPriority) return kQueueCustomerQueued;
-      } else if (p_lLogID != 0) {
+      } else if (logId() != 0) {
         existing = m_dbDT->openRecordset("SELECT DISTINCTROW tblDTQueue.* FROM tblDTQueue WHERE " + byLogId(),
                                          RecordsetType::Dynaset);
         if (!existing->eof() && !p_bPriority) return kQueueLogIdQueued;
@@ -322,7 +335,7 @@ int16_t QueueEngine::AddToQueue(const std::string& p_sCustID, int32_t p_lLogID,
     const Variant remark = EmptyToNull(Variant(p_sRemark));
     const oskara::DateTime now = oskara::currentClock().now();
     auto writeEntry = [&](Recordset& rs) {
-      rs.setField("LogID", p_lLogID);
+      rs.setField("LogID", logId());
       rs.setField("TransType", p_iTransType);
       rs.setField("Remark", remark);
       rs.setField("EntryDate", now.datePart());
@@ -341,15 +354,15 @@ int16_t QueueEngine::AddToQueue(const std::string& p_sCustID, int32_t p_lLogID,
     }
     if (m_queued) {
       m_queued->addCustomer(p_sCustID);
-      if (p_lLogID != 0) m_queued->addLogId(p_lLogID);
+      if (logId() != 0) m_queued->addLogId(logId());
     }
 
-    if (p_lLogID != 0) {
+    if (logId() != 0) {
       // LogID is the header's key: one statement writes the remark where a
       // read and a write back by row would take two.
       m_dbDT->execute("UPDATE tblDtCallLogHeader SET SystemRemark = " +
                           (remark.isNull() ? std::string("Null") : quotedText(p_sRemark)) +
-                          " WHERE LogID = " + oskara::numberText(int64_t{p_lLogID}),
+                          " WHERE LogID = " + oskara::numberText(int64_t{logId()}),
                       oskara::db::kFailOnError);
     }
     return -1;
@@ -396,8 +409,11 @@ void QueueEngine::QueueEach(Recordset& rs, scanrules::LogIdFrom logIdFrom, int16
                             const std::string& remark, bool priority) {
   while (!rs.eof()) {
     const std::string custId = rs.field("CustId").toString();
-    const int32_t logId =
-        logIdFrom == scanrules::LogIdFrom::GetLogID ? LogIdOf(custId) : logIdValue(rs.field("LogID"));
+    // GetLogID is asked only when the customer's outcome needs the id: a
+    // customer already queued is refused without it.
+    const bool fromRecord = logIdFrom == scanrules::LogIdFrom::Record;
+    const int32_t recordLogId = fromRecord ? logIdValue(rs.field("LogID")) : 0;
+    const auto logId = [&] { return fromRecord ? recordLogId : LogIdOf(custId); };
     // Refusals (already queued, no id) are ordinary outcomes; failures raise.
     if (AddToQueue(custId, logId, transType, remark, priority) == -1 && m_progress)
       m_progress->addQueued(1);

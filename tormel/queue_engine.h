@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -79,6 +80,10 @@ class QueueEngine : public oskara::automation::DispatchObject<QueueEngine>,
   int16_t LastQueueProcTimeStamp();
   int16_t AddToQueue(const std::string& p_sCustID, int32_t p_lLogID, int16_t p_iTransType,
                      const std::string& p_sRemark, bool p_bPriority = false);
+  // The same, asking `logIdOf` for the call-log id once, and only when the
+  // outcome depends on it.
+  int16_t AddToQueue(const std::string& p_sCustID, const std::function<int32_t()>& logIdOf,
+                     int16_t p_iTransType, const std::string& p_sRemark, bool p_bPriority = false);
 
   // The queue reset, then the enabled rules of scanrules::rulesInScanOrder(),
   // each run by RunRule with its procedure's name as the source of its errors.
