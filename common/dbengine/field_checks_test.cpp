@@ -94,9 +94,18 @@ TEST_F(FieldChecks, WriteOutsideTheDeclaredTypeFailsAndChangesNothing) {
   // Within the type a value is stored as the files keep it.
   execute("UPDATE tblOptions SET Days = '45', Stamp = #3/15/2026 14:30#");
   execute("INSERT INTO tblOptions (Days, Stamp) SELECT LogID, '2026-03-16T08:00:00' FROM tblCallLog WHERE LogID = 11");
+  // Text in a stored date's shape is written as toIso shows it: midnight and
+  // day zero are not shown.
+  int days = 0;
+  for (const char* text : {"2026-03-17 00:00:00", "1899-12-30 10:15:00", "1899-12-30", "0100-02-28 23:59:59"})
+    execute("INSERT INTO tblOptions (Days, Stamp) SELECT " + std::to_string(++days) + ", '" + text + "'");
   EXPECT_EQ(queryRows(path, "SELECT typeof(Days), Days, Stamp FROM tblOptions ORDER BY rowid"),
             (std::vector<std::vector<std::string>>{{"integer", "45", "2026-03-15 14:30:00"},
-                                                   {"integer", "11", "2026-03-16 08:00:00"}}));
+                                                   {"integer", "11", "2026-03-16 08:00:00"},
+                                                   {"integer", "1", "2026-03-17"},
+                                                   {"integer", "2", "10:15:00"},
+                                                   {"integer", "3", "00:00:00"},
+                                                   {"integer", "4", "0100-02-28 23:59:59"}}));
 
   // A record set's field assignment names the table as well.
   RecordsetPtr rs = db->openRecordset("tblOptions", RecordsetType::Dynaset);

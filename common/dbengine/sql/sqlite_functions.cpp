@@ -96,6 +96,8 @@ std::optional<double> parseNumberText(std::string_view text, const char* functio
 }
 
 std::optional<DateTime> parseDateText(std::string_view text) {
+  // Most texts are a field's stored dates, read at their fixed places.
+  if (auto stored = DateTime::parseStored(text)) return stored;
   if (auto iso = DateTime::parseIso(text)) return iso;
   return parseDialectDate(text);
 }

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -55,13 +56,25 @@ FieldType declaredFieldType(sqlite3_context* ctx, sqlite3_value* declared) {
   return type;
 }
 
+// Whether a text is a date in the one form a date field is written in: a
+// stored date (DateTime::parseStored) showing exactly the parts toIso shows,
+// so neither a date with "00:00:00" nor one on day zero.
+bool isWrittenDateText(std::string_view text) {
+  const std::optional<DateTime> date = DateTime::parseStored(text);
+  if (!date) return false;
+  const size_t shown = !date->hasDate() ? 8 : date->hasTime() ? 19 : 10;
+  return text.size() == shown;
+}
+
 // Whether a value is already what convertForField would make of it for a
-// field of `type`: Null, and numbers stored as their field's type within its
-// range. Such a value is written as it is, without a conversion.
+// field of `type`: Null, numbers stored as their field's type within its
+// range, and a date field's text in its written form. Such a value is
+// written as it is, without a conversion.
 bool storedAsConverted(sqlite3_value* v, FieldType type) {
   const int stored = sqlite3_value_type(v);
   if (stored == SQLITE_NULL) return true;
   if (stored == SQLITE_FLOAT) return type == FieldType::Double;
+  if (stored == SQLITE_TEXT) return type == FieldType::Date && isWrittenDateText(textOf(v));
   if (stored != SQLITE_INTEGER) return false;
   const sqlite3_int64 n = sqlite3_value_int64(v);
   switch (type) {
